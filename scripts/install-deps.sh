@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs with apt-get the Debian 12 packages a purpose needs, and does nothing when they
+# are already there.  Usage: install-deps.sh run|test
+set -euo pipefail
+case "${1:-test}" in
+  run)  want=(cmake ninja-build g++) ;;
+  test) want=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+              libbenchmark-dev qt6-base-dev) ;;
+  *) echo "usage: $0 run|test" >&2; exit 64 ;;
+esac
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a normal build (with the desktop station's tests on Qt's
+# offscreen platform), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of every fuzz target on its seed corpus.
+#   --quick   only the normal build
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quick=0; [ "${1:-}" = "--quick" ] && quick=1
+scripts/install-deps.sh test
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== normal build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build -j "$jobs" --output-on-failure
+[ $quick -eq 1 ] && exit 0
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPS_SANITIZE=ON -DPS_GUI=OFF \
+      -DPS_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+echo "== fuzz smoke runs"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPS_FUZZ=ON \
+      -DPS_GUI=OFF -DPS_TESTS=OFF -DPS_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs"
+scripts/fuzz-smoke.sh build-fuzz

@@ -1,0 +1,77 @@
+#include "app/Station.h"
+
+#include <algorithm>
+
+#include "images/TMOT.h"
+
+namespace ps {
+
+Station::Station(Clock& c, StationView& v)
+    : clock(c), view(v), blocks_(MapMaxRows * MapMaxCols, EmptyColour) {}
+
+Station::~Station() = default;
+
+void Station::SetStatusColour(uint32_t colour) {
+    if (colour == statusColour_) return;
+    statusColour_ = colour;
+    view.ShowStatus(statusText_, statusColour_);
+}
+
+void Station::Status(const std::string& text) {
+    statusText_ = text;
+    view.ShowStatus(statusText_, statusColour_);
+}
+
+void Station::AppendStatus(const std::string& text) { Status(statusText_ + text); }
+
+void Station::Status(const std::string& text, uint32_t colour) {
+    statusColour_ = colour;
+    Status(text);
+}
+
+void Station::FileName(const std::string& text) { view.ShowFileName(text); }
+
+void Station::Progress(int percent) { view.SetProgress(ClampProgress(percent)); }
+
+void Station::SetBlock(int row, int col, uint32_t colour) {
+    row = row < 0 ? 0 : (row >= MapMaxRows ? MapMaxRows - 1 : row);
+    col = col < 0 ? 0 : (col >= MapMaxCols ? MapMaxCols - 1 : col);
+    uint32_t& stored = blocks_[static_cast<size_t>(row) * MapMaxCols + col];
+    if (stored == colour) return;
+    stored = colour;
+    view.SetBlock(row, col, colour);
+}
+
+uint32_t Station::GetBlock(int row, int col) const {
+    row = row < 0 ? 0 : (row >= MapMaxRows ? MapMaxRows - 1 : row);
+    col = col < 0 ? 0 : (col >= MapMaxCols ? MapMaxCols - 1 : col);
+    return blocks_[static_cast<size_t>(row) * MapMaxCols + col];
+}
+
+void Station::ClearBlocks() {
+    std::fill(blocks_.begin(), blocks_.end(), EmptyColour);
+    view.ClearBlocks();
+}
+
+void Station::ByteLabel(int index, const std::string& text) { view.SetByteLabel(index, text); }
+
+void Station::ShowMapGeometry() { view.SetMapSize(Map.ShownRows(), Map.ShownCols()); }
+
+void Station::ImageFileError(const std::string& message) {
+    view.ShowMessage(MessageKind::Error, message);
+    view.RequestTerminate();
+    TerminateRequested = true;
+    // A run must not go on to report success on an empty or partial image. STOP keeps its
+    // meaning if it came first.
+    if (RunError == RunOk) RunError = RunImageFile;
+}
+
+void Station::AllocateImageBuffers() {
+    for (auto& buffer : ImageBuffers) buffer = std::make_unique<uint8_t[]>(ImageBufferSize);
+}
+
+void Station::ReleaseImageBuffers() {
+    for (auto& buffer : ImageBuffers) buffer.reset();
+}
+
+}  // namespace ps

@@ -1,0 +1,109 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/MapGeometry.h"
+#include "display/StationView.h"
+#include "images/ImageReport.h"
+#include "link/Clock.h"
+#include "link/SerialPort.h"
+#include "projects/CurrentProject.h"
+#include "projects/StepSettings.h"
+
+namespace ps {
+
+class TMOT;
+
+// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10, 11
+// and 12 are ours, so that a run that failed for these reasons never looks like success.
+enum RunErrorCode : int32_t {
+    RunOk = 0,
+    RunStopped = 1,        // STOP, EXIT, closing the window; 91360 refusals
+    RunFlashOrFlow = 2,    // flash ID, Infineon stages, AVR fuse read-back
+    RunUnlockRefused = 5,
+    RunRecordNak = 8,
+    RunBadStepValue = 10,  // a step-file value that cannot be used as it stands
+    RunPortLost = 11,      // the port failed or vanished during the run
+    RunImageFile = 12,     // image file missing or malformed
+    RunAvrId = 23,
+    RunWrongAvr = 24,
+    RunAvrProtected = 25,
+};
+
+constexpr int BootLevel = 0;
+constexpr int RunLevel = 1;
+constexpr int ImageBufferCount = 8;
+constexpr int ImageBufferSize = 32768;
+constexpr int AvrImageSize = 0x20000;
+
+// The run state that belongs to the main window. The Qt window and the terminal front end
+// each own one Station and plug their view into it; flows take a Station&.
+class Station : public ImageReporter {
+public:
+    Station(Clock& clock, StationView& view);
+    ~Station() override;
+
+    Clock& clock;
+    StationView& view;
+
+    // Run state.
+    int32_t RunError = 0;
+    int32_t ContinueRequested = 0;
+    int32_t CurrentStep = 0;
+    int32_t ErrorCount = 0;
+    uint16_t ImageChecksum = 0;
+    uint16_t TargetChecksum = 0;
+    int32_t RangeStart = 0;
+    int32_t RangeEnd = 0;
+    std::array<int32_t, 256> RowByteCounts{};
+    std::array<std::unique_ptr<uint8_t[]>, ImageBufferCount> ImageBuffers;
+    std::string DeviceName;
+    bool AutoMode = false;
+    bool Running = false;  // a run is under way (START hidden)
+
+    // Step settings, the current project and the program's command-line arguments.
+    StepSettings Step;
+    MapGeometry Map;
+    CurrentProject Project;
+    std::vector<std::string> CommandLineArgs;
+    std::string IniPath;       // PROGRAMMER.INI in use
+    std::string ProgramFolder; // ends in '/'
+    int SelectedPort = 1;      // the "Com Port" choice, 1..4
+
+    TSerialPort Comm;
+    std::unique_ptr<TMOT> Mot;               // made at the first activation
+    std::vector<uint8_t> AvrImage;           // AvrImageSize bytes once used
+
+    // Status line: the text and colour the operator sees now.
+    const std::string& StatusText() const { return statusText_; }
+    uint32_t StatusColour() const { return statusColour_; }
+    void SetStatusColour(uint32_t colour);
+    void Status(const std::string& text);         // replace the text
+    void AppendStatus(const std::string& text);   // + t
+    void Status(const std::string& text, uint32_t colour);
+    void FileName(const std::string& text);
+    void Progress(int percent);
+    // Marks a block; the view is told only when the colour changes.
+    void SetBlock(int row, int col, uint32_t colour);
+    uint32_t GetBlock(int row, int col) const;
+    void ClearBlocks();
+    void ByteLabel(int index, const std::string& text);
+    void ShowMapGeometry();  // hands Map's clamped size to the view
+
+    // ImageReporter: message box, terminate request, run ends with RunImageFile.
+    void ImageFileError(const std::string& message) override;
+    bool TerminateRequested = false;
+
+    void AllocateImageBuffers();
+    void ReleaseImageBuffers();
+
+private:
+    std::string statusText_;
+    uint32_t statusColour_ = StatusColorNormal;
+    std::vector<uint32_t> blocks_;  // MapMaxRows * MapMaxCols
+};
+
+}  // namespace ps

@@ -1,0 +1,56 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace ps {
+
+// Line settings the station can ask for. It only ever uses 8N1 without flow control, but
+// the port component keeps the other values as properties, so they travel here.
+struct LineSettings {
+    uint32_t Baud = 1200;
+    int DataBits = 8;      // 4..8
+    int Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 0;      // 0 one, 1 one and a half, 2 two
+    bool RtsCts = false;   // hardware flow control
+    bool DtrDsr = false;
+    bool XonXoff = false;
+};
+
+// A port device at the level of OS calls. Every call returns 0 (or a count) on success and
+// a negative errno value on failure; TSerialPort turns failures into its error messages.
+// Implementations: the POSIX termios device and the in-process simulated device (sim/).
+class PortDevice {
+public:
+    virtual ~PortDevice() = default;
+
+    // What the device is, for the trace and messages: "/dev/ttyUSB0", "sim:avr".
+    virtual std::string Name() const = 0;
+
+    // -ENOENT (or -ENODEV, -ENXIO) when there is no such device; any other negative value
+    // when it exists but cannot be opened.
+    virtual int Open() = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    virtual int ApplyLineSettings(const LineSettings& settings) = 0;
+    // Writes all bytes or fails; returns the count written.
+    virtual long Write(const uint8_t* data, size_t count) = 0;
+    // Returns at once with what is buffered (0 when nothing is waiting).
+    virtual long Read(uint8_t* data, size_t count) = 0;
+    // Bytes received and waiting to be read.
+    virtual long BytesWaiting() = 0;
+    virtual int Purge() = 0;
+    // A device without modem-control lines accepts these without effect and returns 0.
+    virtual int SetDtr(bool asserted) = 0;
+    virtual int SetRts(bool asserted) = 0;
+    // Blocks until input is waiting or timeoutMs has passed: 1 readable, 0 time passed,
+    // negative errno when the device has gone away (hang-up).
+    virtual int WaitReadable(int timeoutMs) = 0;
+
+    // errno of the last failed Open, for hints (permissions) in front ends.
+    virtual int LastOpenErrno() const { return 0; }
+};
+
+}  // namespace ps

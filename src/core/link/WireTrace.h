@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace ps {
+
+class Clock;
+
+// The wire trace: one line per port event, the milliseconds of the station's clock, a
+// blank, then the event ("TX 4B 32 03 12 34 B6", "RX 69", "DTR 1", "PURGE", ...).
+class WireTrace {
+public:
+    WireTrace(Clock& clock, std::FILE* out);  // out is not closed by the trace
+    void Event(const std::string& text);
+    void Bytes(const char* tag, const uint8_t* data, size_t count);  // "TX"/"RX" + hex
+
+private:
+    Clock& clock_;
+    std::FILE* out_;
+};
+
+}  // namespace ps
