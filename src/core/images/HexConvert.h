@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ps {
+
+// The lenient conversion: never fails, bad characters only give wrong bytes. Pairs are
+// taken from the first character; an odd last character is ignored. clampHigh false drops
+// the clamp of the high digit (the emulator loader's variant).
+std::vector<uint8_t> LenientHexPairs(std::string_view text, bool clampHigh = true);
+
+// The strict conversion: `digits` characters from 1-based `position` of the line, taken as
+// hexadecimal; anything else raises EConvertError "'$..' is not a valid integer value". A
+// field cut short by the line end is converted from what is there; one wholly past the end
+// fails.
+uint32_t StrictHex(const std::string& line, int position, int digits);
+inline uint8_t StrictHexByte(const std::string& line, int position) {
+    return static_cast<uint8_t>(StrictHex(line, position, 2));
+}
+
+}  // namespace ps
