@@ -81,6 +81,7 @@ TMap1::TMap1(QWidget* parent)
     outer->addWidget(ozadjeAll_);
 
     auto* all = new QVBoxLayout(ozadjeAll_);
+    all->setContentsMargins(0, 0, 0, 0);
     all->setSpacing(0);
     statusPanel_ = MakePanel(owner, ozadjeAll_, "StatusPanel", TBevelPanel::bvRaised,
                              TBevelPanel::bvLowered, 1, 0, &TMap1::UniqueName);
@@ -101,6 +102,7 @@ TMap1::TMap1(QWidget* parent)
     }
 
     auto* row = new QHBoxLayout(ozadjePanel_);
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     ozadjeMapPanel_ = MakePanel(owner, ozadjePanel_, "OzadjeMapPanel", TBevelPanel::bvNone,
                                 TBevelPanel::bvNone, 1, 0, &TMap1::UniqueName);
@@ -111,6 +113,7 @@ TMap1::TMap1(QWidget* parent)
     row->addWidget(bytesPanel_);
 
     auto* mapColumn = new QVBoxLayout(ozadjeMapPanel_);
+    mapColumn->setContentsMargins(0, 0, 0, 0);
     mapColumn->setSpacing(0);
     gaugePanel_ = MakePanel(owner, ozadjeMapPanel_, "GaugePanel", TBevelPanel::bvRaised,
                             TBevelPanel::bvRaised, 2, 0, &TMap1::UniqueName);
@@ -118,12 +121,14 @@ TMap1::TMap1(QWidget* parent)
     gauge_ = new TGauge(gaugePanel_);
     gauge_->setObjectName(UniqueName(owner, "Gauge"));
     auto* gaugeLayout = new QVBoxLayout(gaugePanel_);
+    gaugeLayout->setContentsMargins(0, 0, 0, 0);
     gaugeLayout->addWidget(gauge_);
     mapPanel_ = MakePanel(owner, ozadjeMapPanel_, "MapPanel", TBevelPanel::bvLowered,
                           TBevelPanel::bvLowered, 2, 0, &TMap1::UniqueName);
     canvas_ = new TCanvasMap(this, mapPanel_);
     canvas_->setObjectName(UniqueName(owner, "CanvasMap"));
     auto* canvasLayout = new QVBoxLayout(mapPanel_);
+    canvasLayout->setContentsMargins(0, 0, 0, 0);
     canvasLayout->addWidget(canvas_);
     mapColumn->addWidget(gaugePanel_);
     mapColumn->addWidget(mapPanel_, 1);
