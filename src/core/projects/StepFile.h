@@ -15,6 +15,8 @@ constexpr int StepLoaded = 0;
 constexpr int StepFileNotOpened = 1;
 constexpr int StepMissing = 2;
 
+constexpr const char* TextErrorOpeningFile = "ERROR : opening file.";
+
 // Begin of a run: resets the "run" fields (baud "115200", port, AddrStart 0, AddrLen 0,
 // BlockLen 2048, BlocksOnRow 16, SaveImage off).
 void ResetRunSettings(StepSettings& settings, int comPortNo);
