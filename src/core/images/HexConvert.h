@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "images/ImageReport.h"  // EConvertError
+
 namespace ps {
 
 // Text of the conversion error; %s stands for the "$"-prefixed field text, in which control
