@@ -1,7 +1,6 @@
-#include "images/FileLookup.h"
-
 #include <gtest/gtest.h>
 
+#include "images/FileLookup.h"
 #include "images/ImageFile.h"
 #include "images/ImageTestFiles.h"
 

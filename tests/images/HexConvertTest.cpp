@@ -1,7 +1,6 @@
-#include "images/HexConvert.h"
-
 #include <gtest/gtest.h>
 
+#include "images/HexConvert.h"
 #include "images/ImageReport.h"
 
 namespace ps {
@@ -85,9 +84,9 @@ TEST(StrictHex, RejectsNonDigitsAndMissingFields) {
     ExpectConvertError(":-1", 2, 2, "$-1");
     ExpectConvertError(":+1", 2, 2, "$+1");
     // Control bytes are shown as '?' so that the message is neither cut nor broken.
-    ExpectConvertError(std::string(":\0" "1", 3), 2, 2, "$?1");
-    EXPECT_EQ(NotValidIntegerMessage(std::string("$\0\r", 3)), "'$?"
-                                                                  "?' is not a valid integer value");
+    ExpectConvertError(std::string{':', '\0', '1'}, 2, 2, "$?1");
+    EXPECT_EQ(NotValidIntegerMessage(std::string{'$', '\0', '\r'}),
+              "'$\?\?' is not a valid integer value");
     // Wholly past the end: the text is "$" alone.
     ExpectConvertError(":10", 4, 2, "$");
     ExpectConvertError("", 1, 2, "$");

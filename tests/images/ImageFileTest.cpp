@@ -1,11 +1,9 @@
-#include "images/ImageFile.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "images/HexConvert.h"
-
+#include "images/ImageFile.h"
 #include "images/ImageTestFiles.h"
 
 namespace ps {
@@ -80,7 +78,10 @@ TEST(ImageText, CrLfSplitAcrossReadChunksIsOneBreak) {
 
 TEST(ImageText, KeepsNulAndBinaryBytesAndLongLines) {
     TempDir dir;
-    const std::string binary("S\0\xff\x80" "2", 5);
+    const std::string binary(
+        "S\0\xff\x80"
+        "2",
+        5);
     EXPECT_EQ(ReadAll(dir.Write("bin", binary + "\n" + binary)),
               (std::vector<std::string>{binary, binary}));
 
@@ -134,8 +135,8 @@ TEST(CheckRecordMark, ReportsLinesWithoutTheMark) {
     EXPECT_TRUE(CheckRecordMark("S9030000FC", 'S', "a.mhx", reporter));
     EXPECT_TRUE(reporter.Messages.empty());
     const std::pair<std::string, char> badLines[] = {
-        {"S00", ':'}, {" :00", ':'}, {"", ':'}, {std::string("\0:", 2), ':'}, {"s2", 'S'},
-        {":S2", 'S'},
+        {"S00", ':'}, {" :00", ':'}, {"", ':'}, {std::string("\0:", 2), ':'},
+        {"s2", 'S'},  {":S2", 'S'},
     };
     for (const auto& [line, mark] : badLines) {
         RecordingReporter bad;
@@ -173,11 +174,11 @@ std::map<uint32_t, uint8_t> ReadIntel(const std::string& path, bool strict,
 TEST(IntelRecords, LoadToTheEndLenientlyOrStrictly) {
     TempDir dir;
     const std::string path = dir.Write("a.hex",
-                                       ":02000000ffA0FF\r\n"   // wrong checksum, lower case
-                                       ":00000001FF\r\n"       // end record: reading goes on
+                                       ":02000000ffA0FF\r\n"  // wrong checksum, lower case
+                                       ":00000001FF\r\n"      // end record: reading goes on
                                        ":0100100042AD\r\n"
                                        ":01FFFF0077FF\r\n"
-                                       ":02FFFF001122FF");     // no break, runs past 0xFFFF
+                                       ":02FFFF001122FF");  // no break, runs past 0xFFFF
     RecordingReporter reporter;
     const auto lenient = ReadIntel(path, false, reporter);
     EXPECT_EQ(lenient.at(0x0000), 0x2F);  // "ff" is 0x2F leniently ...

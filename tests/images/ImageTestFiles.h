@@ -13,7 +13,7 @@
 namespace ps::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = "/tmp/ps-images-XXXXXX";
         if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -22,8 +22,8 @@ public:
         if (!path_.empty()) {
             ::nftw(
                 path_.c_str(),
-                [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); },
-                16, FTW_DEPTH | FTW_PHYS);
+                [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+                FTW_DEPTH | FTW_PHYS);
         }
     }
     TempDir(const TempDir&) = delete;
@@ -45,12 +45,12 @@ public:
         return full;
     }
 
-private:
+  private:
     std::string path_;
 };
 
 class RecordingReporter : public ImageReporter {
-public:
+  public:
     void ImageFileError(const std::string& message) override { Messages.push_back(message); }
     std::vector<std::string> Messages;
 };

@@ -1,5 +1,3 @@
-#include "images/TMOT.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "images/ImageTestFiles.h"
+#include "images/TMOT.h"
 
 namespace ps {
 namespace {
@@ -15,7 +14,9 @@ using test::RecordingReporter;
 using test::TempDir;
 
 // TMOT holds 512 K entries: keep one per test on the heap.
-std::unique_ptr<TMOT> MakeMot() { return std::make_unique<TMOT>(); }
+std::unique_ptr<TMOT> MakeMot() {
+    return std::make_unique<TMOT>();
+}
 
 TEST(TMOTParseLine, ReadsAnS2Record) {
     auto mot = MakeMot();
@@ -184,9 +185,9 @@ TEST(TMOTLoad, LoadsToThePhysicalEndOfTheFile) {
     dir.Write("img.MHX",
               "S0030000FC\r\n"
               "S20500000001F9\r\n"
-              "S804000000FB\r\n"       // end record: reading goes on
-              "S2050000010200\r\n"     // wrong checksum: loaded all the same
-              "S2050000020300");        // last line without a break
+              "S804000000FB\r\n"    // end record: reading goes on
+              "S2050000010200\r\n"  // wrong checksum: loaded all the same
+              "S2050000020300");    // last line without a break
     const auto load = LoadMot(*mot, dir / "img", 0);
     EXPECT_TRUE(load.Opened);
     EXPECT_TRUE(load.Messages.empty());

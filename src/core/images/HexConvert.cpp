@@ -65,7 +65,8 @@ uint32_t StrictHex(const std::string& line, int position, int digits) {
     first = std::max<int64_t>(first, 0);
     last = std::min<int64_t>(last, static_cast<int64_t>(line.size()));
     std::string field;
-    if (first < last) field = line.substr(static_cast<size_t>(first), static_cast<size_t>(last - first));
+    if (first < last)
+        field = line.substr(static_cast<size_t>(first), static_cast<size_t>(last - first));
 
     if (field.empty()) throw EConvertError(NotValidIntegerMessage("$"));
     uint32_t value = 0;

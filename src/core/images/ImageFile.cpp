@@ -29,7 +29,9 @@ std::string ResolveImageName(const std::string& name, const std::string& extensi
     return name + extension;
 }
 
-ImageText::~ImageText() { Close(); }
+ImageText::~ImageText() {
+    Close();
+}
 
 bool ImageText::Open(const std::string& name) {
     Close();

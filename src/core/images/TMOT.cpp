@@ -39,6 +39,8 @@ int TMOT::StoreLine(int32_t addrStart) {
     return kept;
 }
 
-void TMOT::ClearImage() { std::fill(Image.begin(), Image.end(), Entry{}); }
+void TMOT::ClearImage() {
+    std::fill(Image.begin(), Image.end(), Entry{});
+}
 
 }  // namespace ps
