@@ -37,7 +37,9 @@ struct LineInfo {
     std::string_view Value;  // key value, trimmed
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// A CR left at the end of a line (a lone CR before the end of the file) is a blank too, so
+// that a line reads the same once it gets its line end.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
