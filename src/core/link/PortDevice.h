@@ -51,6 +51,9 @@ public:
 
     // errno of the last failed Open, for hints (permissions) in front ends.
     virtual int LastOpenErrno() const { return 0; }
+    // Time limit of one Write; a device that cannot hand bytes over within it returns the
+    // count it managed (0 when none). Devices that never stall may ignore it.
+    virtual void SetWriteTimeoutMs(int /*ms*/) {}
 };
 
 }  // namespace ps
