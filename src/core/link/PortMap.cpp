@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <initializer_list>
 #include <vector>
 
 #include "link/PosixPortDevice.h"
@@ -34,6 +35,21 @@ std::string GroupName(gid_t gid) {
         buf.resize(buf.size() * 2);
     if (found == nullptr) return std::to_string(gid);
     return found->gr_name;
+}
+
+// Fills each "%s" of format with the next of the values.
+std::string Fill(const char* format, std::initializer_list<std::string> values) {
+    std::string out;
+    auto next = values.begin();
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 's' && next != values.end()) {
+            out += *next++;
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -87,12 +103,10 @@ std::string DescribePort(int portNum, const PortMapConfig& config) {
 std::string OpenFailureHint(const std::string& devicePath, int err) {
     if (err == EACCES || err == EPERM) {
         struct stat st {};
-        if (::stat(devicePath.c_str(), &st) != 0)
-            return "hint: no permission to open " + devicePath;
-        return "hint: " + devicePath + " belongs to group " + GroupName(st.st_gid) +
-               "; add your user to it";
+        if (::stat(devicePath.c_str(), &st) != 0) return Fill(HintPermission, {devicePath});
+        return Fill(HintPermissionGroup, {devicePath, GroupName(st.st_gid)});
     }
-    if (err == EBUSY) return "hint: " + devicePath + " is in use by another program";
+    if (err == EBUSY) return Fill(HintBusy, {devicePath});
     return "";
 }
 

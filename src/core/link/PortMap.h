@@ -45,6 +45,11 @@ PortResolver MakePortResolver(PortMapConfig config);
 // "COM1 = /dev/ttyUSB0 (from PROGSTATION_COM1)", for messages and --help texts.
 std::string DescribePort(int portNum, const PortMapConfig& config);
 
+// Hints for a failed open; each "%s" is filled in order (device path, group name).
+inline constexpr char HintPermissionGroup[] = "hint: %s belongs to group %s; add your user to it";
+inline constexpr char HintPermission[] = "hint: no permission to open %s";
+inline constexpr char HintBusy[] = "hint: %s is in use by another program";
+
 // A line that tells an operator what to do about a failed open, or "" when there is
 // nothing useful to say: for EACCES/EPERM the group that owns the device, for EBUSY that
 // another program has the port.
