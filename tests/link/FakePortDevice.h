@@ -22,11 +22,11 @@ struct FakeDeviceState {
     int ApplyResult = 0;
     int LineResult = 0;
     int PurgeResult = 0;
-    int WaitResult = 0;        // used when Input is empty
-    long WriteLimit = -1;      // bytes the device takes per write before its time limit
-    int WriteError = 0;        // negative errno for every write
-    long WaitingError = 0;     // negative errno for BytesWaiting
-    long ReadError = 0;        // negative errno for Read
+    int WaitResult = 0;     // used when Input is empty
+    long WriteLimit = -1;   // bytes the device takes per write before its time limit
+    int WriteError = 0;     // negative errno for every write
+    long WaitingError = 0;  // negative errno for BytesWaiting
+    long ReadError = 0;     // negative errno for Read
 };
 
 class FakePortDevice : public PortDevice {

@@ -1,5 +1,3 @@
-#include "link/PortMap.h"
-
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,6 +8,7 @@
 #include <map>
 
 #include "link/FakePortDevice.h"
+#include "link/PortMap.h"
 #include "link/PseudoTerminal.h"
 
 namespace ps {
@@ -43,7 +42,7 @@ TEST(PortMap, EnvironmentBeatsIniBeatsDefault) {
     m.ini["COM1"] = "/dev/ttyUSB0";
     m.ini["COM2"] = "  /dev/ttyACM0 \r";
     m.env["PROGSTATION_COM1"] = "/dev/pts/7";
-    m.env["PROGSTATION_COM3"] = "";  // empty: not a mapping
+    m.env["PROGSTATION_COM3"] = "";               // empty: not a mapping
     m.env["PROGSTATION_COM11"] = "/dev/ttyUSB9";  // beyond COM10: not mappable
     m.ini["COM10"] = "sim:generic";
     PortMapConfig c = m.Config();

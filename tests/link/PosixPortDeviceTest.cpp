@@ -1,5 +1,3 @@
-#include "link/PosixPortDevice.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -7,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "link/PosixPortDevice.h"
 #include "link/PseudoTerminal.h"
 #include "link/SerialPort.h"
 

@@ -42,7 +42,9 @@ public:
     std::vector<uint8_t> Receive(size_t count) {
         std::vector<uint8_t> got;
         while (got.size() < count) {
-            struct pollfd p {master_, POLLIN, 0};
+            struct pollfd p {
+                master_, POLLIN, 0
+            };
             if (::poll(&p, 1, 5000) <= 0) break;
             uint8_t buf[512];
             ssize_t n = ::read(master_, buf, sizeof buf);

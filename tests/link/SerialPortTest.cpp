@@ -1,5 +1,3 @@
-#include "link/SerialPort.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +7,7 @@
 
 #include "link/Clock.h"
 #include "link/FakePortDevice.h"
+#include "link/SerialPort.h"
 #include "link/WireTrace.h"
 
 namespace ps {
@@ -17,9 +16,13 @@ namespace {
 using test::FakeDeviceState;
 using test::FakePortDevice;
 
-std::string Msg(const char* format, int code) { return FormatPortMessage(format, code); }
+std::string Msg(const char* format, int code) {
+    return FormatPortMessage(format, code);
+}
 
-std::string ErrorText(int code) { return std::string(std::strerror(code)); }
+std::string ErrorText(int code) {
+    return std::string(std::strerror(code));
+}
 
 // A port on COM<n> that resolves to one fake device; other numbers have no device.
 struct FakePort {
@@ -453,7 +456,8 @@ TEST(SerialPort, TraceRecordsFailuresAndShortWrites) {
               "0 OPEN COM1 /dev/fake1 1200\n"
               "0 TX 61\n"
               "0 TX TIMEOUT 1\n"
-              "0 ERROR " + Msg(MsgReadError, EIO) + "\n");
+              "0 ERROR " +
+                  Msg(MsgReadError, EIO) + "\n");
 }
 
 }  // namespace

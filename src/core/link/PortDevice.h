@@ -10,10 +10,10 @@ namespace ps {
 // the port component keeps the other values as properties, so they travel here.
 struct LineSettings {
     uint32_t Baud = 1200;
-    int DataBits = 8;      // 4..8
-    int Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int StopBits = 0;      // 0 one, 1 one and a half, 2 two
-    bool RtsCts = false;   // hardware flow control
+    int DataBits = 8;     // 4..8
+    int Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 0;     // 0 one, 1 one and a half, 2 two
+    bool RtsCts = false;  // hardware flow control
     bool DtrDsr = false;
     bool XonXoff = false;
 };

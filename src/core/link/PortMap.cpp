@@ -59,8 +59,9 @@ PortTarget ResolvePortTarget(int portNum, const PortMapConfig& config) {
     if (portNum < 1) return target;
     if (portNum <= MappedPortCount) {
         std::string key = "COM" + std::to_string(portNum);
-        std::string env = Trim(config.EnvLookup ? config.EnvLookup(PortEnvPrefix + std::to_string(portNum))
-                                                : ProcessEnv(PortEnvPrefix + std::to_string(portNum)));
+        std::string env =
+            Trim(config.EnvLookup ? config.EnvLookup(PortEnvPrefix + std::to_string(portNum))
+                                  : ProcessEnv(PortEnvPrefix + std::to_string(portNum)));
         if (!env.empty()) return {env, PortSource::Environment};
         std::string ini = config.IniLookup ? Trim(config.IniLookup(key)) : "";
         if (!ini.empty()) return {ini, PortSource::Ini};
@@ -91,7 +92,8 @@ std::string DescribePort(int portNum, const PortMapConfig& config) {
     if (target.Value.empty()) return name + " (no such port)";
     std::string text = name + " = " + target.Value;
     switch (target.Source) {
-        case PortSource::Default: return text + " (default)";
+        case PortSource::Default:
+            return text + " (default)";
         case PortSource::Ini:
             return text + " (from PROGRAMMER.INI [" + PortIniSection + "] " + name + ")";
         case PortSource::Environment:

@@ -2,6 +2,7 @@
 // the same names differently and cannot meet in one file.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+
 #include <cerrno>
 
 extern "C" int ioctl(int fd, unsigned long request, ...);

@@ -47,7 +47,9 @@ constexpr short HangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 
 PosixPortDevice::PosixPortDevice(std::string path) : path_(std::move(path)) {}
 
-PosixPortDevice::~PosixPortDevice() { Close(); }
+PosixPortDevice::~PosixPortDevice() {
+    Close();
+}
 
 int PosixPortDevice::Open() {
     if (fd_ >= 0) return -EBUSY;
@@ -88,19 +90,38 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (s.DataBits) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        case 8: tio.c_cflag |= CS8; break;
-        default: return -EINVAL;  // 4 data bits: no termios port has them
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            return -EINVAL;  // 4 data bits: no termios port has them
     }
     switch (s.Parity) {
-        case 0: break;
-        case 1: tio.c_cflag |= PARENB | PARODD; break;
-        case 2: tio.c_cflag |= PARENB; break;
-        case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-        default: return -EINVAL;
+        case 0:
+            break;
+        case 1:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            tio.c_cflag |= PARENB;
+            break;
+        case 3:
+            tio.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 4:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            return -EINVAL;
     }
     if (s.StopBits != 0) tio.c_cflag |= CSTOPB;  // termios has no 1.5: two is the nearest
     if (s.RtsCts) tio.c_cflag |= CRTSCTS;
@@ -120,7 +141,9 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
 }
 
 bool PosixPortDevice::HungUp() const {
-    struct pollfd p {fd_, POLLIN, 0};
+    struct pollfd p {
+        fd_, POLLIN, 0
+    };
     return ::poll(&p, 1, 0) > 0 && (p.revents & HangUpEvents) != 0;
 }
 
@@ -140,7 +163,9 @@ long PosixPortDevice::Write(const uint8_t* data, size_t count) {
         // The driver's queue is full: wait for room, but never past the write time limit.
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
         if (left.count() <= 0) break;
-        struct pollfd p {fd_, POLLOUT, 0};
+        struct pollfd p {
+            fd_, POLLOUT, 0
+        };
         int r = ::poll(&p, 1, static_cast<int>(left.count()));
         if (r < 0 && errno != EINTR) return -errno;
         if (r > 0 && (p.revents & HangUpEvents) != 0) return -EIO;
@@ -185,13 +210,19 @@ int PosixPortDevice::SetModemLine(int bit, bool asserted) {
     return -errno;
 }
 
-int PosixPortDevice::SetDtr(bool asserted) { return SetModemLine(TIOCM_DTR, asserted); }
+int PosixPortDevice::SetDtr(bool asserted) {
+    return SetModemLine(TIOCM_DTR, asserted);
+}
 
-int PosixPortDevice::SetRts(bool asserted) { return SetModemLine(TIOCM_RTS, asserted); }
+int PosixPortDevice::SetRts(bool asserted) {
+    return SetModemLine(TIOCM_RTS, asserted);
+}
 
 int PosixPortDevice::WaitReadable(int timeoutMs) {
     if (fd_ < 0) return -EBADF;
-    struct pollfd p {fd_, POLLIN, 0};
+    struct pollfd p {
+        fd_, POLLIN, 0
+    };
     int r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
     if (r < 0) return errno == EINTR ? 0 : -errno;
     if (r == 0) return 0;

@@ -51,7 +51,9 @@ uint32_t BaudRateValue(TBaudRate rate) {
 
 TSerialPort::TSerialPort(PortResolver resolver) : resolver_(std::move(resolver)) {}
 
-TSerialPort::~TSerialPort() { Close(); }
+TSerialPort::~TSerialPort() {
+    Close();
+}
 
 void TSerialPort::SetResolver(PortResolver resolver) {
     std::lock_guard guard(lock_);
@@ -114,12 +116,12 @@ void TSerialPort::SetBaudrate(TBaudRate rate) {
 }
 
 // The line properties share one rule: a change applies at once on an open port.
-#define PS_LINE_PROPERTY(Setter, Type, field)  \
-    void TSerialPort::Setter(Type value) {     \
-        std::lock_guard guard(lock_);          \
-        if (value == field) return;            \
-        field = value;                         \
-        if (device_) ApplyLocked();            \
+#define PS_LINE_PROPERTY(Setter, Type, field) \
+    void TSerialPort::Setter(Type value) {    \
+        std::lock_guard guard(lock_);         \
+        if (value == field) return;           \
+        field = value;                        \
+        if (device_) ApplyLocked();           \
     }
 PS_LINE_PROPERTY(SetParity, TParity, parity_)
 PS_LINE_PROPERTY(SetDatabits, TDataBits, databits_)
@@ -286,7 +288,9 @@ bool TSerialPort::WriteText(const std::string& text) {
     return WriteBuf(reinterpret_cast<const uint8_t*>(text.data()), count) == count;
 }
 
-bool TSerialPort::WriteChar(uint8_t c) { return WriteBuf(&c, 1) == 1; }
+bool TSerialPort::WriteChar(uint8_t c) {
+    return WriteBuf(&c, 1) == 1;
+}
 
 bool TSerialPort::ReadChar(uint8_t& c) {
     std::lock_guard guard(lock_);

@@ -41,8 +41,21 @@ inline constexpr char MsgStatistics[] = "Error retrieving statistics (%d), %s";
 std::string FormatPortMessage(const char* format, int code);
 
 enum TBaudRate {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TDataBits { db4, db5, db6, db7, db8 };
@@ -52,13 +65,13 @@ enum TDTRControl { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 
 // Sets of options and events, one bit per enumerator.
-enum TSerialOption {
-    coContinueOnXOff, coErrorChar, coNullStrip, coParityCheck, coDsrSensitivity
-};
+enum TSerialOption { coContinueOnXOff, coErrorChar, coNullStrip, coParityCheck, coDsrSensitivity };
 enum TSerialEvent { ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceData, ceTxEmpty, ceEvent };
 using TSerialOptions = uint32_t;
 using TSerialEvents = uint32_t;
-constexpr uint32_t SetOf(int member) { return 1u << member; }
+constexpr uint32_t SetOf(int member) {
+    return 1u << member;
+}
 
 struct TSerialEventChars {
     uint8_t XonChar = 0x11;
