@@ -12,7 +12,7 @@ namespace ps::test {
 // A port device whose answers a test sets and whose calls it reads back afterwards. The
 // state is shared, so the test still sees it after the port has taken the device.
 struct FakeDeviceState {
-    std::vector<std::string> Calls;  // "open", "apply", "dtr1", "rts0", "purge", "close"
+    std::vector<std::string> Calls;  // "open", "apply", "dtr1", "rts0", "drain", "purge", "close"
     std::vector<LineSettings> Applied;
     std::vector<uint8_t> Written;
     std::deque<uint8_t> Input;
@@ -89,6 +89,10 @@ public:
         return s_->WaitResult;
     }
     int LastOpenErrno() const override { return s_->OpenErrno; }
+    int DrainOutput(int /*timeoutMs*/) override {
+        s_->Calls.push_back("drain");
+        return 0;
+    }
 
 private:
     std::shared_ptr<FakeDeviceState> s_;

@@ -49,6 +49,7 @@ TEST_F(PosixPortDeviceTest, BytesPassUnchangedBothWays) {
     for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
     EXPECT_EQ(dev.Write(all.data(), all.size()), 256);
     EXPECT_EQ(pty.Receive(256), all);
+    EXPECT_EQ(dev.DrainOutput(5000), 0);
 
     uint8_t none[4];
     EXPECT_EQ(dev.WaitReadable(0), 0);

@@ -54,6 +54,9 @@ public:
     // Time limit of one Write; a device that cannot hand bytes over within it returns the
     // count it managed (0 when none). Devices that never stall may ignore it.
     virtual void SetWriteTimeoutMs(int /*ms*/) {}
+    // Waits, at most timeoutMs, until bytes already written have left the driver's output
+    // queue. 0 when empty; devices without an output queue return 0 at once.
+    virtual int DrainOutput(int /*timeoutMs*/) { return 0; }
 };
 
 }  // namespace ps

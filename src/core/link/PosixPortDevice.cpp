@@ -195,6 +195,19 @@ long PosixPortDevice::BytesWaiting() {
     return n;
 }
 
+int PosixPortDevice::DrainOutput(int timeoutMs) {
+    if (fd_ < 0) return -EBADF;
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -errno;
+        if (queued <= 0) return 0;
+        if (Steady::now() >= deadline) return -ETIMEDOUT;
+        ::poll(nullptr, 0, 1);
+    }
+}
+
 int PosixPortDevice::Purge() {
     if (fd_ < 0) return -EBADF;
     if (::tcflush(fd_, TCIOFLUSH) != 0) return -errno;

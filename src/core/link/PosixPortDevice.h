@@ -32,6 +32,7 @@ public:
     int WaitReadable(int timeoutMs) override;
     int LastOpenErrno() const override { return lastOpenErrno_; }
     void SetWriteTimeoutMs(int ms) override { writeTimeoutMs_ = ms; }
+    int DrainOutput(int timeoutMs) override;
 
 private:
     int SetModemLine(int bit, bool asserted);

@@ -222,8 +222,11 @@ void TSerialPort::Open() {
 void TSerialPort::Close() {
     std::lock_guard guard(lock_);
     if (!device_) return;
-    // Pending bytes are thrown away as the port goes; a device that has vanished cannot
-    // purge, and that must not keep the port from being released.
+    // Bytes already written get their time to leave (a write returns once the driver has
+    // them, not once they are on the wire, and a last command sent without waiting for an
+    // answer must not be cut off); then whatever is still pending is thrown away. A device
+    // that has vanished can do neither, and that must not keep the port from being released.
+    if (lostErrno_ == 0) device_->DrainOutput(writeTimeout_);
     device_->Purge();
     device_->Close();
     device_.reset();
