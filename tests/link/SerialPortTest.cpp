@@ -141,6 +141,7 @@ TEST(SerialPort, OpenFailuresNameThePort) {
         EXPECT_EQ(RaisedBy([&] { g.port.Open(); }), Msg(c.format, 3)) << c.result;
         EXPECT_FALSE(g.port.Active());
         EXPECT_EQ(g.port.LastOpenErrno(), -c.result);
+        EXPECT_EQ(g.port.DeviceName(), "/dev/fake3");  // for a hint about the failure
     }
 }
 

@@ -188,9 +188,11 @@ void TSerialPort::Open() {
     RequireClosed();
     std::unique_ptr<PortDevice> device = resolver_ ? resolver_(portNum_) : nullptr;
     if (!device) {
+        deviceName_.clear();
         lastOpenErrno_ = ENOENT;
         Fail(MsgInvalidPortNumber, portNum_);
     }
+    deviceName_ = device->Name();  // also after a failed open: front ends name it in hints
     int rc = device->Open();
     if (rc < 0) {
         lastOpenErrno_ = device->LastOpenErrno() != 0 ? device->LastOpenErrno() : -rc;
@@ -200,7 +202,6 @@ void TSerialPort::Open() {
     lastOpenErrno_ = 0;
     lostErrno_ = 0;
     rawBaud_ = 0;
-    deviceName_ = device->Name();
     device->SetWriteTimeoutMs(writeTimeout_);
 
     // Line settings, then the control lines of the "enable"/"disable" modes. Reads need no

@@ -170,7 +170,8 @@ public:
     // its own loop.
     bool WaitReadable(int timeoutMs);
 
-    // The device's name once opened (for messages), and errno of a failed open.
+    // The name of the device last opened or tried (for messages and OpenFailureHint), and
+    // errno of a failed open.
     std::string DeviceName() const;
     int LastOpenErrno() const { return lastOpenErrno_; }
 
