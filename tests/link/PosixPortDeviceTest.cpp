@@ -82,8 +82,10 @@ TEST_F(PosixPortDeviceTest, LinesAndRatesOnAPseudoTerminal) {
     EXPECT_EQ(dev.SetRts(true), 0);
     EXPECT_EQ(dev.SetRts(false), 0);
     // 7200 is not in the termios table; it goes through termios2.
-    for (uint32_t baud : {7200u, 115200u, 9600u, 1200u, 14400u, 56000u, 128000u, 256000u})
+    for (uint32_t baud : {7200u, 115200u, 9600u, 1200u, 14400u, 56000u, 128000u, 256000u}) {
         EXPECT_EQ(dev.ApplyLineSettings(Line8N1(baud)), 0) << baud;
+        EXPECT_EQ(dev.LineBaud(), baud);
+    }
     // Still a working raw line after the rate changes.
     const uint8_t b = 0x78;
     EXPECT_EQ(dev.Write(&b, 1), 1);

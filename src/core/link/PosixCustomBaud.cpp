@@ -27,4 +27,10 @@ int SetCustomBaud(int fd, unsigned baud) {
     return 0;
 }
 
+unsigned GetLineBaud(int fd) {
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+    return tio.c_ospeed;
+}
+
 }  // namespace ps

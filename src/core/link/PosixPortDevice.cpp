@@ -140,6 +140,10 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     return 0;
 }
 
+unsigned PosixPortDevice::LineBaud() const {
+    return fd_ >= 0 ? GetLineBaud(fd_) : 0;
+}
+
 bool PosixPortDevice::HungUp() const {
     struct pollfd p {
         fd_, POLLIN, 0

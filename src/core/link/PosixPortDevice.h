@@ -34,6 +34,9 @@ public:
     void SetWriteTimeoutMs(int ms) override { writeTimeoutMs_ = ms; }
     int DrainOutput(int timeoutMs) override;
 
+    // The output rate the driver runs the line at now (0 when closed or unknown).
+    unsigned LineBaud() const;
+
 private:
     int SetModemLine(int bit, bool asserted);
     bool HungUp() const;  // a zero-time poll reports hang-up or error
@@ -48,5 +51,7 @@ private:
 // Lives apart because the kernel's termios headers clash with <termios.h>. Returns 0 or a
 // negative errno.
 int SetCustomBaud(int fd, unsigned baud);
+// The driver's output rate of fd, in baud; 0 when it cannot be read.
+unsigned GetLineBaud(int fd);
 
 }  // namespace ps
