@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "ExitStatusDecl.h"
+#include "app/ExitStatus.h"
 #include "Logo.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
@@ -333,14 +333,10 @@ void TForm1::RequestTerminate() {
 void TForm1::Terminate() {
     terminateRequested_ = true;
     // Automatic mode hands the run's outcome to the script that started the program.
-    exitStatus_ = station_->AutoMode ? ps::ExitStatusFor(*station_) : 0;
-    emit Terminating(exitStatus_);
+    exitStatus_ = station_->AutoMode ? ps::ExitStatusFor(*station_) : ps::ExitSuccess;
     closed_ = true;
-    int status = exitStatus_;
-    QTimer::singleShot(0, this, [this, status] {
-        hide();
-        QCoreApplication::exit(status);
-    });
+    // The program ends the event loop on this signal (queued, so after this handler).
+    emit Terminating(exitStatus_);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -127,6 +127,7 @@ public:
 
 signals:
     void RunFinished();
+    // The program is to end now with this status (EXIT, the end of an automatic run).
     void Terminating(int status);
 
 protected:

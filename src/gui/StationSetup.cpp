@@ -4,8 +4,12 @@
 #include <cstring>
 
 #include "app/Station.h"
+#include "link/PortMap.h"
 #include "link/WireTrace.h"
 #include "projects/Settings.h"
+#include "sim/Board.h"
+#include "sim/SimPortDevice.h"
+#include "sim/Wire.h"
 
 namespace ps::gui {
 
@@ -73,6 +77,25 @@ bool StationSetup::Apply(Station& st, const SetupOptions& options, const std::st
         trace_ = std::make_unique<WireTrace>(st.clock, traceFile_);
         st.Comm.SetTrace(trace_.get());
     }
+
+    PortMapConfig ports;
+    const std::string iniPath = st.IniPath;
+    ports.IniLookup = [iniPath](const std::string& key) {
+        return ReadSetting(iniPath, PortIniSection, key, "");
+    };
+    Clock& clock = st.clock;
+    ports.SimFactory = [this, &clock](const std::string& spec) -> std::unique_ptr<PortDevice> {
+        auto found = wires_.find(spec);
+        if (found == wires_.end()) {
+            std::string boardError;
+            std::unique_ptr<sim::Board> board = sim::MakeBoard(spec, boardError);
+            if (!board) return nullptr;
+            auto wire = std::make_shared<sim::Wire>(clock, std::move(board), SimPortPrefix + spec);
+            found = wires_.emplace(spec, std::move(wire)).first;
+        }
+        return std::make_unique<sim::SimPortDevice>(found->second);
+    };
+    st.Comm.SetResolver(MakePortResolver(std::move(ports)));
     return true;
 }
 

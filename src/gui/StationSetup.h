@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 namespace ps {
 class Station;
 class WireTrace;
+namespace sim {
+class Wire;
+}
 }  // namespace ps
 
 namespace ps::gui {
@@ -37,6 +41,9 @@ public:
 
 private:
     std::FILE* traceFile_ = nullptr;
+    // One simulated line per board spec, kept for the whole program: a board keeps its
+    // memory while the station closes and reopens the port between steps and runs.
+    std::map<std::string, std::shared_ptr<sim::Wire>> wires_;
     std::unique_ptr<WireTrace> trace_;
 };
 

@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "progstation: %s\n", error.c_str());
         return UsageStatus;
     }
+    QObject::connect(
+        &form, &ps::gui::TForm1::Terminating, &app, [](int status) { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
     form.show();
     form.activateWindow();
     return app.exec();
