@@ -55,8 +55,8 @@ bool AtomicFile::Open() {
 
     // The new file gets the old one's permission bits, or those of a new file.
     struct stat st {};
-    mode_t mode = (stat(path_.c_str(), &st) == 0) ? (st.st_mode & 07777)
-                                                   : (NewFileMode & ~CurrentUmask());
+    mode_t mode =
+        (stat(path_.c_str(), &st) == 0) ? (st.st_mode & 07777) : (NewFileMode & ~CurrentUmask());
     if (fchmod(fd_, mode) != 0) {
         errno_ = errno;
         Discard();
