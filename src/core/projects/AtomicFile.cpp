@@ -22,6 +22,7 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// umask can only be read by setting it; the station writes files from one thread only.
 mode_t CurrentUmask() {
     mode_t mask = umask(0);
     umask(mask);

@@ -236,7 +236,7 @@ bool ParseStepNumber(std::string_view text, int32_t& value) {
 }
 
 void ResetRunSettings(StepSettings& settings, int comPortNo) {
-    settings.BaudRate = "115200";
+    settings.BaudRate = DefaultBaudRate;
     settings.ComPortNo = comPortNo;
     settings.AddrStart = 0;
     settings.AddrLen = 0;
@@ -368,13 +368,13 @@ int LoadStep(int n, const CurrentProject& project, const std::vector<std::string
     for (const std::string& arg : args) parser.ParseStepLine(arg, AllSteps);
 
     if (settings.ModelIndex == 6) {
-        settings.BaudRate = "115200";
+        settings.BaudRate = DefaultBaudRate;
         settings.AddrStart = 0;
         settings.AddrLen = 0x40000;
         settings.BlockLen = 1024;
         settings.BlocksOnRow = 32;
     } else if (settings.ModelIndex == 9) {
-        settings.BaudRate = "115200";
+        settings.BaudRate = DefaultBaudRate;
     }
 
     map = SizeMap(settings.AddrLen, settings.BlockLen, settings.BlocksOnRow);
