@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MainWindow.h"
+#include "app/ExitStatus.h"
 #include "StationSetup.h"
 
 namespace {
@@ -19,7 +20,7 @@ constexpr const char* UsageText =
     "  --trace FILE  write every port event to FILE\n"
     "  AUTO[=n]      run the current project at once and end with its status\n"
     "Other arguments are applied to every step as step-file lines.\n";
-constexpr int UsageStatus = 64;
+constexpr int UsageStatus = ps::ExitUsage;
 
 }  // namespace
 

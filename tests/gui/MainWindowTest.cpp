@@ -304,3 +304,28 @@ TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
     f.ShowMessage(ps::MessageKind::Error, "NE MOREM ODPRETI DATOTEKE");
     EXPECT_EQ(seen, QString("NE MOREM ODPRETI DATOTEKE"));
 }
+
+TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
+    // "/BANKPORT=" asks the board for its bank port, and this board never answers: the
+    // handshake goes on until the operator presses STOP.
+    WriteSteps("/BANKPORT=1234\r\n/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    f.St().CommandLineArgs = {"AUTO"};
+    QTimer operatorTimer;
+    operatorTimer.setInterval(0);
+    bool stopShownWhileWaiting = false;
+    QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+        if (!f.RunUnderWay() || wire_->transcript().Writes.size() < 3) return;
+        stopShownWhileWaiting = f.PanStop->isVisible() && !f.PanStart->isVisible();
+        operatorTimer.stop();
+        QTest::mouseClick(f.StopBtn, Qt::LeftButton, {}, f.StopBtn->rect().center());
+    });
+    operatorTimer.start();
+    ShowWindow();
+    ASSERT_TRUE(ProcessUntil([&] { return f.TerminateRequested(); }));
+    EXPECT_TRUE(stopShownWhileWaiting);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
+    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.ExitStatus(), ps::ExitBreak);
+    EXPECT_FALSE(f.St().Comm.Active());
+}
