@@ -4,7 +4,8 @@
 
 namespace ps::gui {
 
-TBevelPanel::TBevelPanel(QWidget* parent) : QWidget(parent), colour_(FromQColor(palette().color(QPalette::Window))) {
+TBevelPanel::TBevelPanel(QWidget* parent)
+    : QWidget(parent), colour_(FromQColor(palette().color(QPalette::Window))) {
     setAutoFillBackground(false);
 }
 
@@ -25,7 +26,8 @@ void TBevelPanel::SetColor(TColor colour) {
 }
 
 int TBevelPanel::FrameSize() const {
-    return (outer_ != bvNone ? bevelWidth_ : 0) + borderWidth_ + (inner_ != bvNone ? bevelWidth_ : 0);
+    return (outer_ != bvNone ? bevelWidth_ : 0) + borderWidth_ +
+           (inner_ != bvNone ? bevelWidth_ : 0);
 }
 
 void TBevelPanel::DrawBevel(QPainter& p, QRect& r, Bevel bevel) {

@@ -110,7 +110,9 @@ QRegion TFancyButton::ShapeRegion() const {
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
-bool TFancyButton::hitButton(const QPoint& pos) const { return ShapeRegion().contains(pos); }
+bool TFancyButton::hitButton(const QPoint& pos) const {
+    return ShapeRegion().contains(pos);
+}
 
 void TFancyButton::paintEvent(QPaintEvent*) {
     ++repaints_;

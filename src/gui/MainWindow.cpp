@@ -13,8 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/ExitStatus.h"
 #include "Logo.h"
+#include "app/ExitStatus.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
 
@@ -30,7 +30,8 @@ constexpr int ComPortWidth = 270;
 QString FromStationText(const std::string& text) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString s = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    if (utf8.hasError()) return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    if (utf8.hasError())
+        return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     return s;
 }
 
@@ -208,7 +209,8 @@ void TForm1::BuildButtonStrip() {
     }
     ComPortItem[0]->setChecked(true);
 
-    auto makeButton = [&](TBevelPanel* panel, const char* caption, TColor colour, const char* name) {
+    auto makeButton = [&](TBevelPanel* panel, const char* caption, TColor colour,
+                          const char* name) {
         auto* b = new TFancyButton(panel);
         b->setObjectName(name);
         b->setText(QString::fromLatin1(caption));
@@ -216,7 +218,8 @@ void TForm1::BuildButtonStrip() {
         QFont f = b->font();
         f.setBold(true);
         b->setFont(f);
-        b->move((PanelWidth - TFancyButton::DefaultWidth) / 2, (PanelHeight - TFancyButton::DefaultHeight) / 2);
+        b->move((PanelWidth - TFancyButton::DefaultWidth) / 2,
+                (PanelHeight - TFancyButton::DefaultHeight) / 2);
         return b;
     };
     auto makePanel = [&](const char* name, int left) {
@@ -239,7 +242,8 @@ void TForm1::BuildButtonStrip() {
     QFont f = ExitBtn->font();
     f.setBold(true);
     ExitBtn->setFont(f);
-    ExitBtn->move(FormWidth - TFancyButton::DefaultWidth - 8, (ButtonStripHeight - TFancyButton::DefaultHeight) / 2);
+    ExitBtn->move(FormWidth - TFancyButton::DefaultWidth - 8,
+                  (ButtonStripHeight - TFancyButton::DefaultHeight) / 2);
 
     connect(StartBtn, &QAbstractButton::clicked, this, &TForm1::StartBtnClick);
     connect(StopBtn, &QAbstractButton::clicked, this, &TForm1::StopBtnClick);
@@ -255,7 +259,8 @@ int TForm1::SelectedPort() const {
 }
 
 void TForm1::SelectPort(int port) {
-    if (port >= 1 && port <= static_cast<int>(ComPortItem.size())) ComPortItem[port - 1]->setChecked(true);
+    if (port >= 1 && port <= static_cast<int>(ComPortItem.size()))
+        ComPortItem[port - 1]->setChecked(true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -319,9 +324,15 @@ void TForm1::AfterRun() {
     }
 }
 
-void TForm1::StopBtnClick() { ps::StopBtnClick(*station_); }
-void TForm1::ContinueBtnClick() { ps::ContinueBtnClick(*station_); }
-void TForm1::ExitBtnClick() { ps::ExitBtnClick(*station_); }
+void TForm1::StopBtnClick() {
+    ps::StopBtnClick(*station_);
+}
+void TForm1::ContinueBtnClick() {
+    ps::ContinueBtnClick(*station_);
+}
+void TForm1::ExitBtnClick() {
+    ps::ExitBtnClick(*station_);
+}
 
 void TForm1::RequestTerminate() {
     if (terminateRequested_) return;
@@ -347,18 +358,30 @@ void TForm1::ShowStatus(const std::string& text, uint32_t colour) {
     Map1->SetStatusText(FromStationText(text));
 }
 
-void TForm1::ShowFileName(const std::string& text) { Map1->SetFileNameText(FromStationText(text)); }
-void TForm1::SetProgress(int percent) { Map1->SetProgress(percent); }
+void TForm1::ShowFileName(const std::string& text) {
+    Map1->SetFileNameText(FromStationText(text));
+}
+void TForm1::SetProgress(int percent) {
+    Map1->SetProgress(percent);
+}
 
 void TForm1::SetMapSize(int rows, int cols) {
     Map1->SetRows(rows);
     Map1->SetCols(cols);
 }
 
-void TForm1::SetMapVisible(bool visible) { Map1->SetMapVisible(visible); }
-void TForm1::SetBytesVisible(bool visible) { Map1->SetBytesVisible(visible); }
-void TForm1::SetBlock(int row, int col, uint32_t colour) { Map1->SetBlock(row, col, colour); }
-void TForm1::ClearBlocks() { Map1->ClearBlocks(); }
+void TForm1::SetMapVisible(bool visible) {
+    Map1->SetMapVisible(visible);
+}
+void TForm1::SetBytesVisible(bool visible) {
+    Map1->SetBytesVisible(visible);
+}
+void TForm1::SetBlock(int row, int col, uint32_t colour) {
+    Map1->SetBlock(row, col, colour);
+}
+void TForm1::ClearBlocks() {
+    Map1->ClearBlocks();
+}
 
 void TForm1::SetByteLabel(int index, const std::string& text) {
     Map1->SetByteLabel(index, FromStationText(text));
@@ -371,11 +394,14 @@ void TForm1::ShowPanels(bool start, bool stop, bool cont) {
 }
 
 void TForm1::ShowMessage(ps::MessageKind kind, const std::string& text) {
-    QMessageBox box(kind == ps::MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    QString::fromLatin1(ProductTitle), FromStationText(text), QMessageBox::Ok, this);
+    QMessageBox box(
+        kind == ps::MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
+        QString::fromLatin1(ProductTitle), FromStationText(text), QMessageBox::Ok, this);
     box.exec();
 }
 
-void TForm1::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TForm1::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 }  // namespace ps::gui

@@ -36,11 +36,11 @@ constexpr TColor ProjectStripColour = 0xFF8000;  // blue
 constexpr TColor MapStripColour = 0x84FFFF;      // light yellow
 constexpr int StatusFontPixels = 19;
 constexpr int FileNameFontPixels = 11;
-constexpr TColor StartColour = 0x008000;    // green
-constexpr TColor StopColour = 0x0000FF;     // red
-constexpr TColor ContinueColour = 0x00FFFF; // yellow
-constexpr TColor HeaderTop = 0xFF1414;      // red 20, green 20, blue 255
-constexpr TColor HeaderBottom = 0xFFC8C8;   // red 200, green 200, blue 255
+constexpr TColor StartColour = 0x008000;     // green
+constexpr TColor StopColour = 0x0000FF;      // red
+constexpr TColor ContinueColour = 0x00FFFF;  // yellow
+constexpr TColor HeaderTop = 0xFF1414;       // red 20, green 20, blue 255
+constexpr TColor HeaderBottom = 0xFFC8C8;    // red 200, green 200, blue 255
 
 // Colour of line i of a header d + 1 lines high: from HeaderTop to HeaderBottom, each part
 // (top * (d - i) + bottom * i) / d in integer arithmetic.
@@ -51,17 +51,17 @@ int LogoLeft(int stripWidth, int logoWidth);
 // The header: a vertical gradient, the logo in the middle, the title and version at the right.
 class THeader : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit THeader(QWidget* parent = nullptr);
     QLabel* Logo() const { return logo_; }
     QLabel* LabTitle1() const { return labTitle1_; }
     QLabel* LabVer() const { return labVer_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QLabel* logo_;
     QLabel* labTitle1_;
     QLabel* labVer_;
@@ -72,7 +72,7 @@ private:
 // CONTINUE and EXIT take effect.
 class TForm1 : public QWidget, public ps::StationView {
     Q_OBJECT
-public:
+  public:
     // clock: the station's time (a test's virtual clock); nullptr for the real one.
     explicit TForm1(ps::Clock* clock = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -125,16 +125,16 @@ public:
     TFancyButton* ContBtn;
     TFancyButton* ExitBtn;
 
-signals:
+  signals:
     void RunFinished();
     // The program is to end now with this status (EXIT, the end of an automatic run).
     void Terminating(int status);
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildProjectStrip();
     void BuildButtonStrip();
     void AfterRun();

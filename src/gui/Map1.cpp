@@ -76,8 +76,8 @@ TMap1::TMap1(QWidget* parent)
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    ozadjeAll_ = MakePanel(owner, this, "OzadjeAllPanel", TBevelPanel::bvNone,
-                           TBevelPanel::bvNone, 1, 2, &TMap1::UniqueName);
+    ozadjeAll_ = MakePanel(owner, this, "OzadjeAllPanel", TBevelPanel::bvNone, TBevelPanel::bvNone,
+                           1, 2, &TMap1::UniqueName);
     outer->addWidget(ozadjeAll_);
 
     auto* all = new QVBoxLayout(ozadjeAll_);
@@ -145,7 +145,6 @@ TMap1::TMap1(QWidget* parent)
     FitStrips();
 }
 
-
 void TMap1::SetLabelColour(QLabel* label, TColor colour) {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, ToQColor(colour));
@@ -154,7 +153,8 @@ void TMap1::SetLabelColour(QLabel* label, TColor colour) {
 
 // Each text strip is as high as its label plus two pixels, so a larger font grows it.
 void TMap1::FitStrips() {
-    for (auto [panel, lab] : {std::pair{statusPanel_, statusLab_}, {fileNamePanel_, fileNameLab_}}) {
+    for (auto [panel, lab] :
+         {std::pair{statusPanel_, statusLab_}, {fileNamePanel_, fileNameLab_}}) {
         lab->adjustSize();
         panel->setFixedHeight(lab->height() + 2);
     }
@@ -197,16 +197,24 @@ void TMap1::SetCols(int cols) {
     canvas_->update();
 }
 
-int TMap1::Progress() const { return gauge_->Progress(); }
-void TMap1::SetProgress(int percent) { gauge_->SetProgress(percent); }
+int TMap1::Progress() const {
+    return gauge_->Progress();
+}
+void TMap1::SetProgress(int percent) {
+    gauge_->SetProgress(percent);
+}
 
-QString TMap1::StatusText() const { return statusLab_->text(); }
+QString TMap1::StatusText() const {
+    return statusLab_->text();
+}
 void TMap1::SetStatusText(const QString& text) {
     statusLab_->setText(text);
     FitStrips();
 }
 
-QString TMap1::FileNameText() const { return fileNameLab_->text(); }
+QString TMap1::FileNameText() const {
+    return fileNameLab_->text();
+}
 void TMap1::SetFileNameText(const QString& text) {
     fileNameLab_->setText(text);
     FitStrips();
@@ -254,7 +262,9 @@ void TMap1::SetColorBytes(TColor colour) {
 // Blocks
 
 namespace {
-int ClampIndex(int v, int count) { return std::clamp(v, 0, count - 1); }
+int ClampIndex(int v, int count) {
+    return std::clamp(v, 0, count - 1);
+}
 }  // namespace
 
 void TMap1::SetBlock(int row, int col, TColor colour) {
@@ -277,7 +287,9 @@ TColor TMap1::GetBlock(int row, int col) const {
     return blocks_[static_cast<size_t>(row) * BlockTableCols + col];
 }
 
-void TMap1::ClearBlocks() { std::fill(blocks_.begin(), blocks_.end(), ps::EmptyColour); }
+void TMap1::ClearBlocks() {
+    std::fill(blocks_.begin(), blocks_.end(), ps::EmptyColour);
+}
 
 // Cell (row, col) of the grid, on the paint box: real-valued cell sizes, corners rounded half
 // to even, so the cells tile the box without gaps or overlaps.

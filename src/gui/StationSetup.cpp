@@ -71,7 +71,8 @@ bool StationSetup::Apply(Station& st, const SetupOptions& options, const std::st
     if (!options.TraceFile.empty()) {
         traceFile_ = std::fopen(options.TraceFile.c_str(), "w");
         if (!traceFile_) {
-            error = "cannot write the trace file " + options.TraceFile + ": " + std::strerror(errno);
+            error =
+                "cannot write the trace file " + options.TraceFile + ": " + std::strerror(errno);
             return false;
         }
         trace_ = std::make_unique<WireTrace>(st.clock, traceFile_);

@@ -30,7 +30,7 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
 // command line, the port map (device paths or simulated boards) and the wire trace. Keep it
 // alive as long as the Station: the trace it opens is used by the station's port.
 class StationSetup {
-public:
+  public:
     StationSetup();
     ~StationSetup();
     StationSetup(const StationSetup&) = delete;
@@ -39,7 +39,7 @@ public:
     bool Apply(Station& st, const SetupOptions& options, const std::string& programFolder,
                std::string& error);
 
-private:
+  private:
     std::FILE* traceFile_ = nullptr;
     // One simulated line per board spec, kept for the whole program: a board keeps its
     // memory while the station closes and reopens the port between steps and runs.

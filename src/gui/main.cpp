@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "MainWindow.h"
-#include "app/ExitStatus.h"
 #include "StationSetup.h"
+#include "app/ExitStatus.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
         return UsageStatus;
     }
     QObject::connect(
-        &form, &ps::gui::TForm1::Terminating, &app, [](int status) { QCoreApplication::exit(status); },
-        Qt::QueuedConnection);
+        &form, &ps::gui::TForm1::Terminating, &app,
+        [](int status) { QCoreApplication::exit(status); }, Qt::QueuedConnection);
     form.show();
     form.activateWindow();
     return app.exec();

@@ -27,7 +27,7 @@ namespace {
 // A board that keeps quiet: steps of model "None" send nothing after the port setup, so
 // the run's course is decided by the operator's buttons alone.
 class QuietBoard : public ps::sim::Board {
-public:
+  public:
     std::string Kind() const override { return "quiet"; }
     void OnByte(uint8_t) override {}
 };
@@ -35,14 +35,15 @@ public:
 // Runs a test in a folder of its own that holds the project's step file, with the
 // window's COM1 wired to an in-process simulated board under a virtual clock.
 class WindowFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char buf[4096];
         oldDir_ = getcwd(buf, sizeof buf) ? buf : ".";
         ASSERT_EQ(chdir(dir_.Path().c_str()), 0);
         form_ = std::make_unique<TForm1>(&clock_);
         form_->St().IniPath = dir_.File("PROGRAMMER.INI");
-        wire_ = std::make_shared<ps::sim::Wire>(clock_, std::make_unique<QuietBoard>(), "sim:quiet");
+        wire_ =
+            std::make_shared<ps::sim::Wire>(clock_, std::make_unique<QuietBoard>(), "sim:quiet");
         form_->St().Comm.SetResolver([this](int port) -> std::unique_ptr<ps::PortDevice> {
             if (port != 1 || !portExists_) return nullptr;
             return std::make_unique<ps::sim::SimPortDevice>(wire_);

@@ -99,9 +99,12 @@ TEST(Map1, GridShowsBlockColoursAndRings) {
     QColor other = img.pixelColor(static_cast<int>(5 * w) + 1, static_cast<int>(3 * h) + 1);
     EXPECT_EQ(FromQColor(other), ps::EmptyColour);
     bool ring = false;
-    for (int x = static_cast<int>(2 * w + 2 * w / 5) - 1; x <= static_cast<int>(2 * w + 3 * w / 5) + 1; ++x) {
-        for (int y = static_cast<int>(h + 2 * h / 5) - 1; y <= static_cast<int>(h + 3 * h / 5) + 1; ++y) {
-            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == TMap1::RingColour) ring = true;
+    for (int x = static_cast<int>(2 * w + 2 * w / 5) - 1;
+         x <= static_cast<int>(2 * w + 3 * w / 5) + 1; ++x) {
+        for (int y = static_cast<int>(h + 2 * h / 5) - 1; y <= static_cast<int>(h + 3 * h / 5) + 1;
+             ++y) {
+            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == TMap1::RingColour)
+                ring = true;
         }
     }
     EXPECT_TRUE(ring);

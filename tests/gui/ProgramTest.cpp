@@ -16,7 +16,7 @@ namespace {
 // The station's COM1 on a pseudo-terminal whose far side stays silent. The other COM
 // numbers lead nowhere, so the program can never reach a real serial device.
 class SilentLine {
-public:
+  public:
     SilentLine() {
         if (openpty(&master_, &slave_, name_, nullptr, nullptr) != 0) master_ = slave_ = -1;
     }
@@ -27,7 +27,7 @@ public:
     bool Ok() const { return master_ >= 0; }
     std::string Path() const { return name_; }
 
-private:
+  private:
     int master_ = -1, slave_ = -1;
     char name_[256] = {};
 };
@@ -50,7 +50,8 @@ ProgramResult RunProgram(const ps::test::TempDir& dir, const SilentLine& line,
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("PROGSTATION_COM1", QString::fromStdString(line.Path()));
-    for (int n = 2; n <= 10; ++n) env.insert(QString("PROGSTATION_COM%1").arg(n), "/nonexistent/port");
+    for (int n = 2; n <= 10; ++n)
+        env.insert(QString("PROGSTATION_COM%1").arg(n), "/nonexistent/port");
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(QString::fromStdString(dir.Path()));
     p.start(PS_PROGSTATION, args);
@@ -70,7 +71,8 @@ TEST(Program, AutoRunsTheProjectAndEndsWithItsStatus) {
     std::string ini = dir.Write("PROGRAMMER.INI", "[INIT]\r\nExtraParameters=\r\n");
     std::string trace = dir.File("trace.txt");
     ProgramResult r = RunProgram(
-        dir, line, {"auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace)});
+        dir, line,
+        {"auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace)});
     ASSERT_TRUE(r.Finished);
     EXPECT_EQ(r.Status, ps::ExitSuccess);
     std::string events = ReadFile(trace);
