@@ -38,6 +38,10 @@ void TGauge::paintEvent(QPaintEvent*) {
 
 TCanvasMap::TCanvasMap(TMap1* map, QWidget* parent) : QWidget(parent), map_(map) {}
 
+void TCanvasMap::resizeEvent(QResizeEvent*) {
+    map_->PlaceByteLabels();
+}
+
 void TCanvasMap::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     map_->PaintCanvas(p, event->rect());
@@ -323,7 +327,8 @@ void TMap1::PaintCanvas(QPainter& p, const QRect& exposed) {
             }
         }
     }
-    PlaceByteLabels();
+    // Labels follow the grid's full paints; a single block's repaint leaves them be.
+    if (exposed.contains(canvas_->rect())) PlaceByteLabels();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -38,6 +38,7 @@ class TCanvasMap : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     TMap1* map_;

@@ -330,3 +330,9 @@ TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
     EXPECT_EQ(f.ExitStatus(), ps::ExitBreak);
     EXPECT_FALSE(f.St().Comm.Active());
 }
+
+TEST(StationText, ShowsUtf8AndFallsBackToLatin1) {
+    EXPECT_EQ(FromStationText("FILE: \xc4\x8d.hex"), QString::fromUtf8("FILE: \xc4\x8d.hex"));
+    // A name written by an older editor in Latin-1: shown as written, nothing lost.
+    EXPECT_EQ(FromStationText("FILE: \xe8.hex"), QString::fromLatin1("FILE: \xe8.hex"));
+}

@@ -163,3 +163,14 @@ TEST(Map1, GaugeAndStripsFollowTheirSettings) {
     EXPECT_EQ(map.StatusLab()->parentWidget()->height(), map.StatusLab()->height() + 2);
     EXPECT_GE(map.StatusLab()->height(), 30);
 }
+
+TEST(Map1, InnerPartsGetNamesUniqueOnTheirForm) {
+    QWidget form;
+    TMap1 first(&form);
+    TMap1 second(&form);
+    EXPECT_NE(form.findChild<QWidget*>("StatusPanel1"), nullptr);
+    EXPECT_NE(form.findChild<QWidget*>("StatusPanel2"), nullptr);
+    EXPECT_EQ(first.StatusLab()->objectName(), QString("StatusLab1"));
+    EXPECT_EQ(second.StatusLab()->objectName(), QString("StatusLab2"));
+    EXPECT_EQ(second.CanvasMap()->objectName(), QString("CanvasMap2"));
+}
