@@ -40,7 +40,9 @@ std::vector<std::string> Transcript::EventTexts() const {
     return out;
 }
 
-void Transcript::Clear() { *this = Transcript{}; }
+void Transcript::Clear() {
+    *this = Transcript{};
+}
 
 std::string HexBytes(const uint8_t* data, size_t count) {
     std::string out;
@@ -64,9 +66,13 @@ Wire::Wire(Clock& clock, std::unique_ptr<Board> board, std::string name)
     board_->AttachWire(this);
 }
 
-Wire::~Wire() { board_->AttachWire(nullptr); }
+Wire::~Wire() {
+    board_->AttachWire(nullptr);
+}
 
-int64_t Wire::ByteTimeUs(uint32_t baud) { return BurstTimeUs(baud, 1); }
+int64_t Wire::ByteTimeUs(uint32_t baud) {
+    return BurstTimeUs(baud, 1);
+}
 
 int64_t Wire::BurstTimeUs(uint32_t baud, int64_t bytes) {
     // From the burst's start, so rounding to microseconds never adds up along a long burst.
@@ -74,13 +80,17 @@ int64_t Wire::BurstTimeUs(uint32_t baud, int64_t bytes) {
     return (bytes * BitsPerByte * 1000000 + baud / 2) / baud;
 }
 
-int64_t Wire::NowUs() const { return clock_.NowMs() * 1000; }
+int64_t Wire::NowUs() const {
+    return clock_.NowMs() * 1000;
+}
 
 int64_t Wire::BoardNowMs() const {
     return (boardNowUs_ >= 0 ? boardNowUs_ : NowUs()) / 1000;
 }
 
-void Wire::Record(const std::string& text) { transcript_.Events.push_back({clock_.NowMs(), text}); }
+void Wire::Record(const std::string& text) {
+    transcript_.Events.push_back({clock_.NowMs(), text});
+}
 
 void Wire::Advance() {
     const int64_t now = NowUs();
@@ -278,8 +288,8 @@ void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {
     if (dead_ || bytes.empty() || board_->faults.Silent) return;
     const int64_t base = boardNowUs_ >= 0 ? boardNowUs_ : NowUs();
     const int64_t stamp =
-        base + static_cast<int64_t>(std::max(delayMs, 0) + std::max(board_->faults.LateMs, 0)) *
-                   1000;
+        base +
+        static_cast<int64_t>(std::max(delayMs, 0) + std::max(board_->faults.LateMs, 0)) * 1000;
     std::vector<uint8_t> out;
     if (board_->faults.Noise) {
         const uint32_t stray = NoiseByte() % (MaxNoiseBytes + 1);

@@ -15,7 +15,7 @@ namespace {
 // Answers every byte b with `reply` (default b + 1) after `delayMs`, and logs what it saw
 // with the board's own time.
 class EchoBoard : public Board {
-public:
+  public:
     std::string Kind() const override { return "echo"; }
     void OnByte(uint8_t b) override {
         Log.push_back("byte " + std::to_string(b) + " @" + std::to_string(NowMs()));
@@ -243,9 +243,9 @@ TEST(Wire, LinesAndBaudReachTheBoardInOrderWithTheBytes) {
     ASSERT_EQ(line.dev->ApplyLineSettings(s), 0);
     ASSERT_EQ(line.dev->ApplyLineSettings(s), 0);  // no change, no event
     ASSERT_EQ(line.dev->SetDtr(false), 0);
-    EXPECT_EQ(line.board->Log, (std::vector<std::string>{"baud 1200 @0", "lines 10 @0",
-                                                         "byte 65 @8", "lines 11 @20",
-                                                         "baud 19200 @20", "lines 01 @20"}));
+    EXPECT_EQ(line.board->Log,
+              (std::vector<std::string>{"baud 1200 @0", "lines 10 @0", "byte 65 @8", "lines 11 @20",
+                                        "baud 19200 @20", "lines 01 @20"}));
     const Transcript& t = line.wire->transcript();
     EXPECT_EQ(t.LineTexts(), (std::vector<std::string>{"DTR 1", "RTS 1", "DTR 0"}));
     ASSERT_EQ(t.Bauds.size(), 2u);
