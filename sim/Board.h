@@ -9,12 +9,12 @@ namespace ps::sim {
 
 // How a board misbehaves, set from the board spec ("sim:avr,silent") or by a test.
 struct Faults {
-    bool Silent = false;       // answers nothing at all
-    bool Negative = false;     // answers negatively where its protocol has a "no"
-    bool Noise = false;        // sends stray bytes before its answers
-    int LateMs = 0;            // every answer comes this much later
-    long DropAfterBytes = -1;  // the line goes dead (port vanishes) after this many bytes
-                               // from the station; -1 never
+    bool Silent = false;         // answers nothing at all
+    bool Negative = false;       // answers negatively where its protocol has a "no"
+    bool Noise = false;          // sends stray bytes before its answers
+    int LateMs = 0;              // every answer comes this much later
+    long DropAfterBytes = -1;    // the line goes dead (port vanishes) after this many bytes
+                                 // from the station; -1 never
 };
 
 class Wire;
@@ -25,7 +25,7 @@ class Wire;
 // board only models its protocol; board-specific faults (a wrong signature, a fuse that
 // does not stick) are options of the board itself.
 class Board {
-  public:
+public:
     virtual ~Board() = default;
     virtual std::string Kind() const = 0;
 
@@ -42,7 +42,7 @@ class Board {
 
     void AttachWire(Wire* wire) { wire_ = wire; }
 
-  protected:
+protected:
     // Sends bytes to the station, after delayMs of board time (then at line speed).
     void Send(const std::vector<uint8_t>& bytes, int delayMs = 0);
     void Send(uint8_t b, int delayMs = 0) { Send(std::vector<uint8_t>{b}, delayMs); }
@@ -51,7 +51,7 @@ class Board {
     bool Rts() const;
     uint32_t Baud() const;
 
-  private:
+private:
     Wire* wire_ = nullptr;
 };
 
