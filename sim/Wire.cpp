@@ -143,6 +143,11 @@ int64_t Wire::NextInterestingUs() const {
     return next;
 }
 
+int64_t Wire::NextDueMs() const {
+    const int64_t next = NextInterestingUs();
+    return next < 0 ? -1 : (next + 999) / 1000;
+}
+
 uint8_t Wire::NoiseByte() {
     // xorshift32: the same noise on every run, so a test that fails fails again.
     noiseState_ ^= noiseState_ << 13;

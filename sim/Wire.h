@@ -104,6 +104,11 @@ class Wire {
     bool Dead() const { return dead_; }
     uint32_t Baud() const { return baud_; }
 
+    // The clock's millisecond at which something next happens on the line (a byte reaching
+    // the board or the station), -1 when nothing is on its way. For hosts that wait on
+    // other things as well (boardsim's pseudo-terminal).
+    int64_t NextDueMs() const;
+
     // Microseconds one byte (start bit, eight data bits, stop bit) takes at the rate.
     static int64_t ByteTimeUs(uint32_t baud);
     // Microseconds `bytes` bytes take back to back.
