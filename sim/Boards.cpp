@@ -221,6 +221,7 @@ std::unique_ptr<PortDevice> SimPortPool::MakeDevice(const std::string& spec) {
             return nullptr;
         }
         auto wire = std::make_shared<Wire>(clock_, std::move(board), "sim:" + spec);
+        wire->SetRecording(RecordTranscripts);
         it = wires_.emplace(spec, std::move(wire)).first;
     }
     lastError_.clear();
@@ -238,6 +239,7 @@ std::function<std::unique_ptr<PortDevice>(const std::string&)> SimPortPool::Fact
 
 std::function<std::unique_ptr<PortDevice>(const std::string&)> SimDeviceFactory(Clock& clock) {
     auto pool = std::make_shared<SimPortPool>(clock);
+    pool->RecordTranscripts = false;
     return [pool](const std::string& spec) { return pool->MakeDevice(spec); };
 }
 

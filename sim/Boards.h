@@ -61,6 +61,8 @@ class SimPortPool {
     const std::string& LastError() const { return lastError_; }
     // MakeDevice as a function, for the port map. The pool must outlive it.
     std::function<std::unique_ptr<PortDevice>(const std::string& spec)> Factory();
+    // Whether new wires keep a transcript (tests read it; programs turn it off).
+    bool RecordTranscripts = true;
 
   private:
     Clock& clock_;

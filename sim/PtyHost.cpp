@@ -21,6 +21,7 @@ constexpr int64_t DescribeAfterQuietMs = 300;
 PtyHost::PtyHost(std::unique_ptr<Board> board, std::FILE* log) : log_(log) {
     const std::string kind = board->Kind();
     wire_ = std::make_shared<Wire>(clock_, std::move(board), "pty:" + kind);
+    wire_->SetRecording(false);  // the log is the record here
 }
 
 PtyHost::~PtyHost() {
@@ -138,8 +139,6 @@ void PtyHost::Poll(int timeoutMs) {
     if (rc > 0 && (p.revents & POLLIN)) ReadStation();
     if (masterFd_ < 0) return;
     WriteAnswers();
-    // The transcript is for tests; a long-running host must not keep it growing.
-    wire_->transcript().Clear();
     if (lastActivityMs_ >= 0 && clock_.NowMs() - lastActivityMs_ >= DescribeAfterQuietMs) {
         lastActivityMs_ = -1;
         const std::string d = wire_->board().Describe();

@@ -89,7 +89,7 @@ int64_t Wire::BoardNowMs() const {
 }
 
 void Wire::Record(const std::string& text) {
-    transcript_.Events.push_back({clock_.NowMs(), text});
+    if (recording_) transcript_.Events.push_back({clock_.NowMs(), text});
 }
 
 void Wire::Advance() {
@@ -191,12 +191,12 @@ long Wire::Write(const uint8_t* data, size_t count) {
         if (dropAfter >= 0 && sentCount_ >= dropAfter) break;
         t = start + BurstTimeUs(baud_, static_cast<int64_t>(i) + 1);
         toBoard_.emplace(t, StationEvent{StationEvent::Byte, data[i]});
-        transcript_.Sent.push_back({now / 1000, t, data[i]});
+        if (recording_) transcript_.Sent.push_back({now / 1000, t, data[i]});
         written.push_back(data[i]);
         ++sentCount_;
     }
     txFreeUs_ = t;
-    if (!written.empty()) {
+    if (!written.empty() && recording_) {
         transcript_.Writes.push_back({now / 1000, written});
         Record("TX " + HexBytes(written));
     }
@@ -214,7 +214,7 @@ long Wire::Read(uint8_t* data, size_t count) {
         data[i] = toStation_.front().Byte;
         toStation_.pop_front();
     }
-    if (n > 0) {
+    if (n > 0 && recording_) {
         transcript_.Received.insert(transcript_.Received.end(), data, data + n);
         Record("RX " + HexBytes(data, n));
     }
@@ -241,7 +241,7 @@ int Wire::Purge() {
 int Wire::SetDtr(bool asserted) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
-    transcript_.Lines.push_back({clock_.NowMs(), 'D', asserted});
+    if (recording_) transcript_.Lines.push_back({clock_.NowMs(), 'D', asserted});
     Record(asserted ? "DTR 1" : "DTR 0");
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Dtr, asserted ? 1u : 0u});
     Advance();
@@ -251,7 +251,7 @@ int Wire::SetDtr(bool asserted) {
 int Wire::SetRts(bool asserted) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
-    transcript_.Lines.push_back({clock_.NowMs(), 'R', asserted});
+    if (recording_) transcript_.Lines.push_back({clock_.NowMs(), 'R', asserted});
     Record(asserted ? "RTS 1" : "RTS 0");
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Rts, asserted ? 1u : 0u});
     Advance();
@@ -264,7 +264,7 @@ int Wire::SetBaud(uint32_t baud) {
     if (baud == 0) return -EINVAL;
     if (baud == baud_) return 0;
     baud_ = baud;
-    transcript_.Bauds.push_back({clock_.NowMs(), baud});
+    if (recording_) transcript_.Bauds.push_back({clock_.NowMs(), baud});
     Record("BAUD " + std::to_string(baud));
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Baud, baud});
     Advance();

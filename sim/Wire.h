@@ -85,6 +85,9 @@ class Wire {
         return dynamic_cast<T&>(*board_);
     }
     Transcript& transcript() { return transcript_; }
+    // Off, the transcript keeps only its counters: for programs, which run for hours and
+    // never look at it.
+    void SetRecording(bool on) { recording_ = on; }
     Clock& clock() { return clock_; }
 
     // The station's side (used by SimPortDevice). Negative errno values as PortDevice.
@@ -145,6 +148,7 @@ class Wire {
     std::string name_;
     Transcript transcript_;
 
+    bool recording_ = true;
     bool open_ = false;
     bool dead_ = false;
     long sentCount_ = 0;

@@ -258,6 +258,20 @@ TEST(Wire, LinesAndBaudReachTheBoardInOrderWithTheBytes) {
     EXPECT_TRUE(line.wire->BoardDtr() == false && line.wire->BoardRts());
 }
 
+TEST(Wire, WithoutRecordingTheTranscriptKeepsOnlyCounts) {
+    Line line;
+    line.wire->SetRecording(false);
+    ASSERT_EQ(line.Write({1, 2, 3}), 3);
+    ASSERT_EQ(line.dev->SetDtr(true), 0);
+    line.clock.SleepMs(10);
+    EXPECT_EQ(line.ReadAll().size(), 3u);  // the line itself works as before
+    EXPECT_EQ(line.dev->Purge(), 0);
+    const Transcript& t = line.wire->transcript();
+    EXPECT_TRUE(t.Sent.empty() && t.Writes.empty() && t.Lines.empty() && t.Received.empty());
+    EXPECT_EQ(t.Events.size(), 2u);  // "OPEN" and "BAUD 9600" from before
+    EXPECT_EQ(t.Purges, 1);
+}
+
 TEST(Wire, ClosedDeviceRefusesEveryCall) {
     VirtualClock clock;
     auto wire = std::make_shared<Wire>(clock, std::make_unique<EchoBoard>(), "sim:echo");
