@@ -6,14 +6,20 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/Station.h"
+#include "link/Link.h"
+#include "link/PosixPortDevice.h"
 #include "sim/Boards.h"
 #include "sim/GenericBoard.h"
 #include "sim/PtyHost.h"
+#include "sim/RecordingView.h"
 
 namespace ps::sim {
 namespace {
@@ -166,6 +172,61 @@ TEST(PtyHost, BoardsimPrintsItsPortAndEndsOnSigterm) {
     ::close(out[0]);
 }
 #endif
+
+}  // namespace
+}  // namespace ps::sim
+
+// The whole path a user takes with boardsim: the station's own serial code on the slave.
+namespace ps::sim {
+namespace {
+
+struct PtyRig {
+    RealClock clock;
+    RecordingView view{clock};
+    Station st{clock, view};
+    PtyHost host;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    explicit PtyRig(const std::string& spec) : host(Make(spec), nullptr) {
+        std::string error;
+        EXPECT_TRUE(host.Open(error)) << error;
+        const std::string path = host.SlavePath();
+        st.Comm.SetResolver([path](int) { return std::make_unique<PosixPortDevice>(path); });
+        st.Comm.SetPortNum(1);
+        thread = std::thread([this] { host.Run(stop); });
+    }
+    // Closes the station's port and ends the host; the board may be examined afterwards.
+    void Finish() {
+        st.Comm.Close();
+        stop = true;
+        if (thread.joinable()) thread.join();
+    }
+    ~PtyRig() { Finish(); }
+};
+
+TEST(PtyHost, StationRunsTheLinkPrimitivesThroughBoardsimsTerminal) {
+    PtyRig rig("generic,flash=5");
+    rig.st.Comm.Open();
+    rig.st.Comm.SetRawBaud(7200);  // a rate outside the standard list
+    rig.st.Comm.SetDTR(true);      // a terminal without lines takes this without effect
+    Handshake(rig.st, 0x73, 0x69);
+    EXPECT_EQ(IdentifyFlash(rig.st), "AM28F020A");
+    EXPECT_EQ(rig.st.RunError, 0);
+    rig.Finish();
+    EXPECT_EQ(dynamic_cast<GenericBoard&>(rig.host.board()).LastBaud, 7200u);
+}
+
+TEST(PtyHost, StationSeesTheTerminalVanishWhenTheBoardDrops) {
+    PtyRig rig("generic,drop=1");
+    rig.st.Comm.Open();
+    EXPECT_THROW(
+        {
+            Handshake(rig.st, 0x73, 0x69);
+            Handshake(rig.st, 0x73, 0x69);
+        },
+        ESerialPortError);
+}
 
 }  // namespace
 }  // namespace ps::sim
