@@ -7,9 +7,7 @@
 #include "link/PortMap.h"
 #include "link/WireTrace.h"
 #include "projects/Settings.h"
-#include "sim/Board.h"
-#include "sim/SimPortDevice.h"
-#include "sim/Wire.h"
+#include "sim/Boards.h"
 
 namespace ps::gui {
 
@@ -84,18 +82,7 @@ bool StationSetup::Apply(Station& st, const SetupOptions& options, const std::st
     ports.IniLookup = [iniPath](const std::string& key) {
         return ReadSetting(iniPath, PortIniSection, key, "");
     };
-    Clock& clock = st.clock;
-    ports.SimFactory = [this, &clock](const std::string& spec) -> std::unique_ptr<PortDevice> {
-        auto found = wires_.find(spec);
-        if (found == wires_.end()) {
-            std::string boardError;
-            std::unique_ptr<sim::Board> board = sim::MakeBoard(spec, boardError);
-            if (!board) return nullptr;
-            auto wire = std::make_shared<sim::Wire>(clock, std::move(board), SimPortPrefix + spec);
-            found = wires_.emplace(spec, std::move(wire)).first;
-        }
-        return std::make_unique<sim::SimPortDevice>(found->second);
-    };
+    ports.SimFactory = sim::SimDeviceFactory(st.clock);
     st.Comm.SetResolver(MakePortResolver(std::move(ports)));
     return true;
 }

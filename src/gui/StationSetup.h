@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,9 +7,6 @@
 namespace ps {
 class Station;
 class WireTrace;
-namespace sim {
-class Wire;
-}
 }  // namespace ps
 
 namespace ps::gui {
@@ -41,9 +37,6 @@ class StationSetup {
 
   private:
     std::FILE* traceFile_ = nullptr;
-    // One simulated line per board spec, kept for the whole program: a board keeps its
-    // memory while the station closes and reopens the port between steps and runs.
-    std::map<std::string, std::shared_ptr<sim::Wire>> wires_;
     std::unique_ptr<WireTrace> trace_;
 };
 

@@ -44,12 +44,12 @@ struct ProgramResult {
     int Status;
 };
 
-ProgramResult RunProgram(const ps::test::TempDir& dir, const SilentLine& line,
+ProgramResult RunProgram(const ps::test::TempDir& dir, const std::string& com1,
                          const QStringList& args) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("PROGSTATION_COM1", QString::fromStdString(line.Path()));
+    env.insert("PROGSTATION_COM1", QString::fromStdString(com1));
     for (int n = 2; n <= 10; ++n)
         env.insert(QString("PROGSTATION_COM%1").arg(n), "/nonexistent/port");
     p.setProcessEnvironment(env);
@@ -71,7 +71,7 @@ TEST(Program, AutoRunsTheProjectAndEndsWithItsStatus) {
     std::string ini = dir.Write("PROGRAMMER.INI", "[INIT]\r\nExtraParameters=\r\n");
     std::string trace = dir.File("trace.txt");
     ProgramResult r = RunProgram(
-        dir, line,
+        dir, line.Path(),
         {"auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace)});
     ASSERT_TRUE(r.Finished);
     EXPECT_EQ(r.Status, ps::ExitSuccess);
@@ -83,7 +83,21 @@ TEST(Program, AutoRunsTheProjectAndEndsWithItsStatus) {
 TEST(Program, RefusesBadUsage) {
     SilentLine line;
     ps::test::TempDir dir;
-    EXPECT_EQ(RunProgram(dir, line, {"--ini"}).Status, ps::ExitUsage);
-    EXPECT_EQ(RunProgram(dir, line, {"--colour", "red"}).Status, ps::ExitUsage);
-    EXPECT_EQ(RunProgram(dir, line, {"--help"}).Status, ps::ExitSuccess);
+    EXPECT_EQ(RunProgram(dir, line.Path(), {"--ini"}).Status, ps::ExitUsage);
+    EXPECT_EQ(RunProgram(dir, line.Path(), {"--colour", "red"}).Status, ps::ExitUsage);
+    EXPECT_EQ(RunProgram(dir, line.Path(), {"--help"}).Status, ps::ExitSuccess);
+}
+
+TEST(Program, AutoRunsAgainstASimulatedBoard) {
+    ps::test::TempDir dir;
+    // The bank port exchange needs a board that answers: the simulated one on COM1.
+    dir.Write("upgrade.cfg", "/BOOT\r\n/RESET\r\n/BANKPORT=1234\r\n/AUTOCONTINUE\r\n");
+    std::string ini = dir.Write("PROGRAMMER.INI", "[INIT]\r\n");
+    std::string trace = dir.File("trace.txt");
+    ProgramResult r = RunProgram(
+        dir, "sim:generic",
+        {"Auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace)});
+    ASSERT_TRUE(r.Finished);
+    EXPECT_EQ(r.Status, ps::ExitSuccess) << ReadFile(trace);
+    EXPECT_NE(ReadFile(trace).find("OPEN COM1 sim:generic"), std::string::npos) << ReadFile(trace);
 }
