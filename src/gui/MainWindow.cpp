@@ -150,7 +150,11 @@ TForm1::TForm1(ps::Clock* clock, QWidget* parent) : QWidget(parent) {
 TForm1::~TForm1() {
     // A window destroyed while a run is on its stack would leave the run using freed state;
     // the close handling keeps that from happening, this only tidies the port.
-    station_->Comm.Close();
+    try {
+        if (station_->Comm.Active()) station_->Comm.Close();
+    } catch (const ps::ESerialPortError&) {
+        // Nothing to report to: the window is going away.
+    }
 }
 
 void TForm1::BuildProjectStrip() {
