@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <fstream>
 
+#include <sys/stat.h>
+
+#include "link/PortMap.h"
 #include "link/PosixPortDevice.h"
 #include "link/PseudoTerminal.h"
 #include "link/SerialPort.h"
@@ -192,3 +195,21 @@ TEST(PosixSerialPort, ExclusiveOpenHangUpAndTrace) {
 
 }  // namespace
 }  // namespace ps
+
+// The kernel's console is recognised from its device number alone, without opening it, so
+// an unmapped COM1 (/dev/ttyS0 on many machines) never sends a byte to the console.
+TEST(SystemConsole, IsRecognisedWithoutOpeningIt) {
+    std::ifstream active("/sys/class/tty/console/active");
+    std::string name;
+    while (active >> name) {
+        const std::string path = "/dev/" + name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            EXPECT_TRUE(ps::IsSystemConsole(path)) << path;
+        }
+    }
+    EXPECT_FALSE(ps::IsSystemConsole("/dev/null"));
+    EXPECT_FALSE(ps::IsSystemConsole("/nonexistent"));
+    const std::string hint = ps::OpenFailureHint("/dev/null", EBUSY);
+    EXPECT_NE(hint.find("in use"), std::string::npos);
+}

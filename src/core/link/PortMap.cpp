@@ -108,6 +108,7 @@ std::string OpenFailureHint(const std::string& devicePath, int err) {
         if (::stat(devicePath.c_str(), &st) != 0) return Fill(HintPermission, {devicePath});
         return Fill(HintPermissionGroup, {devicePath, GroupName(st.st_gid)});
     }
+    if (err == EBUSY && IsSystemConsole(devicePath)) return Fill(HintConsole, {devicePath});
     if (err == EBUSY) return Fill(HintBusy, {devicePath});
     return "";
 }

@@ -49,6 +49,9 @@ std::string DescribePort(int portNum, const PortMapConfig& config);
 inline constexpr char HintPermissionGroup[] = "hint: %s belongs to group %s; add your user to it";
 inline constexpr char HintPermission[] = "hint: no permission to open %s";
 inline constexpr char HintBusy[] = "hint: %s is in use by another program";
+inline constexpr char HintConsole[] =
+    "hint: %s is the system console; map the COM port to the board's port "
+    "([Ports] COM1=/dev/ttyUSB0 in PROGRAMMER.INI, or PROGSTATION_COM1=...)";
 
 // A line that tells an operator what to do about a failed open, or "" when there is
 // nothing useful to say: for EACCES/EPERM the group that owns the device, for EBUSY that

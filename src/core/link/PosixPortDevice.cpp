@@ -1,5 +1,10 @@
 #include "link/PosixPortDevice.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -51,8 +56,32 @@ PosixPortDevice::~PosixPortDevice() {
     Close();
 }
 
+bool IsSystemConsole(const std::string& path) {
+    if (const char* allow = std::getenv("PROGSTATION_ALLOW_CONSOLE"); allow && *allow == '1')
+        return false;
+    struct stat target {};
+    if (::stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return false;
+    std::ifstream active("/sys/class/tty/console/active");
+    std::string name;
+    while (active >> name) {
+        struct stat console {};
+        if (::stat(("/dev/" + name).c_str(), &console) == 0 && S_ISCHR(console.st_mode) &&
+            console.st_rdev == target.st_rdev)
+            return true;
+    }
+    return false;
+}
+
 int PosixPortDevice::Open() {
     if (fd_ >= 0) return -EBUSY;
+    // The kernel's console shares the port with whoever logs in or reads boot messages: the
+    // station's bytes and line changes would land there, and a board's answers would mix
+    // with the console's traffic. It is never opened by mistake (an unmapped COM1 is
+    // /dev/ttyS0, the console on many machines).
+    if (IsSystemConsole(path_)) {
+        lastOpenErrno_ = EBUSY;
+        return -EBUSY;
+    }
     int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastOpenErrno_ = errno;

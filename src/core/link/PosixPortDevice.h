@@ -11,6 +11,10 @@ namespace ps {
 // stop root), raw, with reads that return at once. A device without modem-control lines
 // (a pseudo-terminal) takes DTR/RTS requests without effect. A device that goes away while
 // open (hang-up) makes every later call fail with -EIO.
+// True when the path is the terminal the kernel's console is on (unless the environment
+// says PROGSTATION_ALLOW_CONSOLE=1): such a port is refused as busy.
+bool IsSystemConsole(const std::string& path);
+
 class PosixPortDevice : public PortDevice {
 public:
     explicit PosixPortDevice(std::string path);
