@@ -91,6 +91,7 @@ bool AvrBoard::ParseOption(const std::string& option, Options& options, std::str
     if (key == "eeprom" && ParseInt(value, options.EepromSize) && options.EepromSize > 0) {
         return true;
     }
+    if (key == "weakcell" && ParseInt(value, options.WeakCell)) return true;
     if (key == "sig" && value.size() == 6) {
         for (int i = 0; i < 3; ++i) {
             char* end = nullptr;
@@ -314,7 +315,8 @@ void AvrBoard::Finish() {
             // A locked device takes no new program; flash only ever clears bits.
             if (!protected_) {
                 for (size_t i = 3; i < args_.size(); ++i) {
-                    flash_[(byteAddress + i - 3) % flash_.size()] &= args_[i];
+                    const size_t cell = (byteAddress + i - 3) % flash_.size();
+                    if (static_cast<int>(cell) != options_.WeakCell) flash_[cell] &= args_[i];
                 }
                 ++pagesWritten_;
             }

@@ -26,11 +26,12 @@ class AvrBoard : public Board {
         bool FuseStuck = false;      // fusestuck: writes of the low fuse do not stick
         bool HighFuseStuck = false;  // fusestuck=high: the same for the high fuse
         int EepromSize = 4096;
+        int WeakCell = -1;  // weakcell=N: this flash byte never programs
     };
 
     explicit AvrBoard(const Options& options);
     // Parses board options: "proc=N", "sig=1E9502", "protected", "fusestuck",
-    // "fusestuck=high", "eeprom=N". Unknown options set error and return false.
+    // "fusestuck=high", "eeprom=N", "weakcell=N". Unknown options set error and return false.
     static bool ParseOption(const std::string& option, Options& options, std::string& error);
     // Makes the board from its option list (the part after "avr,"); nullptr on a bad option.
     static std::unique_ptr<AvrBoard> Make(const std::vector<std::string>& options,
