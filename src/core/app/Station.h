@@ -28,6 +28,7 @@ enum RunErrorCode : int32_t {
     RunBadStepValue = 10,  // a step-file value that cannot be used as it stands
     RunPortLost = 11,      // the port failed or vanished during the run
     RunImageFile = 12,     // image file missing or malformed
+    RunModelUnavailable = 13,  // the step's model has no flow in this station
     RunAvrId = 23,
     RunWrongAvr = 24,
     RunAvrProtected = 25,
@@ -62,7 +63,15 @@ public:
     std::array<std::unique_ptr<uint8_t[]>, ImageBufferCount> ImageBuffers;
     std::string DeviceName;
     bool AutoMode = false;
+    bool AutoRunStarted = false;  // automatic mode runs the project once per program
     bool Running = false;  // a run is under way (START hidden)
+
+    // How the last run ended, for the exit status (app/ExitStatus.h).
+    enum class RunEnd { None, Completed, StepFileNotOpened, PortNotOpened };
+    RunEnd LastRunEnd = RunEnd::None;
+    int32_t FailedSteps = 0;   // steps that ended with "ERRORS: " or "CHECK SUM FAIL"
+    std::string LastPortError; // the port's own message when it could not be opened
+    int LastExitStatus = 0;    // set when a run ends, before an automatic EXIT
 
     // Step settings, the current project and the program's command-line arguments.
     StepSettings Step;

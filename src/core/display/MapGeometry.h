@@ -21,7 +21,11 @@ struct MapGeometry {
 };
 
 // Rows and columns for an address space: columns = blocksOnRow; rows = addrLen / blockLen /
-// blocksOnRow rounded half to even, at least 1, plus one row while the grid is too small.
+// blocksOnRow rounded half to even, at least 1, plus one row when rows x columns x blockLen
+// is still less than addrLen. A blockLen or blocksOnRow of 0 or less describes no grid: it
+// gives one column (when blocksOnRow <= 0) and one row (when blockLen <= 0). Rows never
+// exceed MapRowsLimit. Rows x Cols can pass the 32-bit range: multiply in 64 bits.
+constexpr int MapRowsLimit = 0x7FFFFFFF;
 MapGeometry SizeMap(int32_t addrLen, int32_t blockLen, int32_t blocksOnRow);
 
 }  // namespace ps

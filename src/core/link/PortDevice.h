@@ -10,10 +10,10 @@ namespace ps {
 // the port component keeps the other values as properties, so they travel here.
 struct LineSettings {
     uint32_t Baud = 1200;
-    int DataBits = 8;      // 4..8
-    int Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int StopBits = 0;      // 0 one, 1 one and a half, 2 two
-    bool RtsCts = false;   // hardware flow control
+    int DataBits = 8;     // 4..8
+    int Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 0;     // 0 one, 1 one and a half, 2 two
+    bool RtsCts = false;  // hardware flow control
     bool DtrDsr = false;
     bool XonXoff = false;
 };
@@ -51,6 +51,12 @@ public:
 
     // errno of the last failed Open, for hints (permissions) in front ends.
     virtual int LastOpenErrno() const { return 0; }
+    // Time limit of one Write; a device that cannot hand bytes over within it returns the
+    // count it managed (0 when none). Devices that never stall may ignore it.
+    virtual void SetWriteTimeoutMs(int /*ms*/) {}
+    // Waits, at most timeoutMs, until bytes already written have left the driver's output
+    // queue. 0 when empty; devices without an output queue return 0 at once.
+    virtual int DrainOutput(int /*timeoutMs*/) { return 0; }
 };
 
 }  // namespace ps

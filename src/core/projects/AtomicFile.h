@@ -17,8 +17,10 @@ public:
 
     bool Open();                                    // creates the temporary file
     bool Write(const void* data, size_t count);     // at the current position
-    bool WriteAt(uint64_t offset, const void* data, size_t count);
-    bool Commit();  // flushes, syncs and renames over the target; false leaves it untouched
+    bool WriteAt(uint64_t offset, const void* data, size_t count);  // holes read as zero
+    // Syncs and renames over the target; false (also after any failed write) leaves the
+    // target untouched and removes the temporary file.
+    bool Commit();
     void Discard();
     int Errno() const { return errno_; }
     const std::string& Path() const { return path_; }
@@ -29,6 +31,7 @@ private:
     int fd_ = -1;
     int errno_ = 0;
     bool committed_ = false;
+    bool failed_ = false;  // a write failed: the file must not be committed
 };
 
 }  // namespace ps

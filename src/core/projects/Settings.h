@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include "projects/CurrentProject.h"
@@ -6,6 +7,15 @@
 namespace ps {
 
 constexpr const char* SettingsFileName = "PROGRAMMER.INI";
+constexpr const char* SettingsSectionInit = "INIT";
+constexpr const char* SettingsKeyExtraParameters = "ExtraParameters";
+// The project entry the station always works on: level~number~name~step file~.
+constexpr const char* FixedProjectEntry = "1~001~UPGRADE~upgrade.cfg~";
+constexpr int ProjectFieldName = 3;
+constexpr int ProjectFieldPath = 4;
+constexpr char ProjectFieldSeparator = '~';
+// Values longer than this are cut when read.
+constexpr size_t SettingValueLimit = 2047;
 
 // Where PROGRAMMER.INI lives: `override` when given (--ini); else the program's folder when
 // it can be written (a copied folder is a portable station); else
@@ -17,8 +27,11 @@ std::string LocateSettingsFile(const std::string& programFolder, const std::stri
 // gives the default.
 std::string ReadSetting(const std::string& iniPath, const std::string& section,
                         const std::string& key, const std::string& defaultValue);
-// Keeps every other line as it was and replaces the file atomically. Failures are not
-// shown to the operator; false tells a caller that wants to know.
+// Keeps every other line as it was and replaces the file atomically (a missing file and its
+// folders are created). Failures are not shown to the operator; false tells a caller that
+// wants to know. Names or values that could not be read back as written (line breaks, a
+// "=" in a key, a "]" in a section, blanks around a name) are refused with false, and a
+// file that exists but cannot be read is left alone.
 bool WriteSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                   const std::string& value);
 

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "display/MapGeometry.h"
@@ -8,6 +10,8 @@
 
 namespace ps {
 
+// The wanted step of ParseStepLine that applies a line to every step (extra parameters and
+// command-line arguments).
 constexpr int AllSteps = 255;
 
 // LoadStep results.
@@ -15,13 +19,31 @@ constexpr int StepLoaded = 0;
 constexpr int StepFileNotOpened = 1;
 constexpr int StepMissing = 2;
 
+// Shown by the run controller (and reported by --show-steps) when the step file cannot be
+// opened.
+constexpr const char* TextErrorOpeningFile = "ERROR : opening file.";
+// Start of StepSettings::LoadError; the offending (normalised) line follows.
+constexpr const char* TextBadValue = "BAD VALUE: ";
+// The offending line is cut to this many characters in LoadError ("..." marks the cut).
+constexpr size_t LoadErrorLineLimit = 200;
+
+// Longest image file name a model key keeps.
+constexpr size_t ProgramFileLimit = 200;
+
+// The line that opens the next step.
+constexpr const char* StepSeparator = "*** NEXT ***";
+
 // Begin of a run: resets the "run" fields (baud "115200", port, AddrStart 0, AddrLen 0,
-// BlockLen 2048, BlocksOnRow 16, SaveImage off).
+// BlockLen 2048, BlocksOnRow 16, SaveImage off; AutoReset, CheckSum and Usb off too).
 void ResetRunSettings(StepSettings& settings, int comPortNo);
+
+// Resets the "step" fields to their defaults (LoadStep does this first).
+void ResetStepSettings(StepSettings& settings);
 
 // Reads step n of the project's step file into settings, then applies the extra parameters
 // and the command-line arguments to it, forces the values of models 6 and 9 and sizes the
-// map. Returns StepLoaded, StepFileNotOpened or StepMissing.
+// map. Returns StepLoaded, StepFileNotOpened or StepMissing. When a value could not be
+// used as it stands, settings.LoadError says which line; the step must then not run.
 int LoadStep(int n, const CurrentProject& project, const std::vector<std::string>& args,
              StepSettings& settings, MapGeometry& map);
 
@@ -34,11 +56,27 @@ public:
     // Applies the line when it belongs to the wanted step (or wanted == AllSteps); returns
     // whether it belonged.
     bool ParseStepLine(const std::string& line, int wanted);
+    // The same for a line of the step file: `step` is always a step number, so a file
+    // with 255 or more steps still loads its step 255 alone.
+    bool ParseFileLine(const std::string& line, int step);
 
 private:
+    bool Parse(const std::string& line, int wanted, bool allSteps);
+    void Apply(const std::string& line);
+
     StepSettings& settings_;
     int counter_ = 1;
 };
+
+// A step line after normalisation: "a".."z" in upper case, " -" turned into " /".
+std::string NormaliseStepLine(std::string_view line);
+
+// The number syntax of the numeric keys: leading spaces, a sign, decimal digits or hex
+// digits after "$", "X" or "0X". Conversion stops at the first character that does not
+// fit (or that would take a decimal value past the 32-bit range, or a ninth hex digit);
+// `value` gets what was read up to there (0 for nothing). Returns true only when the whole
+// text was one valid number.
+bool ParseStepNumber(std::string_view text, int32_t& value);
 
 // Words of the extra-parameter text, separated by one or more blanks (0x20 only).
 int ExtraParameterCount(const std::string& text);

@@ -1,0 +1,136 @@
+#include "cli/TerminalView.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "app/RunController.h"
+#include "app/Station.h"
+
+namespace ps {
+
+namespace {
+std::atomic<int> stopSignals{0};
+
+void OnStopSignal(int) {
+    if (stopSignals.fetch_add(1) >= 1) _exit(128 + SIGINT);
+}
+
+constexpr int BarWidth = 40;
+}  // namespace
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopSignalled() { return stopSignals.load() > 0; }
+
+TerminalView::TerminalView(std::FILE* out, bool colour, bool progressBar)
+    : out_(out), colour_(colour), progressBar_(progressBar) {}
+
+void TerminalView::EndBarLine() {
+    if (barShown_) {
+        std::fputc('\n', out_);
+        barShown_ = false;
+    }
+}
+
+void TerminalView::Finish() {
+    EndBarLine();
+    std::fflush(out_);
+}
+
+void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
+    if (text == lastStatus_ && colour == lastColour_) return;
+    lastStatus_ = text;
+    lastColour_ = colour;
+    EndBarLine();
+    const bool error = colour == StatusColorError;
+    if (colour_ && error)
+        std::fprintf(out_, "\033[31m%s\033[0m\n", text.c_str());
+    else
+        std::fprintf(out_, "%s\n", text.c_str());
+    std::fflush(out_);
+}
+
+void TerminalView::ShowFileName(const std::string& text) {
+    EndBarLine();
+    std::fprintf(out_, "%s\n", text.c_str());
+    std::fflush(out_);
+}
+
+void TerminalView::SetProgress(int percent) {
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    if (progressBar_) {
+        const int filled = percent * BarWidth / 100;
+        std::fprintf(out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(BarWidth - filled, ' ').c_str(), percent);
+        barShown_ = true;
+    } else {
+        std::fprintf(out_, "%d%%\n", percent);
+    }
+    std::fflush(out_);
+}
+
+void TerminalView::ShowPanels(bool, bool, bool cont) {
+    if (cont && !waitingForContinue_) {
+        EndBarLine();
+        std::fprintf(out_, "waiting for CONTINUE (press Enter; end of input stops)\n");
+        std::fflush(out_);
+        lastPercent_ = -1;
+    }
+    waitingForContinue_ = cont;
+}
+
+void TerminalView::ShowMessage(MessageKind kind, const std::string& text) {
+    EndBarLine();
+    std::string shown = text;
+    for (char& c : shown)
+        if (c == '\r') c = '\n';
+    const char* tag = kind == MessageKind::Error ? "error" : "information";
+    if (colour_ && kind == MessageKind::Error)
+        std::fprintf(out_, "\033[31m[%s] %s\033[0m\n", tag, shown.c_str());
+    else
+        std::fprintf(out_, "[%s] %s\n", tag, shown.c_str());
+    std::fflush(out_);
+}
+
+void TerminalView::ReadContinueInput() {
+    if (stdinClosed_) {
+        StopBtnClick(*station_);
+        return;
+    }
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    while (poll(&p, 1, 0) > 0) {
+        char buffer[256];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            stdinClosed_ = true;
+            StopBtnClick(*station_);
+            return;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n') {
+                inputLine_.clear();
+                ContinueBtnClick(*station_);
+                return;
+            }
+            inputLine_ += buffer[i];
+        }
+    }
+}
+
+void TerminalView::PumpMessages() {
+    if (!station_) return;
+    if (StopSignalled() && station_->RunError != RunStopped) StopBtnClick(*station_);
+    if (waitingForContinue_) ReadContinueInput();
+}
+
+}  // namespace ps

@@ -1,0 +1,60 @@
+#pragma once
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "display/StationView.h"
+
+namespace ps {
+
+class Station;
+
+// The headless station's view: status changes as lines (red for errors on a terminal), a
+// progress bar on a terminal or plain percentage lines otherwise, message boxes as printed
+// messages. Standard input is read only while a step waits for CONTINUE: a line is CONTINUE,
+// the end of input is STOP. SIGINT and SIGTERM are STOP (see InstallStopSignals).
+class TerminalView : public StationView {
+public:
+    TerminalView(std::FILE* out, bool colour, bool progressBar);
+    void Attach(Station* station) { station_ = station; }
+
+    void ShowStatus(const std::string& text, uint32_t colour) override;
+    void ShowFileName(const std::string& text) override;
+    void SetProgress(int percent) override;
+    void SetMapSize(int, int) override {}
+    void SetMapVisible(bool) override {}
+    void SetBytesVisible(bool) override {}
+    void SetBlock(int, int, uint32_t) override {}
+    void ClearBlocks() override {}
+    void SetByteLabel(int, const std::string&) override {}
+    void ShowPanels(bool start, bool stop, bool cont) override;
+    void ShowMessage(MessageKind kind, const std::string& text) override;
+    void PumpMessages() override;
+    void RequestTerminate() override { terminateRequested_ = true; }
+
+    bool TerminateRequested() const { return terminateRequested_; }
+    void Finish();  // ends a progress bar line
+
+private:
+    void EndBarLine();
+    void ReadContinueInput();
+
+    std::FILE* out_;
+    bool colour_;
+    bool progressBar_;
+    Station* station_ = nullptr;
+    bool barShown_ = false;
+    int lastPercent_ = -1;
+    bool waitingForContinue_ = false;
+    bool stdinClosed_ = false;
+    std::string inputLine_;
+    bool terminateRequested_ = false;
+    std::string lastStatus_;
+    uint32_t lastColour_ = 0;
+};
+
+// First SIGINT/SIGTERM: STOP at the next wait. Second: exit at once (the OS closes the port).
+void InstallStopSignals();
+bool StopSignalled();
+
+}  // namespace ps

@@ -1,0 +1,238 @@
+#include "app/RunController.h"
+
+#include <string>
+
+#include "app/ExitStatus.h"
+#include "app/InlineSequence.h"
+#include "app/Models.h"
+#include "app/Station.h"
+#include "app/Texts.h"
+#include "link/Link.h"
+#include "projects/StepFile.h"
+
+namespace ps {
+
+namespace {
+
+constexpr int AutoExitDelayMs = 500;
+constexpr int Model574 = 10;
+constexpr int ModelSharcBootFlash = 8;
+constexpr uint8_t SharcBootFlashDone = 0xC9;
+constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'
+
+void ShowIdle(Station& st) { st.view.ShowPanels(true, false, false); }
+
+void CloseQuietly(Station& st) {
+    try {
+        if (st.Comm.Active()) st.Comm.Close();
+    } catch (const ESerialPortError&) {
+    }
+}
+
+// Releases the boot line on the way out; a port that has failed cannot be driven any more.
+void ReleaseBootLineQuietly(Station& st) {
+    try {
+        SetBootLine(st, RunLevel);
+    } catch (const ESerialPortError&) {
+    }
+}
+
+// Steps 7.1 to 7.8 of a run: the port at the step's baud rate, boot and reset lines, the
+// file-name line and the bank port. False when the port could not be opened.
+bool SetUpStep(Station& st) {
+    st.Progress(0);
+    st.ClearBlocks();
+    st.ShowMapGeometry();
+    st.Step.ComPortNo = st.SelectedPort;  // the window's choice wins over "/COMn"
+    OpenPort(st, st.SelectedPort, st.Step.BaudRate);
+    try {
+        if (!st.Comm.Active()) st.Comm.Open();
+    } catch (const ESerialPortError& e) {
+        st.LastPortError = e.what();
+        ReleaseBootLineQuietly(st);
+        CloseQuietly(st);
+        return false;
+    }
+    // The port component's rate list stops short of 7200: set it on the open port directly.
+    if (st.Step.BaudRate == "7200") st.Comm.SetRawBaud(7200);
+    DrainInput(st);
+    WaitMs(st, 100);
+    if (st.Step.Boot) SetBootLine(st, BootLevel);
+    if (st.Step.Reset) PulseReset(st);
+    DrainInput(st);
+    st.FileName((TextFilePrefix + st.Step.ProgramFile).substr(0, FileNameLineMax));
+    PumpMessages(st);
+    st.RowByteCounts[0] = 0;
+    SetBankPort(st);
+    return true;
+}
+
+// The end of an inline step: result text, the model-8 closing byte, CONTINUE, "/AUTORESET".
+// False when the run was stopped during the pause.
+bool EndInlineStep(Station& st) {
+    if (st.ErrorCount < 1) {
+        st.Status(TextProgramedOkLower, StatusColorNormal);
+        if (st.Step.CheckSum) {
+            if (st.TargetChecksum == st.ImageChecksum)
+                st.AppendStatus(TextCheckSumOk);
+            else
+                st.Status(std::string(TextCheckSumFail) + std::to_string(st.ImageChecksum) + "," +
+                              std::to_string(st.TargetChecksum) + ")",
+                          StatusColorError);
+        }
+    } else {
+        st.Status(TextErrors + std::to_string(st.ErrorCount), StatusColorError);
+    }
+    if (st.Step.ModelIndex == ModelSharcBootFlash) {
+        SendByte(st, SharcBootFlashDone);
+        ExpectByte(st, SharcBootFlashDoneAck);
+    }
+    if (!st.Step.AutoContinue && !WaitForContinue(st)) return false;
+    if (st.Step.AutoReset) {
+        SetBootLine(st, RunLevel);
+        PulseReset(st);
+    }
+    return true;
+}
+
+// Runs one loaded step: setup, the model's flow or the inline sequence. Returns false when
+// the run must end at once without the end-of-run actions (the port could not be opened).
+bool RunStep(Station& st) {
+    if (!SetUpStep(st)) return false;
+    if (st.RunError != RunOk) return true;
+    const int32_t model = st.Step.ModelIndex;
+    if (!ModelAvailable(model)) {
+        st.Status(TextModelUnavailable + std::string(ModelName(model)), StatusColorError);
+        st.RunError = RunModelUnavailable;
+        return true;
+    }
+    if (FlowFunction flow = ModelFlow(model)) {
+        flow(st);
+    } else {
+        RunInlineSequence(st);
+        if (st.RunError == RunOk) EndInlineStep(st);
+    }
+    // A flow that ends its step in the error colour without ending the run ("ERRORS: ",
+    // "CHECK SUM FAIL") leaves a failed step behind, which the exit status must tell.
+    if (st.RunError == RunOk && st.StatusColour() == StatusColorError) ++st.FailedSteps;
+    return true;
+}
+
+int ComputeExitStatus(const Station& st) {
+    switch (st.LastRunEnd) {
+        case Station::RunEnd::StepFileNotOpened: return ExitStepFile;
+        case Station::RunEnd::PortNotOpened: return ExitComPort;
+        default: break;
+    }
+    switch (st.RunError) {
+        case RunOk: return st.FailedSteps > 0 ? ExitStepErrors : ExitSuccess;
+        case RunStopped: return ExitBreak;
+        case RunBadStepValue: return ExitStepFile;
+        case RunPortLost: return ExitComPort;
+        case RunImageFile: return ExitImageFile;
+        case RunModelUnavailable: return ExitModelUnavailable;
+        default: return st.RunError;
+    }
+}
+
+void EndRunEarly(Station& st, const char* text, Station::RunEnd how) {
+    ShowIdle(st);
+    st.Status(text, StatusColorError);
+    st.ReleaseImageBuffers();
+    st.LastRunEnd = how;
+    st.LastExitStatus = ComputeExitStatus(st);
+    st.Running = false;
+}
+
+}  // namespace
+
+bool WaitForContinue(Station& st) {
+    st.view.ShowPanels(false, true, true);
+    st.ContinueRequested = 0;
+    while (st.ContinueRequested != 1 && st.RunError != RunStopped) {
+        PumpMessages(st);
+        if (st.ContinueRequested == 1 || st.RunError == RunStopped) break;
+        st.clock.SleepMs(WaitSliceMs);
+    }
+    st.view.ShowPanels(false, true, false);
+    if (st.RunError == RunStopped) return false;
+    PumpMessages(st);
+    return true;
+}
+
+void StartBtnClick(Station& st) {
+    if (st.Running) return;  // a run never starts inside another
+    st.Running = true;
+    st.LastRunEnd = Station::RunEnd::None;
+    st.FailedSteps = 0;
+    st.LastPortError.clear();
+    st.view.ShowPanels(false, true, false);
+    PumpMessages(st);
+    st.RunError = RunOk;
+
+    ResetRunSettings(st.Step, st.SelectedPort);
+    st.AllocateImageBuffers();
+    st.CurrentStep = 1;
+
+    for (;;) {
+        const int loaded = LoadStep(st.CurrentStep, st.Project, st.CommandLineArgs, st.Step, st.Map);
+        if (loaded == StepFileNotOpened) {
+            EndRunEarly(st, TextErrorOpeningFile, Station::RunEnd::StepFileNotOpened);
+            return;
+        }
+        // A missing step ends the project even when "/S" comes from the command line or the
+        // extra parameters for every step; otherwise such a run would never end.
+        if (loaded == StepMissing) break;
+        if (!st.Step.SkipStep) {
+            if (!st.Step.LoadError.empty()) {
+                st.Status(st.Step.LoadError, StatusColorError);
+                st.RunError = RunBadStepValue;
+                break;
+            }
+            bool portOpened = true;
+            try {
+                portOpened = RunStep(st);
+            } catch (const ESerialPortError& e) {
+                st.Status(TextPortLost + std::string(e.what()), StatusColorError);
+                st.RunError = RunPortLost;
+            } catch (const EConvertError& e) {
+                st.view.ShowMessage(MessageKind::Error, e.what());
+                if (st.RunError == RunOk || st.RunError == RunStopped) st.RunError = RunImageFile;
+            }
+            if (!portOpened) {
+                EndRunEarly(st, TextErrorOpeningComPort, Station::RunEnd::PortNotOpened);
+                return;
+            }
+        }
+        ++st.CurrentStep;
+        if (st.RunError != RunOk) break;
+        if (st.Step.ProgramFile.empty()) break;
+    }
+
+    if (st.RunError == RunStopped) st.Status(TextBreak, StatusColorError);
+    ReleaseBootLineQuietly(st);
+    CloseQuietly(st);
+    ShowIdle(st);
+    st.ReleaseImageBuffers();
+    st.LastRunEnd = Station::RunEnd::Completed;
+    st.LastExitStatus = ComputeExitStatus(st);
+    st.Running = false;
+    if (st.AutoMode) {
+        WaitMs(st, AutoExitDelayMs);
+        ExitBtnClick(st);
+    }
+}
+
+void StopBtnClick(Station& st) { st.RunError = RunStopped; }
+
+void ContinueBtnClick(Station& st) { st.ContinueRequested = 1; }
+
+void ExitBtnClick(Station& st) {
+    st.ContinueRequested = 1;
+    st.RunError = RunStopped;
+    st.view.RequestTerminate();
+}
+
+int ExitStatusFor(const Station& st) { return st.LastExitStatus; }
+
+}  // namespace ps

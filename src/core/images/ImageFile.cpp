@@ -1,0 +1,137 @@
+#include "images/ImageFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "images/FileLookup.h"
+
+namespace ps {
+
+const char* const MsgCannotOpenFile = "NE MOREM ODPRETI DATOTEKE";
+const char* const MsgNotHexFile = "TO NI PRAVA .HEX DATOTEKA";
+
+namespace {
+constexpr size_t ReadChunk = 64 * 1024;
+}
+
+std::string CannotOpenMessage(const std::string& name) {
+    return std::string(MsgCannotOpenFile) + "\r" + name;
+}
+
+std::string NotHexMessage(const std::string& name) {
+    return std::string(MsgNotHexFile) + "\r" + name;
+}
+
+std::string ResolveImageName(const std::string& name, const std::string& extension) {
+    // Any dot counts, also one in a folder name: "v1.2/image" is used as it stands.
+    if (name.find('.') != std::string::npos) return name;
+    return name + extension;
+}
+
+ImageText::~ImageText() {
+    Close();
+}
+
+bool ImageText::Open(const std::string& name) {
+    Close();
+    lookupError_.clear();
+    path_.clear();
+    const std::string path = FindFileIgnoringCase(name, lookupError_);
+    if (path.empty()) return false;
+
+    // The size first (some loaders base their progress on it), then the file itself.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) return false;
+    size_ = static_cast<int64_t>(st.st_size);
+    path_ = path;
+    buffer_.resize(ReadChunk);
+    return true;
+}
+
+void ImageText::Close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    size_ = 0;
+    pos_ = len_ = 0;
+    consumed_ = 0;
+    skipLf_ = false;
+    readFailed_ = false;
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+}
+
+bool ImageText::Fill() {
+    pos_ = len_ = 0;
+    if (file_ == nullptr) return false;
+    len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (len_ == 0 && std::ferror(file_)) readFailed_ = true;
+    return len_ > 0;
+}
+
+bool ImageText::ReadRawLine(std::string& line) {
+    line.clear();
+    bool started = false;
+    for (;;) {
+        if (pos_ >= len_ && !Fill()) return started;
+        if (skipLf_) {
+            skipLf_ = false;
+            if (buffer_[pos_] == '\n') {
+                ++pos_;
+                ++consumed_;
+                continue;
+            }
+        }
+        started = true;
+        const char* begin = buffer_.data() + pos_;
+        const char* end = buffer_.data() + len_;
+        const char* brk = std::find_if(begin, end, [](char c) { return c == '\n' || c == '\r'; });
+        line.append(begin, brk);
+        consumed_ += brk - begin;
+        pos_ += static_cast<size_t>(brk - begin);
+        if (brk != end) {
+            ++pos_;
+            ++consumed_;
+            if (*brk == '\r') {
+                // CR LF is one break. When the LF is not read yet (the CR ended a chunk),
+                // the next call skips it.
+                if (pos_ < len_) {
+                    if (buffer_[pos_] == '\n') {
+                        ++pos_;
+                        ++consumed_;
+                    }
+                } else {
+                    skipLf_ = true;
+                }
+            }
+            return true;
+        }
+    }
+}
+
+bool ImageText::ReadLine(std::string& line) {
+    while (ReadRawLine(line)) {
+        if (!line.empty()) return true;
+    }
+    line.clear();
+    return false;
+}
+
+bool OpenImageText(ImageText& file, const std::string& name, ImageReporter& reporter) {
+    if (file.Open(name)) return true;
+    std::string message = CannotOpenMessage(name);
+    if (!file.LookupError().empty()) message += "\r" + file.LookupError();
+    reporter.ImageFileError(message);
+    return false;
+}
+
+bool CheckRecordMark(const std::string& line, char mark, const std::string& name,
+                     ImageReporter& reporter) {
+    if (!line.empty() && line.front() == mark) return true;
+    reporter.ImageFileError(NotHexMessage(name));
+    return false;
+}
+
+}  // namespace ps

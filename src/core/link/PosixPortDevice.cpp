@@ -1,0 +1,250 @@
+#include "link/PosixPortDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace ps {
+
+namespace {
+
+struct SpeedEntry {
+    unsigned Baud;
+    speed_t Code;
+};
+
+// The rates termios names directly; any other goes through SetCustomBaud.
+constexpr SpeedEntry StandardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool StandardSpeed(unsigned baud, speed_t& code) {
+    for (const SpeedEntry& e : StandardSpeeds) {
+        if (e.Baud == baud) {
+            code = e.Code;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr short HangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+
+}  // namespace
+
+PosixPortDevice::PosixPortDevice(std::string path) : path_(std::move(path)) {}
+
+PosixPortDevice::~PosixPortDevice() {
+    Close();
+}
+
+int PosixPortDevice::Open() {
+    if (fd_ >= 0) return -EBUSY;
+    int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        lastOpenErrno_ = errno;
+        return -lastOpenErrno_;
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        lastOpenErrno_ = err;
+        return -err;
+    };
+    // Not a terminal (a plain file named by mistake): there is no port to drive.
+    struct termios tio {};
+    if (::tcgetattr(fd, &tio) != 0) return fail(errno);
+    // Another program (or another station) has the port: both would read each other's
+    // answers. The flock also holds against root, whom TIOCEXCL lets through.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+    fd_ = fd;
+    lastOpenErrno_ = 0;
+    return 0;
+}
+
+void PosixPortDevice::Close() {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);  // the exclusive flag can outlive this descriptor
+    ::close(fd_);            // also drops the flock
+    fd_ = -1;
+}
+
+int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
+    if (fd_ < 0) return -EBADF;
+    struct termios tio {};
+    if (::tcgetattr(fd_, &tio) != 0) return -errno;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (s.DataBits) {
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            return -EINVAL;  // 4 data bits: no termios port has them
+    }
+    switch (s.Parity) {
+        case 0:
+            break;
+        case 1:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            tio.c_cflag |= PARENB;
+            break;
+        case 3:
+            tio.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 4:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            return -EINVAL;
+    }
+    if (s.StopBits != 0) tio.c_cflag |= CSTOPB;  // termios has no 1.5: two is the nearest
+    if (s.RtsCts) tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (s.XonXoff) tio.c_iflag |= IXON | IXOFF;
+    // DTR/DSR flow control has no termios counterpart; the station never asks for it.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+
+    speed_t code = B38400;
+    bool standard = StandardSpeed(s.Baud, code);
+    ::cfsetispeed(&tio, code);
+    ::cfsetospeed(&tio, code);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
+    if (!standard) return SetCustomBaud(fd_, s.Baud);
+    return 0;
+}
+
+unsigned PosixPortDevice::LineBaud() const {
+    return fd_ >= 0 ? GetLineBaud(fd_) : 0;
+}
+
+bool PosixPortDevice::HungUp() const {
+    struct pollfd p {
+        fd_, POLLIN, 0
+    };
+    return ::poll(&p, 1, 0) > 0 && (p.revents & HangUpEvents) != 0;
+}
+
+long PosixPortDevice::Write(const uint8_t* data, size_t count) {
+    if (fd_ < 0) return -EBADF;
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(writeTimeoutMs_);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd_, data + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -errno;
+        // The driver's queue is full: wait for room, but never past the write time limit.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
+        if (left.count() <= 0) break;
+        struct pollfd p {
+            fd_, POLLOUT, 0
+        };
+        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno != EINTR) return -errno;
+        if (r > 0 && (p.revents & HangUpEvents) != 0) return -EIO;
+    }
+    return static_cast<long>(done);
+}
+
+long PosixPortDevice::Read(uint8_t* data, size_t count) {
+    if (fd_ < 0) return -EBADF;
+    if (count == 0) return 0;
+    ssize_t n = ::read(fd_, data, count);
+    if (n > 0) return n;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+        return -errno;
+    }
+    // With VMIN=0 an empty read is normal, but a hung-up terminal also reads as empty:
+    // only poll can tell the two apart.
+    return HungUp() ? -EIO : 0;
+}
+
+long PosixPortDevice::BytesWaiting() {
+    if (fd_ < 0) return -EBADF;
+    int n = 0;
+    if (::ioctl(fd_, FIONREAD, &n) != 0) return -errno;
+    if (n == 0 && HungUp()) return -EIO;
+    return n;
+}
+
+int PosixPortDevice::DrainOutput(int timeoutMs) {
+    if (fd_ < 0) return -EBADF;
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -errno;
+        if (queued <= 0) return 0;
+        if (Steady::now() >= deadline) return -ETIMEDOUT;
+        ::poll(nullptr, 0, 1);
+    }
+}
+
+int PosixPortDevice::Purge() {
+    if (fd_ < 0) return -EBADF;
+    if (::tcflush(fd_, TCIOFLUSH) != 0) return -errno;
+    return 0;
+}
+
+int PosixPortDevice::SetModemLine(int bit, bool asserted) {
+    if (fd_ < 0) return -EBADF;
+    if (::ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
+    // A pseudo-terminal has no modem lines and says so; a simulated board on one still
+    // needs the request to go through.
+    if (errno == ENOTTY || errno == EINVAL) return HungUp() ? -EIO : 0;
+    return -errno;
+}
+
+int PosixPortDevice::SetDtr(bool asserted) {
+    return SetModemLine(TIOCM_DTR, asserted);
+}
+
+int PosixPortDevice::SetRts(bool asserted) {
+    return SetModemLine(TIOCM_RTS, asserted);
+}
+
+int PosixPortDevice::WaitReadable(int timeoutMs) {
+    if (fd_ < 0) return -EBADF;
+    struct pollfd p {
+        fd_, POLLIN, 0
+    };
+    int r = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    if (r < 0) return errno == EINTR ? 0 : -errno;
+    if (r == 0) return 0;
+    if ((p.revents & HangUpEvents) != 0) return -EIO;
+    return (p.revents & POLLIN) != 0 ? 1 : 0;
+}
+
+}  // namespace ps

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "link/PosixPortDevice.h"
+#include "link/PseudoTerminal.h"
+#include "link/SerialPort.h"
+
+namespace ps {
+namespace {
+
+using test::PseudoTerminal;
+
+LineSettings Line8N1(uint32_t baud) {
+    LineSettings s;
+    s.Baud = baud;
+    return s;
+}
+
+// Waits (in slices, without timing anything) until the device has count bytes waiting.
+long AwaitBytes(PortDevice& d, long count) {
+    long n = d.BytesWaiting();
+    for (int i = 0; i < 500 && n >= 0 && n < count; ++i) {
+        if (d.WaitReadable(10) < 0) return -1;
+        n = d.BytesWaiting();
+    }
+    return n;
+}
+
+class PosixPortDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok()) << "no pseudo-terminals on this machine";
+        ASSERT_EQ(dev.Open(), 0);
+        ASSERT_EQ(dev.ApplyLineSettings(Line8N1(115200)), 0);
+    }
+    PseudoTerminal pty;
+    PosixPortDevice dev{pty.SlavePath()};
+};
+
+TEST_F(PosixPortDeviceTest, BytesPassUnchangedBothWays) {
+    EXPECT_EQ(dev.Name(), pty.SlavePath());
+    EXPECT_TRUE(dev.IsOpen());
+    // Every byte value, XON/XOFF, CR/LF and Ctrl-C included: the line is raw.
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(dev.Write(all.data(), all.size()), 256);
+    EXPECT_EQ(pty.Receive(256), all);
+    EXPECT_EQ(dev.DrainOutput(5000), 0);
+
+    uint8_t none[4];
+    EXPECT_EQ(dev.WaitReadable(0), 0);
+    EXPECT_EQ(dev.WaitReadable(20), 0);  // time passed, nothing came
+    EXPECT_EQ(dev.Read(none, sizeof none), 0);
+    EXPECT_EQ(dev.BytesWaiting(), 0);
+
+    const std::vector<uint8_t> answer = {0x69, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0x00, 0xFF};
+    pty.Send(answer);
+    EXPECT_EQ(dev.WaitReadable(5000), 1);
+    EXPECT_EQ(AwaitBytes(dev, 8), 8);
+    std::vector<uint8_t> got(16);
+    EXPECT_EQ(dev.Read(got.data(), got.size()), 8);
+    got.resize(8);
+    EXPECT_EQ(got, answer);
+    EXPECT_EQ(dev.BytesWaiting(), 0);
+}
+
+TEST_F(PosixPortDeviceTest, PurgeDropsWhatWasReceived) {
+    pty.Send({1, 2, 3});
+    ASSERT_EQ(AwaitBytes(dev, 3), 3);
+    EXPECT_EQ(dev.Purge(), 0);
+    EXPECT_EQ(dev.BytesWaiting(), 0);
+}
+
+TEST_F(PosixPortDeviceTest, LinesAndRatesOnAPseudoTerminal) {
+    // No modem lines: the requests go through without effect.
+    EXPECT_EQ(dev.SetDtr(true), 0);
+    EXPECT_EQ(dev.SetDtr(false), 0);
+    EXPECT_EQ(dev.SetRts(true), 0);
+    EXPECT_EQ(dev.SetRts(false), 0);
+    // 7200 is not in the termios table; it goes through termios2.
+    for (uint32_t baud : {7200u, 115200u, 9600u, 1200u, 14400u, 56000u, 128000u, 256000u}) {
+        EXPECT_EQ(dev.ApplyLineSettings(Line8N1(baud)), 0) << baud;
+        EXPECT_EQ(dev.LineBaud(), baud);
+    }
+    // Still a working raw line after the rate changes.
+    const uint8_t b = 0x78;
+    EXPECT_EQ(dev.Write(&b, 1), 1);
+    EXPECT_EQ(pty.Receive(1), std::vector<uint8_t>{0x78});
+
+    LineSettings bad = Line8N1(9600);
+    bad.DataBits = 4;
+    EXPECT_EQ(dev.ApplyLineSettings(bad), -EINVAL);
+}
+
+TEST_F(PosixPortDeviceTest, MasterClosingIsAnErrorNotSilence) {
+    pty.CloseMaster();
+    uint8_t buf[4];
+    EXPECT_LT(dev.WaitReadable(5000), 0);
+    EXPECT_LT(dev.Read(buf, sizeof buf), 0);
+    EXPECT_LT(dev.BytesWaiting(), 0);
+    EXPECT_LT(dev.Write(buf, 1), 0);
+    EXPECT_LT(dev.SetDtr(true), 0);
+    dev.Close();
+    EXPECT_FALSE(dev.IsOpen());
+}
+
+TEST(PosixPortDevice, OpenFailures) {
+    PosixPortDevice missing("/nonexistent-dir/ttyNONE");
+    EXPECT_EQ(missing.Open(), -ENOENT);
+    EXPECT_EQ(missing.LastOpenErrno(), ENOENT);
+    EXPECT_FALSE(missing.IsOpen());
+
+    // A plain file is not a port.
+    char path[] = "/tmp/ps-notatty-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    PosixPortDevice file(path);
+    EXPECT_EQ(file.Open(), -ENOTTY);
+    EXPECT_FALSE(file.IsOpen());
+    ::unlink(path);
+
+    uint8_t b = 0;
+    EXPECT_EQ(file.Write(&b, 1), -EBADF);
+    EXPECT_EQ(file.Read(&b, 1), -EBADF);
+    EXPECT_EQ(file.BytesWaiting(), -EBADF);
+    EXPECT_EQ(file.WaitReadable(0), -EBADF);
+}
+
+// The port component over a real pseudo-terminal: the paths a run takes.
+TEST(PosixSerialPort, ExclusiveOpenHangUpAndTrace) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::string path = pty.SlavePath();
+    auto resolver = [&](int) { return std::make_unique<PosixPortDevice>(path); };
+    TSerialPort first(resolver);
+    TSerialPort second(resolver);
+    first.SetPortNum(1);
+    second.SetPortNum(1);
+    first.SetFlowControl(fcNone);
+    first.SetBaudrate(br9600);
+    first.Open();
+    first.SetRawBaud(7200);
+    first.SetDTR(false);
+    first.SetRTS(true);
+
+    // A second station on the same port would read the first one's answers.
+    try {
+        second.Open();
+        ADD_FAILURE() << "second open succeeded";
+    } catch (const ESerialPortError& e) {
+        EXPECT_STREQ(e.what(), "Can't open device COM1");
+    }
+    EXPECT_EQ(second.LastOpenErrno(), EBUSY);
+
+    EXPECT_TRUE(first.WriteText(std::string("s\0", 2)));
+    EXPECT_EQ(pty.Receive(2), (std::vector<uint8_t>{'s', 0}));
+    pty.Send({0x69});
+    ASSERT_TRUE(first.WaitReadable(5000));
+    uint8_t c = 0;
+    for (int i = 0; i < 500 && first.InputCount() == 0; ++i) first.WaitReadable(10);
+    ASSERT_TRUE(first.ReadChar(c));
+    EXPECT_EQ(c, 0x69);
+
+    // The board side goes away: the next wait raises instead of timing out quietly.
+    pty.CloseMaster();
+    try {
+        first.WaitReadable(5000);
+        ADD_FAILURE() << "hang-up went unnoticed";
+    } catch (const ESerialPortError& e) {
+        EXPECT_EQ(e.what(), FormatPortMessage(MsgReadError, EIO));
+    }
+    EXPECT_THROW(first.InputCount(), ESerialPortError);
+    first.Close();
+
+    // Once the holder lets go, the next station gets the port.
+    PseudoTerminal again;
+    ASSERT_TRUE(again.Ok());
+    auto againResolver = [&](int) { return std::make_unique<PosixPortDevice>(again.SlavePath()); };
+    TSerialPort holder(againResolver);
+    TSerialPort next(againResolver);
+    holder.Open();
+    EXPECT_THROW(next.Open(), ESerialPortError);
+    holder.Close();
+    EXPECT_NO_THROW(next.Open());
+    EXPECT_TRUE(next.Active());
+}
+
+}  // namespace
+}  // namespace ps

@@ -1,0 +1,224 @@
+#include "projects/Settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "projects/FileLimit.h"
+#include "projects/TempDir.h"
+
+namespace ps {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+
+TEST(SettingsTest, ReadingFollowsTheIniRules) {
+    TempDir dir;
+    std::string ini = dir.Write(SettingsFileName,
+                                "; comment\r\n"
+                                "Loose=outside any section\r\n"
+                                "[init]\r\n"
+                                "  extraparameters  =  /AUTOCONTINUE /BAUDRATE=9600 \t\r\n"
+                                "Version=3\r\n"
+                                "Empty=\r\n"
+                                "Version=4\r\n"
+                                "[ Projects ]\r\n"
+                                "Project1=1~001~UPGRADE~upgrade.cfg~\n"
+                                "[INIT]\r\n"
+                                "Later=x\r\n");
+    EXPECT_EQ(ReadSetting(ini, "INIT", "ExtraParameters", "d"), "/AUTOCONTINUE /BAUDRATE=9600");
+    EXPECT_EQ(ReadSetting(ini, "Init", "VERSION", "1"), "3");  // the first key counts
+    EXPECT_EQ(ReadSetting(ini, "INIT", "Empty", "d"), "");     // present but empty
+    EXPECT_EQ(ReadSetting(ini, "INIT", "Missing", "d"), "d");
+    EXPECT_EQ(ReadSetting(ini, "INIT", "Loose", "d"), "d");
+    EXPECT_EQ(ReadSetting(ini, "PROJECTS", "project1", ""), "1~001~UPGRADE~upgrade.cfg~");
+    EXPECT_EQ(ReadSetting(ini, "NoSuch", "Version", "d"), "d");
+    EXPECT_EQ(ReadSetting(dir.File("absent.ini"), "INIT", "Version", "1"), "1");
+    EXPECT_EQ(ReadSetting(dir.Path(), "INIT", "Version", "1"), "1");  // a folder
+
+    std::string longIni = dir.Write("long.ini", "[A]\nK=" + std::string(5000, 'v') + "\n");
+    EXPECT_EQ(ReadSetting(longIni, "A", "K", ""), std::string(SettingValueLimit, 'v'));
+
+    // Bytes that are no text are read as they stand.
+    std::string odd = dir.Write("odd.ini", std::string("[A]\nK=a\0b\nJ\n==\n[\n", 17));
+    EXPECT_EQ(ReadSetting(odd, "A", "K", ""), std::string("a\0b", 3));
+    EXPECT_EQ(ReadSetting(odd, "A", "J", "d"), "d");
+}
+
+TEST(SettingsTest, WriteKeepsEveryOtherLine) {
+    TempDir dir;
+    const std::string before =
+        "; keep me\r\n"
+        "[INIT]\r\n"
+        "Version = 3   \r\n"
+        "ExtraParameters=/S\r\n"
+        "odd line without equals\r\n"
+        "\r\n"
+        "[Other]\r\n"
+        "ExtraParameters=untouched\r\n";
+    std::string ini = dir.Write(SettingsFileName, before);
+
+    ASSERT_TRUE(WriteSetting(ini, "init", "extraparameters", "/AUTOCONTINUE"));
+    std::string after = ReadBytes(ini);
+    EXPECT_EQ(after,
+              "; keep me\r\n"
+              "[INIT]\r\n"
+              "Version = 3   \r\n"
+              "extraparameters=/AUTOCONTINUE\r\n"
+              "odd line without equals\r\n"
+              "\r\n"
+              "[Other]\r\n"
+              "ExtraParameters=untouched\r\n");
+    EXPECT_EQ(ReadSetting(ini, "INIT", "ExtraParameters", ""), "/AUTOCONTINUE");
+
+    // A new key goes to the end of its section, before the blank line.
+    ASSERT_TRUE(WriteSetting(ini, "INIT", "SelectedFile", "2"));
+    EXPECT_NE(ReadBytes(ini).find("odd line without equals\r\nSelectedFile=2\r\n\r\n[Other]"),
+              std::string::npos);
+    // A new section goes to the end of the file, with the file's line ends.
+    ASSERT_TRUE(WriteSetting(ini, "PROJECTS", "Project1", "1~001~UPGRADE~upgrade.cfg~"));
+    EXPECT_NE(ReadBytes(ini).find("untouched\r\n[PROJECTS]\r\nProject1=1~001~UPGRADE"),
+              std::string::npos);
+    EXPECT_EQ(ReadSetting(ini, "Other", "ExtraParameters", ""), "untouched");
+    EXPECT_EQ(dir.Entries().size(), 1u);  // no temporary file left behind
+}
+
+TEST(SettingsTest, WriteHandlesLfFilesMissingEndsAndNewFiles) {
+    TempDir dir;
+    std::string lf = dir.Write("lf.ini", "[INIT]\nVersion=1");  // no end on the last line
+    ASSERT_TRUE(WriteSetting(lf, "INIT", "ExtraParameters", "/S"));
+    EXPECT_EQ(ReadBytes(lf), "[INIT]\nVersion=1\nExtraParameters=/S\n");
+
+    // A missing file, and the folders above it, are made.
+    std::string fresh = dir.File("sub/dir/PROGRAMMER.INI");
+    ASSERT_TRUE(WriteSetting(fresh, "INIT", "Version", "3"));
+    EXPECT_EQ(ReadBytes(fresh), "[INIT]\nVersion=3\n");
+    EXPECT_EQ(ReadSetting(fresh, "INIT", "Version", ""), "3");
+}
+
+TEST(SettingsTest, WriteRefusesWhatCouldNotBeReadBack) {
+    TempDir dir;
+    std::string ini = dir.Write("a.ini", "[INIT]\r\nVersion=3\r\n");
+    EXPECT_FALSE(WriteSetting(ini, "INIT", "ExtraParameters", "/S\r\n[EVIL]"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", "Key=x", "v"));
+    EXPECT_FALSE(WriteSetting(ini, "IN]IT", "Key", "v"));
+    EXPECT_FALSE(WriteSetting(ini, "", "Key", "v"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", "", "v"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", " Key", "v"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", ";Key", "v"));
+    EXPECT_EQ(ReadBytes(ini), "[INIT]\r\nVersion=3\r\n");
+    // A file that exists but cannot be read is not replaced by one with a single key.
+    EXPECT_FALSE(WriteSetting(dir.Path(), "INIT", "Key", "v"));
+}
+
+TEST(SettingsTest, FailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    const std::string before = "[INIT]\r\nExtraParameters=/S\r\n";
+    std::string ini = dir.Write(SettingsFileName, before);
+    bool written;
+    {
+        test::FileSizeLimit limit(16);  // as a full disk would do
+        ASSERT_TRUE(limit.Active());
+        written = WriteSetting(ini, "INIT", "ExtraParameters", std::string(500, 'x'));
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes(ini), before);
+    EXPECT_EQ(dir.Entries().size(), 1u);
+
+    // A settings path below a file cannot be written either, and nothing is lost.
+    std::string blocker = dir.Write("blocker", "x");
+    EXPECT_FALSE(WriteSetting(blocker + "/PROGRAMMER.INI", "INIT", "Version", "3"));
+    EXPECT_EQ(ReadBytes(blocker), "x");
+}
+
+TEST(SettingsTest, WriteThroughALinkReplacesTheLinkedFile) {
+    TempDir dir;
+    std::string real = dir.Write("real.ini", "[INIT]\nVersion=1\n");
+    std::string link = dir.File("link.ini");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(WriteSetting(link, "INIT", "Version", "3"));
+    EXPECT_EQ(ReadSetting(real, "INIT", "Version", ""), "3");
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(SettingsTest, GetField) {
+    EXPECT_EQ(GetField("a~b", 1, '~'), "a");
+    EXPECT_EQ(GetField("a~b", 2, '~'), "b");
+    EXPECT_EQ(GetField("a~b", 3, '~'), "");
+    EXPECT_EQ(GetField("a~b", 0, '~'), "");
+    EXPECT_EQ(GetField("a~b", -1, '~'), "");
+    EXPECT_EQ(GetField("", 1, '~'), "");
+    EXPECT_EQ(GetField("~~x", 3, '~'), "x");
+    EXPECT_EQ(GetField(FixedProjectEntry, 2, '~'), "001");
+    EXPECT_EQ(GetField(FixedProjectEntry, 5, '~'), "");
+    EXPECT_EQ(GetField("a~b", 2000000000, '~'), "");
+    // A name holding "~" shifts the fields: the path reads wrong, as stored.
+    EXPECT_EQ(GetField("1~001~UP~GRADE~upgrade.cfg~", 4, '~'), "GRADE");
+}
+
+TEST(SettingsTest, CurrentProjectIsAlwaysUpgrade) {
+    TempDir dir;
+    CurrentProject none = SelectCurrentProject(dir.File("absent.ini"));
+    EXPECT_EQ(none.StepFile, "upgrade.cfg");
+    EXPECT_EQ(none.Name, "UPGRADE");
+    EXPECT_EQ(none.ExtraParameters, "");
+    EXPECT_EQ(none.Label(), "UPGRADE: upgrade.cfg");
+
+    std::string ini = dir.Write(SettingsFileName,
+                                "[INIT]\r\nSelectedFile=2\r\nExtraParameters= /AUTOCONTINUE  "
+                                "/BAUDRATE=9600\r\n[PROJECTS]\r\nProject1=0~~Folder~~\r\n"
+                                "Project2=1~002~OTHER~other.cfg~\r\n");
+    CurrentProject p = SelectCurrentProject(ini, 2);
+    EXPECT_EQ(p.StepFile, "upgrade.cfg");
+    EXPECT_EQ(p.Name, "UPGRADE");
+    EXPECT_EQ(p.ExtraParameters, "/AUTOCONTINUE  /BAUDRATE=9600");
+}
+
+class LocateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Save("XDG_CONFIG_HOME", xdg_);
+        Save("HOME", home_);
+    }
+    void TearDown() override {
+        Restore("XDG_CONFIG_HOME", xdg_);
+        Restore("HOME", home_);
+    }
+    static void Save(const char* name, std::pair<bool, std::string>& slot) {
+        const char* v = std::getenv(name);
+        slot = {v != nullptr, v ? v : ""};
+    }
+    static void Restore(const char* name, const std::pair<bool, std::string>& slot) {
+        if (slot.first) {
+            setenv(name, slot.second.c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    std::pair<bool, std::string> xdg_, home_;
+};
+
+TEST_F(LocateTest, OverrideThenProgramFolderThenUserConfig) {
+    TempDir dir;
+    EXPECT_EQ(LocateSettingsFile(dir.Path(), "/etc/x.ini"), "/etc/x.ini");
+    EXPECT_EQ(LocateSettingsFile(dir.Path(), ""), dir.Path() + "/PROGRAMMER.INI");
+    EXPECT_EQ(LocateSettingsFile(dir.Path() + "/", ""), dir.Path() + "/PROGRAMMER.INI");
+
+    // A folder that cannot be written (here: one that is not there).
+    const std::string gone = dir.File("gone");
+    setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(LocateSettingsFile(gone, ""), "/cfg/progstation/PROGRAMMER.INI");
+    setenv("XDG_CONFIG_HOME", "relative/cfg", 1);  // not absolute: ignored
+    setenv("HOME", "/home/op", 1);
+    EXPECT_EQ(LocateSettingsFile(gone, ""), "/home/op/.config/progstation/PROGRAMMER.INI");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(LocateSettingsFile("", ""), "/home/op/.config/progstation/PROGRAMMER.INI");
+}
+
+}  // namespace
+}  // namespace ps
