@@ -312,8 +312,14 @@ void AvrBoard::Finish() {
         case CmdWritePage: {
             if (locked) break;
             const uint32_t byteAddress = 2u * (args_[0] * 256u + args_[1]);
-            // A locked device takes no new program; flash only ever clears bits.
+            // A locked device takes no new program; flash only ever clears bits. The loader
+            // erases each page itself before it writes it.
             if (!protected_) {
+                if (IsLoader()) {
+                    for (size_t i = 3; i < args_.size(); ++i) {
+                        flash_[(byteAddress + i - 3) % flash_.size()] = 0xFF;
+                    }
+                }
                 for (size_t i = 3; i < args_.size(); ++i) {
                     const size_t cell = (byteAddress + i - 3) % flash_.size();
                     if (static_cast<int>(cell) != options_.WeakCell) flash_[cell] &= args_[i];

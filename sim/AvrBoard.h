@@ -15,7 +15,8 @@ namespace ps::sim {
 //
 // Flash behaves like flash: a page write can only clear bits, so a flow that forgets the
 // erase leaves a mix of the old and the new program. The board starts with an old program
-// in its flash so that such a mix is seen.
+// in its flash so that such a mix is seen. The loader has no chip erase: it erases each
+// page it writes, so pages the station skips (all 0xFF) keep what was there.
 class AvrBoard : public Board {
   public:
     struct Options {

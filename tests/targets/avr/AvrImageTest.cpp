@@ -54,10 +54,10 @@ TEST(AvrImage, PageCountAndEepromEnd) {
 
 TEST(AvrImage, EepromDumpText) {
     const Bytes data = {0x00, 0x01, 0x02, 0x03, 0xAB, 0xCD, 0xEF, 0xFF};
-    EXPECT_EQ(":080000000001020304ABCDEFFF8C\r\n:00000001FF\r\n", EepromHexText(data.data(), 8));
+    EXPECT_EQ(":0800000000010203ABCDEFFF8C\r\n:00000001FF\r\n", EepromHexText(data.data(), 8));
     Bytes seventeen(17, 0x11);
     const std::string text = EepromHexText(seventeen.data(), 17);
-    EXPECT_EQ(0u, text.find(":10000000111111111111111111111111111111110F\r\n"
+    EXPECT_EQ(0u, text.find(":1000000011111111111111111111111111111111E0\r\n"
                             ":0100100011DE\r\n"));
     EXPECT_EQ(":00000001FF\r\n", EepromHexText(nullptr, 0));
 }

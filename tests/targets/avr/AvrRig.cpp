@@ -35,7 +35,7 @@ InFolder::~InFolder() {
 
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length) {
     std::string text;
-    char buf[8];
+    char buf[24];
     for (size_t first = 0; first < length; first += 16) {
         const size_t n = std::min<size_t>(16, length - first);
         bool blank = true;
@@ -58,12 +58,12 @@ std::string IntelHex(const std::vector<uint8_t>& image, size_t length) {
     return text + ":00000001FF\n";
 }
 
-std::vector<uint8_t> SampleImage(size_t length, uint32_t seed) {
+std::vector<uint8_t> SampleImage(size_t length, uint32_t seed, bool gaps) {
     std::mt19937 random(seed);
     std::vector<uint8_t> image(length, 0xFF);
     for (size_t i = 0; i < length; ++i) {
         // Leave every fourth 256-byte stretch erased, as code with gaps between sections.
-        if ((i / 256) % 4 == 3) continue;
+        if (gaps && (i / 256) % 4 == 3) continue;
         image[i] = static_cast<uint8_t>(random());
     }
     return image;
@@ -145,9 +145,31 @@ std::vector<std::vector<uint8_t>> Rig::Writes() const {
     return writes;
 }
 
+void Rig::Settle() {
+    clock.SleepMs(100);
+    wire->BytesWaiting();
+}
+
+std::vector<std::vector<uint8_t>> Rig::Commands() const {
+    std::vector<std::vector<uint8_t>> commands;
+    const auto writes = Writes();
+    for (size_t i = 0; i < writes.size(); ++i) {
+        commands.push_back(writes[i]);
+        const auto& w = writes[i];
+        if (w.size() == 4 && w[0] == 'S' && w[3] == 0x80) i += 128;  // one write per data byte
+    }
+    return commands;
+}
+
 int Rig::CountWrites(const std::vector<uint8_t>& bytes) const {
     int count = 0;
-    for (const auto& call : wire->transcript().Writes) count += call.Bytes == bytes ? 1 : 0;
+    for (const auto& command : Commands()) count += command == bytes ? 1 : 0;
+    return count;
+}
+
+int Rig::PageHeaders() const {
+    int count = 0;
+    for (const auto& w : Commands()) count += w.size() == 4 && w[0] == 'S' && w[3] == 0x80;
     return count;
 }
 

@@ -41,8 +41,9 @@ class InFolder {
 // Intel HEX text of image[0 .. length): 16-byte data records for every chunk holding
 // something other than 0xFF, then the end record.
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length);
-// A program-like image: `length` bytes of varied data, with erased stretches between.
-std::vector<uint8_t> SampleImage(size_t length, uint32_t seed = 1);
+// A program-like image: `length` bytes of varied data, with erased stretches between
+// unless `gaps` is false.
+std::vector<uint8_t> SampleImage(size_t length, uint32_t seed = 1, bool gaps = true);
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 
@@ -59,10 +60,17 @@ struct Rig {
     void FlashStep(const std::string& file, int32_t addrLen);
     void Run();  // RunAtmelFlow, recording what went over the wire
 
+    // Lets the board see what the station sent last (nothing waits for an answer to it).
+    void Settle();
+
     // The write calls the station made, in order.
     std::vector<std::vector<uint8_t>> Writes() const;
-    // How many write calls equal `bytes`.
+    // The same without the data bytes of the pages, so only commands are left.
+    std::vector<std::vector<uint8_t>> Commands() const;
+    // How many commands (writes outside page data) equal `bytes`.
     int CountWrites(const std::vector<uint8_t>& bytes) const;
+    // How many page headers ('S', address, 0x80) were sent.
+    int PageHeaders() const;
 
     sim::VirtualClock clock;
     sim::RecordingView view{clock};

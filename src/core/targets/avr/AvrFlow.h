@@ -2,28 +2,31 @@
 #include <cstdint>
 #include <string>
 
+#include "app/Texts.h"
+
 namespace ps {
 
 class Station;
 
-// Status texts of the "ATMEL" step.
-inline constexpr const char* MsgConnecting = "connecting...";
-inline constexpr const char* MsgOk = " ok";
-inline constexpr const char* MsgSearchingAtmel = "searching for ATMEL...";
-inline constexpr const char* MsgAtmelIdError = "ATMEL ID. ERROR !!!";
-inline constexpr const char* MsgAtmelProtected = "ATMEL IS PROTECTED !";
-inline constexpr const char* MsgWrongAtmel = "WRONG ATMEL MICROCONTROLER!!!";
+// Status texts of the "ATMEL" step; those it shares with the inline sequence are the
+// run controller's own.
+inline constexpr const char* MsgConnecting = TextConnecting;
+inline constexpr const char* MsgOk = TextOk;
+inline constexpr const char* MsgSearchingAtmel = TextSearchingAtmel;
+inline constexpr const char* MsgAtmelIdError = TextAtmelIdError;
+inline constexpr const char* MsgAtmelProtected = TextAtmelProtected;
+inline constexpr const char* MsgWrongAtmel = TextWrongAtmel;
 inline constexpr const char* MsgLoaderVersion = "loader version: ";
-inline constexpr const char* MsgErasing = "erasing memory...";
-inline constexpr const char* MsgProgramming = "programming...";
+inline constexpr const char* MsgErasing = TextErasingMemory;
+inline constexpr const char* MsgProgramming = TextProgramming;
 inline constexpr const char* MsgReading = "reading...";
-inline constexpr const char* MsgVerifying = "verifying...";
+inline constexpr const char* MsgVerifying = TextVerifying;
 inline constexpr const char* MsgProgramed = "Programed";
 inline constexpr const char* MsgRead = "Read";
 inline constexpr const char* MsgResultOk = " ok!";
-inline constexpr const char* MsgChecksumOk = "        check sum OK";
-inline constexpr const char* MsgChecksumFail = "CHECK SUM FAIL (";  // image,target)
-inline constexpr const char* MsgErrors = "ERRORS: ";
+inline constexpr const char* MsgChecksumOk = TextCheckSumOk;
+inline constexpr const char* MsgChecksumFail = TextCheckSumFail;  // image,target)
+inline constexpr const char* MsgErrors = TextErrors;
 inline constexpr const char* AvrLoaderUnlock = "kBoTaps";
 
 // Programmer command bytes of the flow itself.
