@@ -23,9 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.Write(data, size);
     const std::string& ini = file.Path();
 
-    const char* keys[][2] = {{"INIT", "ExtraParameters"}, {"INIT", "Version"},
-                             {"init", "selectedfile"},    {"PROJECTS", "Project1"},
-                             {"", ""},                    {"A", "K"}};
+    const char* keys[][2] = {{"INIT", "ExtraParameters"},
+                             {"INIT", "Version"},
+                             {"init", "selectedfile"},
+                             {"PROJECTS", "Project1"},
+                             {"", ""},
+                             {"A", "K"}};
     std::string before[std::size(keys)];
     for (size_t i = 0; i < std::size(keys); ++i) {
         before[i] = ps::ReadSetting(ini, keys[i][0], keys[i][1], Missing);

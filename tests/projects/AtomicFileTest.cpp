@@ -1,11 +1,10 @@
-#include "projects/AtomicFile.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <string>
 
+#include "projects/AtomicFile.h"
 #include "projects/FileLimit.h"
 #include "projects/TempDir.h"
 

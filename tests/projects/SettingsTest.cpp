@@ -1,5 +1,3 @@
-#include "projects/Settings.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,6 +5,7 @@
 #include <string>
 
 #include "projects/FileLimit.h"
+#include "projects/Settings.h"
 #include "projects/TempDir.h"
 
 namespace ps {
@@ -180,7 +179,7 @@ TEST(SettingsTest, CurrentProjectIsAlwaysUpgrade) {
 }
 
 class LocateTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Save("XDG_CONFIG_HOME", xdg_);
         Save("HOME", home_);

@@ -1,9 +1,8 @@
-#include "projects/ShowSteps.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "projects/ShowSteps.h"
 #include "projects/StepFile.h"
 #include "projects/TempDir.h"
 

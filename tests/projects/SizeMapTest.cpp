@@ -12,15 +12,14 @@ TEST(SizeMapTest, RowsRoundHalfToEvenAndCoverTheAddressSpace) {
         int32_t AddrLen, BlockLen, BlocksOnRow;
         int Rows, Cols;
     } cases[] = {
-        {10000, 2048, 16, 1, 16},    // 0.3 rows: at least one, and one covers it
-        {0, 2048, 16, 1, 16},        // no address space: one row
-        {-5000, 2048, 16, 1, 16},
-        {262144, 1024, 32, 8, 32},   // exact
-        {5 * 256, 128, 4, 3, 4},     // 2.5 rounds to 2 (even), which is too small: 3
-        {7 * 256, 128, 4, 4, 4},     // 3.5 rounds to 4
-        {11 * 128, 128, 4, 3, 4},    // 2.75 rounds to 3, which covers 12 blocks
-        {9 * 128, 128, 4, 3, 4},     // 2.25 rounds to 2, which is too small: 3
-        {3 * 256, 128, 4, 2, 4},     // 1.5 rounds to 2, which covers it
+        {10000, 2048, 16, 1, 16},  // 0.3 rows: at least one, and one covers it
+        {0, 2048, 16, 1, 16},      // no address space: one row
+        {-5000, 2048, 16, 1, 16}, {262144, 1024, 32, 8, 32},  // exact
+        {5 * 256, 128, 4, 3, 4},   // 2.5 rounds to 2 (even), which is too small: 3
+        {7 * 256, 128, 4, 4, 4},   // 3.5 rounds to 4
+        {11 * 128, 128, 4, 3, 4},  // 2.75 rounds to 3, which covers 12 blocks
+        {9 * 128, 128, 4, 3, 4},   // 2.25 rounds to 2, which is too small: 3
+        {3 * 256, 128, 4, 2, 4},   // 1.5 rounds to 2, which covers it
     };
     for (const auto& c : cases) {
         MapGeometry m = SizeMap(c.AddrLen, c.BlockLen, c.BlocksOnRow);

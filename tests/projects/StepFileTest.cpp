@@ -1,11 +1,10 @@
-#include "projects/StepFile.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 #include <vector>
 
+#include "projects/StepFile.h"
 #include "projects/TempDir.h"
 
 namespace ps {
@@ -20,7 +19,7 @@ struct Loaded {
 };
 
 class StepFileTest : public ::testing::Test {
-protected:
+  protected:
     // Loads step n of a step file holding exactly these bytes.
     Loaded Load(const std::string& bytes, int n = 1, const std::string& extra = "",
                 const std::vector<std::string>& args = {}) {
@@ -110,14 +109,14 @@ TEST_F(StepFileTest, ValueKeysMatchPrefixesAndFlagsWholeLines) {
     Loaded save = Load("/SAVE\r\n/RESET=\r\n/BOOTSIGNAL\r\n");
     EXPECT_TRUE(save.Settings.SaveImage);
     EXPECT_FALSE(save.Settings.SkipStep);
-    EXPECT_FALSE(save.Settings.Reset);           // a flag with "=" is another line
-    EXPECT_EQ(save.Settings.BootSignal, "");     // a value key without "=" is ignored
+    EXPECT_FALSE(save.Settings.Reset);        // a flag with "=" is another line
+    EXPECT_EQ(save.Settings.BootSignal, "");  // a value key without "=" is ignored
 
     struct {
         const char* Line;
         int Port;
-    } ports[] = {{"/COM1", 1}, {"/COM3", 3}, {"/COM10", 10}, {"/com7", 7},
-                 {"/COM11", 4}, {"/COM0", 4}, {"/COM1 ", 4}, {"/COM", 4}};
+    } ports[] = {{"/COM1", 1},  {"/COM3", 3}, {"/COM10", 10}, {"/com7", 7},
+                 {"/COM11", 4}, {"/COM0", 4}, {"/COM1 ", 4},  {"/COM", 4}};
     for (const auto& p : ports) {
         Loaded c;
         ResetRunSettings(c.Settings, 4);
@@ -129,18 +128,28 @@ TEST_F(StepFileTest, ValueKeysMatchPrefixesAndFlagsWholeLines) {
 TEST_F(StepFileTest, EveryFlagKeySetsItsOwnField) {
     struct {
         const char* Line;
-        bool StepSettings::* Flag;
+        bool StepSettings::*Flag;
     } flags[] = {
-        {"/RESET", &StepSettings::Reset},         {"/BOOT", &StepSettings::Boot},
-        {"/SINHRO", &StepSettings::Sinhro},       {"/DEVCHECK", &StepSettings::DevCheck},
-        {"/ERASERAM", &StepSettings::EraseRam},   {"/SIMULATEFLASH", &StepSettings::SimulateFlash},
-        {"/ERASEFLASH", &StepSettings::EraseFlash}, {"/AUTOERASE", &StepSettings::AutoErase},
-        {"/FLASHID", &StepSettings::FlashId},     {"/CHECKSUM", &StepSettings::CheckSum},
-        {"/TESTINT", &StepSettings::TestInt},     {"/TESTEXT", &StepSettings::TestExt},
-        {"/USB", &StepSettings::Usb},             {"/AUTORESET", &StepSettings::AutoReset},
-        {"/AUTOCONTINUE", &StepSettings::AutoContinue}, {"/SAVE", &StepSettings::SaveImage},
-        {"/S", &StepSettings::SkipStep},          {"/UNLOCK", &StepSettings::Unlock},
-        {"/FUSESSET", &StepSettings::FusesSet},   {"/LOCKSET", &StepSettings::LockSet},
+        {"/RESET", &StepSettings::Reset},
+        {"/BOOT", &StepSettings::Boot},
+        {"/SINHRO", &StepSettings::Sinhro},
+        {"/DEVCHECK", &StepSettings::DevCheck},
+        {"/ERASERAM", &StepSettings::EraseRam},
+        {"/SIMULATEFLASH", &StepSettings::SimulateFlash},
+        {"/ERASEFLASH", &StepSettings::EraseFlash},
+        {"/AUTOERASE", &StepSettings::AutoErase},
+        {"/FLASHID", &StepSettings::FlashId},
+        {"/CHECKSUM", &StepSettings::CheckSum},
+        {"/TESTINT", &StepSettings::TestInt},
+        {"/TESTEXT", &StepSettings::TestExt},
+        {"/USB", &StepSettings::Usb},
+        {"/AUTORESET", &StepSettings::AutoReset},
+        {"/AUTOCONTINUE", &StepSettings::AutoContinue},
+        {"/SAVE", &StepSettings::SaveImage},
+        {"/S", &StepSettings::SkipStep},
+        {"/UNLOCK", &StepSettings::Unlock},
+        {"/FUSESSET", &StepSettings::FusesSet},
+        {"/LOCKSET", &StepSettings::LockSet},
     };
     for (const auto& f : flags) {
         Loaded l = Load(f.Line);
@@ -166,9 +175,9 @@ TEST_F(StepFileTest, StepsAreSeparatedAndStepFieldsDoNotLeak) {
     ASSERT_EQ(LoadInto(file, 2, s, map), StepLoaded);
     EXPECT_EQ(s.ProgramFile, "TWO.HEX");
     EXPECT_EQ(s.ModelIndex, 2);
-    EXPECT_FALSE(s.Reset);       // "step" field
-    EXPECT_EQ(s.AddrLen, 100);   // "run" field carries over
-    EXPECT_TRUE(s.SaveImage);    // "run" field carries over
+    EXPECT_FALSE(s.Reset);      // "step" field
+    EXPECT_EQ(s.AddrLen, 100);  // "run" field carries over
+    EXPECT_TRUE(s.SaveImage);   // "run" field carries over
 
     // A separator at the end of the file still makes a step, without a model key.
     ASSERT_EQ(LoadInto(file, 3, s, map), StepLoaded);
@@ -273,7 +282,7 @@ TEST_F(StepFileTest, BankPortKeepsTheLow16Bits) {
 }
 
 TEST_F(StepFileTest, ModelKeys) {
-    const char* keys[] = {"/P=",  "/PB=", "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+    const char* keys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
                           "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
     for (int i = 0; i < 13; ++i) {
         Loaded l = Load(std::string(keys[i]) + "img.hex");
@@ -372,9 +381,9 @@ TEST_F(StepFileTest, MalformedAtProgEeIsReportedNotGuessed) {
         const char* Value;
         int32_t Expected;
         bool Ok;
-    } cases[] = {{"2", 2, true},     {"$1", 1, true},    {" 0", 0, true},
-                 {"ABC", -1, false}, {"1X", -1, false},  {"", -1, false},
-                 {"1 ", -1, false},  {"99999999999", -1, false}, {"-", -1, false}};
+    } cases[] = {{"2", 2, true},    {"$1", 1, true}, {" 0", 0, true},   {"ABC", -1, false},
+                 {"1X", -1, false}, {"", -1, false}, {"1 ", -1, false}, {"99999999999", -1, false},
+                 {"-", -1, false}};
     for (const auto& c : cases) {
         std::string line = std::string("/AT_PROG_EE=") + c.Value;
         Loaded l = Load(line + "\r\n");

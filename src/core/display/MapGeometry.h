@@ -13,7 +13,7 @@ int ClampMapCols(int cols);
 int ClampProgress(int percent);
 
 struct MapGeometry {
-    int Rows = 8;   // as computed by LoadStep (not yet clamped)
+    int Rows = 8;  // as computed by LoadStep (not yet clamped)
     int Cols = 32;
 
     int ShownRows() const { return ClampMapRows(Rows); }

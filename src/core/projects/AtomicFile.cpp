@@ -22,6 +22,7 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// umask can only be read by setting it; the station writes files from one thread only.
 mode_t CurrentUmask() {
     mode_t mask = umask(0);
     umask(mask);
@@ -55,8 +56,8 @@ bool AtomicFile::Open() {
 
     // The new file gets the old one's permission bits, or those of a new file.
     struct stat st {};
-    mode_t mode = (stat(path_.c_str(), &st) == 0) ? (st.st_mode & 07777)
-                                                   : (NewFileMode & ~CurrentUmask());
+    mode_t mode =
+        (stat(path_.c_str(), &st) == 0) ? (st.st_mode & 07777) : (NewFileMode & ~CurrentUmask());
     if (fchmod(fd_, mode) != 0) {
         errno_ = errno;
         Discard();

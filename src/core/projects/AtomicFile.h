@@ -9,14 +9,14 @@ namespace ps {
 // to a temporary file in the same folder and renamed into place only when complete, so a
 // crash, a full disk or STOP never leaves a truncated file where a good one was.
 class AtomicFile {
-public:
+  public:
     explicit AtomicFile(std::string path);
     ~AtomicFile();  // discards the temporary file unless committed
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    bool Open();                                    // creates the temporary file
-    bool Write(const void* data, size_t count);     // at the current position
+    bool Open();                                                    // creates the temporary file
+    bool Write(const void* data, size_t count);                     // at the current position
     bool WriteAt(uint64_t offset, const void* data, size_t count);  // holes read as zero
     // Syncs and renames over the target; false (also after any failed write) leaves the
     // target untouched and removes the temporary file.
@@ -25,7 +25,7 @@ public:
     int Errno() const { return errno_; }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::string tempPath_;
     int fd_ = -1;

@@ -6,7 +6,7 @@ namespace ps {
 // The project the station works on: its step file, its name and the extra parameters
 // applied to every step.
 struct CurrentProject {
-    std::string StepFile;         // opened as given (relative to the current folder)
+    std::string StepFile;  // opened as given (relative to the current folder)
     std::string Name;
     std::string ExtraParameters;  // space-separated step lines
 

@@ -39,7 +39,9 @@ struct LineInfo {
 
 // A CR left at the end of a line (a lone CR before the end of the file) is a blank too, so
 // that a line reads the same once it gets its line end.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -47,7 +49,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -64,8 +68,8 @@ LineInfo Classify(const std::string& text) {
     if (t.front() == '[') {
         size_t close = t.find(']');
         info.Kind = LineKind::Section;
-        info.Name = Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                     : close - 1));
+        info.Name =
+            Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
         return info;
     }
     size_t eq = t.find('=');
@@ -100,8 +104,7 @@ std::vector<IniLine> SplitLines(const std::string& content) {
 // The whole file; nullopt when it exists but cannot be read, empty when it does not exist.
 std::optional<std::string> ReadWholeFile(const std::string& path, bool& exists) {
     exists = false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"),
-                                                        &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) {
         if (errno == ENOENT || errno == ENOTDIR) return std::string();
         exists = true;
@@ -151,8 +154,8 @@ bool HasLineBreak(std::string_view s) {
 bool IsWritableName(std::string_view name, bool isSection) {
     if (name.empty() || HasLineBreak(name) || Trim(name) != name) return false;
     if (isSection) return name.find(']') == std::string_view::npos;
-    return name.find('=') == std::string_view::npos && name.front() != '[' &&
-           name.front() != ';' && name.front() != '#';
+    return name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';' &&
+           name.front() != '#';
 }
 
 // Creates the missing folders of a path (its last component is the file).

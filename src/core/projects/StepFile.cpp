@@ -11,17 +11,16 @@ namespace ps {
 namespace {
 
 // Model keys in the order they are tested; the position + 1 is the ModelIndex.
-constexpr const char* ModelKeys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",
-                                     "/PS=",  "/PA=",  "/PSB=", "/PSH=", "/PAB=",
-                                     "/PFB=", "/PFL=", "/P13="};
+constexpr const char* ModelKeys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+                                     "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
 
 enum class ValueKind { Text, Number, BankPort, StrictNumber };
 
 struct ValueKey {
     const char* Key;
     ValueKind Kind;
-    std::string StepSettings::* Text;
-    int32_t StepSettings::* Number;
+    std::string StepSettings::*Text;
+    int32_t StepSettings::*Number;
 };
 
 // Value keys after the model keys, in the order they are tested.
@@ -46,7 +45,7 @@ const ValueKey ValueKeys[] = {
 
 struct FlagKey {
     const char* Key;
-    bool StepSettings::* Flag;
+    bool StepSettings::*Flag;
 };
 
 // Flags before the port flags, then after them; a flag matches the whole line only.
@@ -58,16 +57,11 @@ const FlagKey FlagsBeforePorts[] = {
     {"/FLASHID", &StepSettings::FlashId},
 };
 const FlagKey FlagsAfterPorts[] = {
-    {"/CHECKSUM", &StepSettings::CheckSum},
-    {"/TESTINT", &StepSettings::TestInt},
-    {"/TESTEXT", &StepSettings::TestExt},
-    {"/USB", &StepSettings::Usb},
-    {"/AUTORESET", &StepSettings::AutoReset},
-    {"/AUTOCONTINUE", &StepSettings::AutoContinue},
-    {"/SAVE", &StepSettings::SaveImage},
-    {"/S", &StepSettings::SkipStep},
-    {"/UNLOCK", &StepSettings::Unlock},
-    {"/FUSESSET", &StepSettings::FusesSet},
+    {"/CHECKSUM", &StepSettings::CheckSum},   {"/TESTINT", &StepSettings::TestInt},
+    {"/TESTEXT", &StepSettings::TestExt},     {"/USB", &StepSettings::Usb},
+    {"/AUTORESET", &StepSettings::AutoReset}, {"/AUTOCONTINUE", &StepSettings::AutoContinue},
+    {"/SAVE", &StepSettings::SaveImage},      {"/S", &StepSettings::SkipStep},
+    {"/UNLOCK", &StepSettings::Unlock},       {"/FUSESSET", &StepSettings::FusesSet},
     {"/LOCKSET", &StepSettings::LockSet},
 };
 
@@ -78,7 +72,9 @@ bool StartsWith(const std::string& line, std::string_view key) {
     return line.size() >= key.size() && line.compare(0, key.size(), key) == 0;
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The separator test without copying the line: the separator has no "-" or "/", so only
 // the upper-casing of the normalisation matters for it.
@@ -113,7 +109,7 @@ int HexDigit(char c) {
 // Reads a file line by line: CR or CR LF ends a line, a lone LF stays in the line, 0x1A
 // ends the file. Byte-exact, linear in the file size whatever the line lengths.
 class StepFileReader {
-public:
+  public:
     explicit StepFileReader(std::FILE* file) : file_(file) {}
 
     // False at the end of the file (or on a read error, see Failed()).
@@ -145,7 +141,7 @@ public:
     }
     bool Failed() const { return failed_; }
 
-private:
+  private:
     bool Fill() {
         if (eof_) return false;
         len_ = std::fread(buf_.get(), 1, BufSize, file_);
@@ -200,7 +196,8 @@ bool ParseStepNumber(std::string_view text, int32_t& value) {
     if (i < text.size() && (text[i] == '$' || text[i] == 'X' || text[i] == 'x')) {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'X' || text[i + 1] == 'x')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'X' || text[i + 1] == 'x')) {
         hex = true;
         i += 2;
     }
@@ -239,7 +236,7 @@ bool ParseStepNumber(std::string_view text, int32_t& value) {
 }
 
 void ResetRunSettings(StepSettings& settings, int comPortNo) {
-    settings.BaudRate = "115200";
+    settings.BaudRate = DefaultBaudRate;
     settings.ComPortNo = comPortNo;
     settings.AddrStart = 0;
     settings.AddrLen = 0;
@@ -371,13 +368,13 @@ int LoadStep(int n, const CurrentProject& project, const std::vector<std::string
     for (const std::string& arg : args) parser.ParseStepLine(arg, AllSteps);
 
     if (settings.ModelIndex == 6) {
-        settings.BaudRate = "115200";
+        settings.BaudRate = DefaultBaudRate;
         settings.AddrStart = 0;
         settings.AddrLen = 0x40000;
         settings.BlockLen = 1024;
         settings.BlocksOnRow = 32;
     } else if (settings.ModelIndex == 9) {
-        settings.BaudRate = "115200";
+        settings.BaudRate = DefaultBaudRate;
     }
 
     map = SizeMap(settings.AddrLen, settings.BlockLen, settings.BlocksOnRow);

@@ -4,31 +4,34 @@
 
 namespace ps {
 
+// Baud rate of a run until a step sets another; models 6 and 9 always use it.
+constexpr const char* DefaultBaudRate = "115200";
+
 // The settings of the step being run, one field per step-file key. Each field's reset
 // class is given beside it: "step" fields get their default at every LoadStep, "run"
 // fields only when a run begins (ResetRunSettings), "never" fields keep their value until
 // the program ends.
 struct StepSettings {
-    std::string ProgramFile;        // step: image file named by the model key, <= 200 chars
-    int32_t ModelIndex = -1;        // step: 1..13 from the model key, -1 none
-    std::string BaudRate = "115200";  // run
-    int32_t ComPortNo = 1;          // run: "/COM1".."/COM10"
-    int32_t AddrStart = 0;          // run
-    int32_t AddrLen = 0;            // run
-    int32_t AddrExtFlash = 0;       // never
-    int32_t BlockLen = 2048;        // run
-    int32_t BlocksOnRow = 16;       // run
-    int32_t RunAddr = -1;           // step
-    int32_t EraseSectors = -1;      // step
-    int32_t SpeedSet = 0;           // never
-    std::string BootSignal;         // step
-    std::string ResetSignal;        // step
-    uint16_t BankPortValue = 0xFFFF;  // step: 0xFFFF = bank port not set
-    int32_t AtmelDevice = -1;       // step
-    int32_t AtProgEe = -1;          // step
-    std::string FuseBits;           // step
-    std::string LockBits;           // step
-    bool Reset = false;             // step (all flags are "step" but SaveImage)
+    std::string ProgramFile;  // step: image file named by the model key, <= 200 chars
+    int32_t ModelIndex = -1;  // step: 1..13 from the model key, -1 none
+    std::string BaudRate = DefaultBaudRate;  // run
+    int32_t ComPortNo = 1;                   // run: "/COM1".."/COM10"
+    int32_t AddrStart = 0;                   // run
+    int32_t AddrLen = 0;                     // run
+    int32_t AddrExtFlash = 0;                // never
+    int32_t BlockLen = 2048;                 // run
+    int32_t BlocksOnRow = 16;                // run
+    int32_t RunAddr = -1;                    // step
+    int32_t EraseSectors = -1;               // step
+    int32_t SpeedSet = 0;                    // never
+    std::string BootSignal;                  // step
+    std::string ResetSignal;                 // step
+    uint16_t BankPortValue = 0xFFFF;         // step: 0xFFFF = bank port not set
+    int32_t AtmelDevice = -1;                // step
+    int32_t AtProgEe = -1;                   // step
+    std::string FuseBits;                    // step
+    std::string LockBits;                    // step
+    bool Reset = false;                      // step (all flags are "step" but SaveImage)
     bool Boot = false;
     bool Sinhro = false;
     bool DevCheck = false;
@@ -43,7 +46,7 @@ struct StepSettings {
     bool Usb = false;
     bool AutoReset = false;
     bool AutoContinue = false;
-    bool SaveImage = false;         // run
+    bool SaveImage = false;  // run
     bool SkipStep = false;
     bool Unlock = false;
     bool FusesSet = false;
