@@ -337,5 +337,19 @@ TEST(AvrFlow, LoaderShowsItsVersionUnlocksAndLeavesOnAutoReset) {
     EXPECT_EQ(image, FlashPrefix(*rig.board, image.size()));
 }
 
+TEST(AvrFlow, ExampleFirmwareProgramsAnAtmega32) {
+    const std::string file = std::string(PS_SOURCE_DIR) + "/examples/firmware.hex";
+    bool ok = false;
+    const Bytes image = avrtest::ParseIntelHex(avrtest::ReadFile(file), 32768, ok);
+    ASSERT_TRUE(ok);
+    Rig rig(AvrATmega32);
+    rig.FlashStep(file, 32768);
+    rig.st.Step.CheckSum = true;
+    rig.Run();
+    EXPECT_EQ(RunOk, rig.st.RunError) << rig.view.Dump();
+    EXPECT_EQ(image, rig.board->Flash());
+    EXPECT_EQ(std::string(MsgProgramed) + MsgResultOk + MsgChecksumOk, rig.view.LastStatus());
+}
+
 }  // namespace
 }  // namespace ps
