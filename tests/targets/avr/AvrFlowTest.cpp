@@ -104,8 +104,19 @@ TEST(AvrFlow, WireBytesOfASparseImage) {
     rig.st.Step.FuseBits = "";
     rig.st.Step.LockSet = true;
     rig.st.Step.RunAddr = 0x1234;
+    rig.st.Step.BlockLen = 256;
     rig.Run();
     ASSERT_EQ(RunOk, rig.st.RunError) << rig.view.Dump();
+
+    // The page lies in block 0x200 / 256 = 2, marked once; the byte column counts the
+    // bytes of the file.
+    const auto blocks = rig.view.Blocks();
+    ASSERT_EQ(1u, blocks.size());
+    EXPECT_EQ(0, blocks[0].A);
+    EXPECT_EQ(2, blocks[0].B);
+    EXPECT_EQ(ProgrammedColour, blocks[0].Colour);
+    EXPECT_EQ(128, rig.st.RowByteCounts[0]);
+    EXPECT_EQ(100, rig.view.LastProgress());
 
     const auto writes = rig.Writes();
     const auto header = std::find(writes.begin(), writes.end(), Bytes{'S', 0x01, 0x00, 0x80});
