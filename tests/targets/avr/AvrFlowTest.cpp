@@ -362,5 +362,34 @@ TEST(AvrFlow, ExampleFirmwareProgramsAnAtmega32) {
     EXPECT_EQ(std::string(MsgProgramed) + MsgResultOk + MsgChecksumOk, rig.view.LastStatus());
 }
 
+TEST(AvrFlow, SilentProgrammerWaitsUntilStopAndLateOneStillPrograms) {
+    {
+        Rig rig(AvrATmega32);
+        rig.board->faults.Silent = true;
+        rig.FlashStep("", 0);
+        rig.view.AtTime(3000, [&] { rig.st.RunError = RunStopped; });
+        rig.Run();
+        EXPECT_EQ(RunStopped, rig.st.RunError);
+        EXPECT_EQ(MsgConnecting, rig.view.LastStatus());
+        // The handshake kept asking, one 's' per 500 ms round, and nothing else was sent.
+        const auto commands = rig.Commands();
+        EXPECT_GE(commands.size(), 5u);
+        EXPECT_EQ(static_cast<long>(commands.size()), rig.CountWrites({'s'}));
+    }
+    {
+        TempDir dir;
+        const std::string file = dir.File("image.hex");
+        const Bytes image = SampleImage(1024);
+        avrtest::WriteFile(file, IntelHex(image, image.size()));
+        Rig rig(AvrATmega32);
+        rig.board->faults.LateMs = 300;  // every answer late, within a handshake round
+        rig.FlashStep(file, 1024);
+        rig.st.Step.CheckSum = true;
+        rig.Run();
+        EXPECT_EQ(RunOk, rig.st.RunError) << rig.view.Dump();
+        EXPECT_EQ(image, FlashPrefix(*rig.board, image.size()));
+    }
+}
+
 }  // namespace
 }  // namespace ps
