@@ -11,9 +11,17 @@ void Board::Send(const std::vector<uint8_t>& bytes, int delayMs) {
     if (wire_) wire_->BoardSend(bytes, delayMs);
 }
 
-int64_t Board::NowMs() const { return wire_ ? wire_->BoardNowMs() : 0; }
-bool Board::Dtr() const { return wire_ && wire_->BoardDtr(); }
-bool Board::Rts() const { return wire_ && wire_->BoardRts(); }
-uint32_t Board::Baud() const { return wire_ ? wire_->BoardBaud() : 0; }
+int64_t Board::NowMs() const {
+    return wire_ ? wire_->BoardNowMs() : 0;
+}
+bool Board::Dtr() const {
+    return wire_ && wire_->BoardDtr();
+}
+bool Board::Rts() const {
+    return wire_ && wire_->BoardRts();
+}
+uint32_t Board::Baud() const {
+    return wire_ ? wire_->BoardBaud() : 0;
+}
 
 }  // namespace ps::sim

@@ -22,9 +22,13 @@ void RecordingView::ShowStatus(const std::string& text, uint32_t colour) {
     if (OnStatus) OnStatus(text, colour);
 }
 
-void RecordingView::ShowFileName(const std::string& text) { Add(CallKind::FileName).Text = text; }
+void RecordingView::ShowFileName(const std::string& text) {
+    Add(CallKind::FileName).Text = text;
+}
 
-void RecordingView::SetProgress(int percent) { Add(CallKind::Progress).A = percent; }
+void RecordingView::SetProgress(int percent) {
+    Add(CallKind::Progress).A = percent;
+}
 
 void RecordingView::SetMapSize(int rows, int cols) {
     Call& c = Add(CallKind::MapSize);
@@ -32,9 +36,13 @@ void RecordingView::SetMapSize(int rows, int cols) {
     c.B = cols;
 }
 
-void RecordingView::SetMapVisible(bool visible) { Add(CallKind::MapVisible).A = visible; }
+void RecordingView::SetMapVisible(bool visible) {
+    Add(CallKind::MapVisible).A = visible;
+}
 
-void RecordingView::SetBytesVisible(bool visible) { Add(CallKind::BytesVisible).A = visible; }
+void RecordingView::SetBytesVisible(bool visible) {
+    Add(CallKind::BytesVisible).A = visible;
+}
 
 void RecordingView::SetBlock(int row, int col, uint32_t colour) {
     Call& c = Add(CallKind::Block);
@@ -43,7 +51,9 @@ void RecordingView::SetBlock(int row, int col, uint32_t colour) {
     c.Colour = colour;
 }
 
-void RecordingView::ClearBlocks() { Add(CallKind::ClearBlocks); }
+void RecordingView::ClearBlocks() {
+    Add(CallKind::ClearBlocks);
+}
 
 void RecordingView::SetByteLabel(int index, const std::string& text) {
     Call& c = Add(CallKind::ByteLabel);
@@ -200,7 +210,9 @@ std::vector<RecordingView::MessageBox> RecordingView::Messages() const {
     return out;
 }
 
-std::vector<RecordingView::Call> RecordingView::Blocks() const { return OfKind(CallKind::Block); }
+std::vector<RecordingView::Call> RecordingView::Blocks() const {
+    return OfKind(CallKind::Block);
+}
 
 std::vector<std::string> RecordingView::Lines() const {
     std::vector<std::string> out;
@@ -241,8 +253,9 @@ std::vector<std::string> RecordingView::Lines() const {
                               std::to_string(c.C));
                 break;
             case CallKind::Message:
-                out.push_back(std::string(c.Message == MessageKind::Error ? "error box " : "info box ") +
-                              c.Text);
+                out.push_back(
+                    std::string(c.Message == MessageKind::Error ? "error box " : "info box ") +
+                    c.Text);
                 break;
             case CallKind::Terminate:
                 out.push_back("terminate");

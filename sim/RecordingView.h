@@ -18,17 +18,27 @@ namespace ps::sim {
 //   view.AtStatus("connecting...", [&] { ps::StopBtnClick(st); });
 // Message boxes are closed at once (after OnMessage, if set, has run).
 class RecordingView : public StationView {
-public:
+  public:
     enum class CallKind {
-        Status, FileName, Progress, MapSize, MapVisible, BytesVisible, Block, ClearBlocks,
-        ByteLabel, Panels, Message, Terminate
+        Status,
+        FileName,
+        Progress,
+        MapSize,
+        MapVisible,
+        BytesVisible,
+        Block,
+        ClearBlocks,
+        ByteLabel,
+        Panels,
+        Message,
+        Terminate
     };
     // One call; the fields that do not belong to the kind are left as they are.
     struct Call {
         CallKind Kind;
-        int64_t AtMs = -1;  // the clock's time when a clock is set, else -1
-        std::string Text;   // status, file name, byte label, message
-        uint32_t Colour = 0;  // status and block colour
+        int64_t AtMs = -1;        // the clock's time when a clock is set, else -1
+        std::string Text;         // status, file name, byte label, message
+        uint32_t Colour = 0;      // status and block colour
         int A = 0, B = 0, C = 0;  // progress; rows/cols; row/col; label index; panels 0/1
         MessageKind Message = MessageKind::Information;
     };
@@ -72,7 +82,7 @@ public:
     // The last status shown ("" when none) and its colour.
     std::string LastStatus() const;
     uint32_t LastStatusColour() const;
-    bool SawStatus(const std::string& text) const;          // exactly this text, ever
+    bool SawStatus(const std::string& text) const;  // exactly this text, ever
     bool SawStatusContaining(const std::string& part) const;
     std::vector<std::string> FileNames() const;
     std::vector<int> ProgressValues() const;
@@ -110,7 +120,7 @@ public:
     void When(std::function<bool()> condition, std::function<void()> action);
     void ClearReactions();
 
-private:
+  private:
     struct Reaction {
         std::function<bool()> Condition;
         std::function<void()> Action;

@@ -6,7 +6,9 @@ namespace ps::sim {
 
 SimPortDevice::SimPortDevice(std::shared_ptr<Wire> wire) : wire_(std::move(wire)) {}
 
-SimPortDevice::~SimPortDevice() { Close(); }
+SimPortDevice::~SimPortDevice() {
+    Close();
+}
 
 int SimPortDevice::Open() {
     if (open_) return -EBUSY;
@@ -36,13 +38,21 @@ long SimPortDevice::Read(uint8_t* data, size_t count) {
     return open_ ? wire_->Read(data, count) : -EBADF;
 }
 
-long SimPortDevice::BytesWaiting() { return open_ ? wire_->BytesWaiting() : -EBADF; }
+long SimPortDevice::BytesWaiting() {
+    return open_ ? wire_->BytesWaiting() : -EBADF;
+}
 
-int SimPortDevice::Purge() { return open_ ? wire_->Purge() : -EBADF; }
+int SimPortDevice::Purge() {
+    return open_ ? wire_->Purge() : -EBADF;
+}
 
-int SimPortDevice::SetDtr(bool asserted) { return open_ ? wire_->SetDtr(asserted) : -EBADF; }
+int SimPortDevice::SetDtr(bool asserted) {
+    return open_ ? wire_->SetDtr(asserted) : -EBADF;
+}
 
-int SimPortDevice::SetRts(bool asserted) { return open_ ? wire_->SetRts(asserted) : -EBADF; }
+int SimPortDevice::SetRts(bool asserted) {
+    return open_ ? wire_->SetRts(asserted) : -EBADF;
+}
 
 int SimPortDevice::WaitReadable(int timeoutMs) {
     return open_ ? wire_->WaitReadable(timeoutMs) : -EBADF;

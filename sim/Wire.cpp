@@ -40,7 +40,9 @@ std::vector<std::string> Transcript::EventTexts() const {
     return out;
 }
 
-void Transcript::Clear() { *this = Transcript{}; }
+void Transcript::Clear() {
+    *this = Transcript{};
+}
 
 std::string HexBytes(const uint8_t* data, size_t count) {
     std::string out;
@@ -64,9 +66,13 @@ Wire::Wire(Clock& clock, std::unique_ptr<Board> board, std::string name)
     board_->AttachWire(this);
 }
 
-Wire::~Wire() { board_->AttachWire(nullptr); }
+Wire::~Wire() {
+    board_->AttachWire(nullptr);
+}
 
-int64_t Wire::ByteTimeUs(uint32_t baud) { return BurstTimeUs(baud, 1); }
+int64_t Wire::ByteTimeUs(uint32_t baud) {
+    return BurstTimeUs(baud, 1);
+}
 
 int64_t Wire::BurstTimeUs(uint32_t baud, int64_t bytes) {
     // From the burst's start, so rounding to microseconds never adds up along a long burst.
@@ -74,13 +80,17 @@ int64_t Wire::BurstTimeUs(uint32_t baud, int64_t bytes) {
     return (bytes * BitsPerByte * 1000000 + baud / 2) / baud;
 }
 
-int64_t Wire::NowUs() const { return clock_.NowMs() * 1000; }
+int64_t Wire::NowUs() const {
+    return clock_.NowMs() * 1000;
+}
 
 int64_t Wire::BoardNowMs() const {
     return (boardNowUs_ >= 0 ? boardNowUs_ : NowUs()) / 1000;
 }
 
-void Wire::Record(const std::string& text) { transcript_.Events.push_back({clock_.NowMs(), text}); }
+void Wire::Record(const std::string& text) {
+    if (recording_) transcript_.Events.push_back({clock_.NowMs(), text});
+}
 
 void Wire::Advance() {
     const int64_t now = NowUs();
@@ -133,6 +143,11 @@ int64_t Wire::NextInterestingUs() const {
     return next;
 }
 
+int64_t Wire::NextDueMs() const {
+    const int64_t next = NextInterestingUs();
+    return next < 0 ? -1 : (next + 999) / 1000;
+}
+
 uint8_t Wire::NoiseByte() {
     // xorshift32: the same noise on every run, so a test that fails fails again.
     noiseState_ ^= noiseState_ << 13;
@@ -176,12 +191,12 @@ long Wire::Write(const uint8_t* data, size_t count) {
         if (dropAfter >= 0 && sentCount_ >= dropAfter) break;
         t = start + BurstTimeUs(baud_, static_cast<int64_t>(i) + 1);
         toBoard_.emplace(t, StationEvent{StationEvent::Byte, data[i]});
-        transcript_.Sent.push_back({now / 1000, t, data[i]});
+        if (recording_) transcript_.Sent.push_back({now / 1000, t, data[i]});
         written.push_back(data[i]);
         ++sentCount_;
     }
     txFreeUs_ = t;
-    if (!written.empty()) {
+    if (!written.empty() && recording_) {
         transcript_.Writes.push_back({now / 1000, written});
         Record("TX " + HexBytes(written));
     }
@@ -199,7 +214,7 @@ long Wire::Read(uint8_t* data, size_t count) {
         data[i] = toStation_.front().Byte;
         toStation_.pop_front();
     }
-    if (n > 0) {
+    if (n > 0 && recording_) {
         transcript_.Received.insert(transcript_.Received.end(), data, data + n);
         Record("RX " + HexBytes(data, n));
     }
@@ -226,7 +241,7 @@ int Wire::Purge() {
 int Wire::SetDtr(bool asserted) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
-    transcript_.Lines.push_back({clock_.NowMs(), 'D', asserted});
+    if (recording_) transcript_.Lines.push_back({clock_.NowMs(), 'D', asserted});
     Record(asserted ? "DTR 1" : "DTR 0");
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Dtr, asserted ? 1u : 0u});
     Advance();
@@ -236,7 +251,7 @@ int Wire::SetDtr(bool asserted) {
 int Wire::SetRts(bool asserted) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
-    transcript_.Lines.push_back({clock_.NowMs(), 'R', asserted});
+    if (recording_) transcript_.Lines.push_back({clock_.NowMs(), 'R', asserted});
     Record(asserted ? "RTS 1" : "RTS 0");
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Rts, asserted ? 1u : 0u});
     Advance();
@@ -249,7 +264,7 @@ int Wire::SetBaud(uint32_t baud) {
     if (baud == 0) return -EINVAL;
     if (baud == baud_) return 0;
     baud_ = baud;
-    transcript_.Bauds.push_back({clock_.NowMs(), baud});
+    if (recording_) transcript_.Bauds.push_back({clock_.NowMs(), baud});
     Record("BAUD " + std::to_string(baud));
     toBoard_.emplace(NowUs(), StationEvent{StationEvent::Baud, baud});
     Advance();
@@ -278,8 +293,8 @@ void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {
     if (dead_ || bytes.empty() || board_->faults.Silent) return;
     const int64_t base = boardNowUs_ >= 0 ? boardNowUs_ : NowUs();
     const int64_t stamp =
-        base + static_cast<int64_t>(std::max(delayMs, 0) + std::max(board_->faults.LateMs, 0)) *
-                   1000;
+        base +
+        static_cast<int64_t>(std::max(delayMs, 0) + std::max(board_->faults.LateMs, 0)) * 1000;
     std::vector<uint8_t> out;
     if (board_->faults.Noise) {
         const uint32_t stray = NoiseByte() % (MaxNoiseBytes + 1);

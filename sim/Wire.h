@@ -72,7 +72,7 @@ std::string HexBytes(const std::vector<uint8_t>& bytes);
 // The wire owns its board and outlives the port devices opened on it, so a board keeps its
 // memory when the station closes and reopens the port between steps. One thread only.
 class Wire {
-public:
+  public:
     Wire(Clock& clock, std::unique_ptr<Board> board, std::string name);
     ~Wire();
     Wire(const Wire&) = delete;
@@ -85,6 +85,9 @@ public:
         return dynamic_cast<T&>(*board_);
     }
     Transcript& transcript() { return transcript_; }
+    // Off, the transcript keeps only its counters: for programs, which run for hours and
+    // never look at it.
+    void SetRecording(bool on) { recording_ = on; }
     Clock& clock() { return clock_; }
 
     // The station's side (used by SimPortDevice). Negative errno values as PortDevice.
@@ -104,6 +107,11 @@ public:
     bool Dead() const { return dead_; }
     uint32_t Baud() const { return baud_; }
 
+    // The clock's millisecond at which something next happens on the line (a byte reaching
+    // the board or the station), -1 when nothing is on its way. For hosts that wait on
+    // other things as well (boardsim's pseudo-terminal).
+    int64_t NextDueMs() const;
+
     // Microseconds one byte (start bit, eight data bits, stop bit) takes at the rate.
     static int64_t ByteTimeUs(uint32_t baud);
     // Microseconds `bytes` bytes take back to back.
@@ -116,7 +124,7 @@ public:
     bool BoardRts() const { return boardRts_; }
     uint32_t BoardBaud() const { return boardBaud_; }
 
-private:
+  private:
     struct StationEvent {
         enum Kind { Byte, Dtr, Rts, Baud } kind;
         uint32_t value;
@@ -140,6 +148,7 @@ private:
     std::string name_;
     Transcript transcript_;
 
+    bool recording_ = true;
     bool open_ = false;
     bool dead_ = false;
     long sentCount_ = 0;

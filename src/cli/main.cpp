@@ -101,8 +101,7 @@ int main(int argc, char** argv) {
 
     const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
     if (showSteps) {
-        const ps::ShowStepsResult report =
-            ps::ShowStepsReport(ps::SelectCurrentProject(iniPath), stepArgs);
+        const ps::ShowStepsReport report = ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
         std::fputs(report.Text.c_str(), stdout);
         return report.ExitStatus;
     }

@@ -28,11 +28,11 @@ TEST(RecordingView, RecordsEveryCallInOrder) {
     view.ShowStatus("BREAK", StatusColorError);
     view.ShowMessage(MessageKind::Error, "TO NI PRAVA .HEX DATOTEKA");
     view.RequestTerminate();
-    EXPECT_EQ(view.Lines(), (std::vector<std::string>{
-                                "panels 0 1 0", "file FILE: A.HEX", "status [000000] connecting...",
-                                "progress 40", "map 8x16", "block 1 2 [80FD9F]", "label 0 1234",
-                                "status [0000FF] BREAK", "error box TO NI PRAVA .HEX DATOTEKA",
-                                "terminate"}));
+    EXPECT_EQ(view.Lines(),
+              (std::vector<std::string>{
+                  "panels 0 1 0", "file FILE: A.HEX", "status [000000] connecting...",
+                  "progress 40", "map 8x16", "block 1 2 [80FD9F]", "label 0 1234",
+                  "status [0000FF] BREAK", "error box TO NI PRAVA .HEX DATOTEKA", "terminate"}));
     EXPECT_EQ(view.LastStatus(), "BREAK");
     EXPECT_EQ(view.LastStatusColour(), StatusColorError);
     EXPECT_EQ(view.StatusTexts(), (std::vector<std::string>{"connecting...", "BREAK"}));

@@ -15,7 +15,7 @@ namespace {
 // Answers every byte b with `reply` (default b + 1) after `delayMs`, and logs what it saw
 // with the board's own time.
 class EchoBoard : public Board {
-public:
+  public:
     std::string Kind() const override { return "echo"; }
     void OnByte(uint8_t b) override {
         Log.push_back("byte " + std::to_string(b) + " @" + std::to_string(NowMs()));
@@ -243,9 +243,9 @@ TEST(Wire, LinesAndBaudReachTheBoardInOrderWithTheBytes) {
     ASSERT_EQ(line.dev->ApplyLineSettings(s), 0);
     ASSERT_EQ(line.dev->ApplyLineSettings(s), 0);  // no change, no event
     ASSERT_EQ(line.dev->SetDtr(false), 0);
-    EXPECT_EQ(line.board->Log, (std::vector<std::string>{"baud 1200 @0", "lines 10 @0",
-                                                         "byte 65 @8", "lines 11 @20",
-                                                         "baud 19200 @20", "lines 01 @20"}));
+    EXPECT_EQ(line.board->Log,
+              (std::vector<std::string>{"baud 1200 @0", "lines 10 @0", "byte 65 @8", "lines 11 @20",
+                                        "baud 19200 @20", "lines 01 @20"}));
     const Transcript& t = line.wire->transcript();
     EXPECT_EQ(t.LineTexts(), (std::vector<std::string>{"DTR 1", "RTS 1", "DTR 0"}));
     ASSERT_EQ(t.Bauds.size(), 2u);
@@ -256,6 +256,20 @@ TEST(Wire, LinesAndBaudReachTheBoardInOrderWithTheBytes) {
     EXPECT_EQ(t.EventTexts(), (std::vector<std::string>{"OPEN", "BAUD 1200", "TX 41", "DTR 1",
                                                         "RTS 1", "BAUD 19200", "DTR 0"}));
     EXPECT_TRUE(line.wire->BoardDtr() == false && line.wire->BoardRts());
+}
+
+TEST(Wire, WithoutRecordingTheTranscriptKeepsOnlyCounts) {
+    Line line;
+    line.wire->SetRecording(false);
+    ASSERT_EQ(line.Write({1, 2, 3}), 3);
+    ASSERT_EQ(line.dev->SetDtr(true), 0);
+    line.clock.SleepMs(10);
+    EXPECT_EQ(line.ReadAll().size(), 3u);  // the line itself works as before
+    EXPECT_EQ(line.dev->Purge(), 0);
+    const Transcript& t = line.wire->transcript();
+    EXPECT_TRUE(t.Sent.empty() && t.Writes.empty() && t.Lines.empty() && t.Received.empty());
+    EXPECT_EQ(t.Events.size(), 2u);  // "OPEN" and "BAUD 9600" from before
+    EXPECT_EQ(t.Purges, 1);
 }
 
 TEST(Wire, ClosedDeviceRefusesEveryCall) {

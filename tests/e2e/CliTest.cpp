@@ -1,0 +1,188 @@
+// The terminal station as a production script runs it: the real program, a simulated board
+// (in-process or behind boardsim's pseudo-terminal), and the exit status and output a script
+// sees.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "support/StationHarness.h"
+
+namespace {
+
+const std::string Cli = std::string(PS_BINARY_DIR) + "/progstation-cli";
+const std::string Boardsim = std::string(PS_BINARY_DIR) + "/boardsim";
+
+struct Outcome {
+    int Status = -1;
+    std::string Output;
+};
+
+// Runs the program in `dir` with extra environment, feeding `input` on standard input
+// (closed afterwards). `onStart` may act on the running child (signals).
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& dir, const std::map<std::string, std::string>& env,
+                   const std::string& input = "",
+                   const std::function<void(pid_t, int outFd)>& onStart = nullptr) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(in[1]);
+        close(out[0]);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    if (!input.empty()) (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
+    if (onStart) onStart(pid, out[0]);
+    Outcome o;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) o.Output.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    o.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return o;
+}
+
+struct CliTest : ::testing::Test {
+    pstest::TempDir dir;
+    std::map<std::string, std::string> env{{"PROGSTATION_COM1", "sim:generic,flash=3"}};
+    void Steps(const std::vector<std::string>& lines) {
+        dir.Write("upgrade.cfg", pstest::StepLines(lines));
+    }
+    Outcome Run(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), {"--ini", dir.File("PROGRAMMER.INI")});
+        return RunProgram(Cli, args, dir.Path(), env, input);
+    }
+};
+
+TEST_F(CliTest, ARunOfNoneStepsEndsInSuccessAndTheTraceShowsTheWire) {
+    Steps({"/BOOTSIGNAL=RTS0", "/BOOT", "/BANKPORT=$0102", "/SINHRO", "/AUTOCONTINUE"});
+    const Outcome o = Run({"--trace", dir.File("trace.txt")});
+    EXPECT_EQ(o.Status, 0) << o.Output;
+    EXPECT_NE(o.Output.find("programed ok!"), std::string::npos) << o.Output;
+    std::ifstream trace(dir.File("trace.txt"));
+    std::stringstream text;
+    text << trace.rdbuf();
+    for (const char* event : {" OPEN COM1 sim:generic,flash=3 115200\n", " RTS 0\n", " TX 78\n",
+                              " RX 79\n", " TX 01\n", " TX 02\n", " RX 7D\n", " TX 73\n",
+                              " RX 69\n", " RTS 1\n", " CLOSE\n"})
+        EXPECT_NE(text.str().find(event), std::string::npos) << event << "\n" << text.str();
+}
+
+TEST_F(CliTest, ExitStatusesTellAScriptWhatHappened) {
+    EXPECT_EQ(Run({}).Status, 10);  // no step file
+    const Outcome noFile = Run({});
+    EXPECT_NE(noFile.Output.find("ERROR : opening file."), std::string::npos);
+
+    Steps({"/AUTOCONTINUE"});
+    env["PROGSTATION_COM2"] = "/nonexistent/port";  // never a real /dev/ttyS* in a test
+    const Outcome badPort = Run({"--port", "2"});
+    EXPECT_EQ(badPort.Status, 11);
+    EXPECT_NE(badPort.Output.find("ERROR : opening COM port."), std::string::npos);
+    EXPECT_NE(badPort.Output.find("Invalid port number (COM2)"), std::string::npos);
+
+    EXPECT_EQ(Run({"--port", "5"}).Status, 64);
+    EXPECT_EQ(Run({"--bogus"}).Status, 64);
+
+    Steps({"/AT_PROG_EE=two", "/AUTOCONTINUE"});
+    EXPECT_EQ(Run({}).Status, 10);
+    Steps({"/PB=boot.hex", "/AUTOCONTINUE"});
+    EXPECT_EQ(Run({}).Status, 13);
+    Steps({"/ERASESECTORS=1", "/AUTOCONTINUE"});
+    env["PROGSTATION_COM1"] = "sim:generic,negative";
+    EXPECT_EQ(Run({}).Status, 3);
+    Steps({"/FLASHID", "/AUTOCONTINUE"});
+    env["PROGSTATION_COM1"] = "sim:generic,flash=9";
+    EXPECT_EQ(Run({}).Status, 2);
+}
+
+TEST_F(CliTest, ContinueComesFromALineOnInputAndTheEndOfInputIsStop) {
+    Steps({"/SINHRO"});
+    const Outcome continued = Run({}, "\n");
+    EXPECT_EQ(continued.Status, 0) << continued.Output;
+    EXPECT_NE(continued.Output.find("waiting for CONTINUE"), std::string::npos);
+
+    const Outcome stopped = Run({});
+    EXPECT_EQ(stopped.Status, 1) << stopped.Output;
+    EXPECT_NE(stopped.Output.find("BREAK"), std::string::npos);
+}
+
+TEST_F(CliTest, InterruptStopsARunWaitingOnASilentBoard) {
+    Steps({"/SINHRO", "/AUTOCONTINUE"});
+    env["PROGSTATION_COM1"] = "sim:generic,silent";
+    const Outcome o = RunProgram(Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env, "",
+                                 [](pid_t pid, int) {
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                                     kill(pid, SIGINT);
+                                 });
+    EXPECT_EQ(o.Status, 1) << o.Output;
+    EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << o.Output;
+}
+
+TEST_F(CliTest, ShowStepsPrintsEveryStepAsARunLoadsIt) {
+    Steps({"/PA=a.hex", "/BAUDRATE=9600", "*** NEXT ***", "/ATMEL=6"});
+    const Outcome o = Run({"--show-steps", "/AUTOCONTINUE"});
+    EXPECT_EQ(o.Status, 0);
+    EXPECT_EQ(o.Output.rfind("[step 1]\nResult=0\nProgramFile=A.HEX\nModelIndex=7\nBaudRate=9600\n", 0),
+              0u)
+        << o.Output;
+    EXPECT_NE(o.Output.find("[step 2]\nResult=0\nProgramFile=\nModelIndex=-1\nBaudRate=9600\n"),
+              std::string::npos);
+    EXPECT_NE(o.Output.find("AutoContinue=1"), std::string::npos);
+    EXPECT_EQ(o.Output.find("[step 3]"), std::string::npos);
+}
+
+TEST_F(CliTest, RunsThroughBoardsimOnAPseudoTerminal) {
+    Steps({"/BANKPORT=$4321", "/SINHRO", "/AUTOCONTINUE"});
+    // boardsim prints the terminal to use, then serves the board until it is stopped.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t sim = fork();
+    if (sim == 0) {
+        dup2(out[1], 1);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(out[0]);
+        execl(Boardsim.c_str(), Boardsim.c_str(), "generic", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ASSERT_EQ(line.rfind("port: ", 0), 0u) << line;
+    env["PROGSTATION_COM1"] = line.substr(6);
+    const Outcome o = Run({"--trace", dir.File("trace.txt")});
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+    close(out[0]);
+    EXPECT_EQ(o.Status, 0) << o.Output;
+    std::ifstream trace(dir.File("trace.txt"));
+    std::stringstream text;
+    text << trace.rdbuf();
+    EXPECT_NE(text.str().find(" TX 43\n"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find(" RX 7D\n"), std::string::npos) << text.str();
+}
+
+}  // namespace

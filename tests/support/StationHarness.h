@@ -1,0 +1,107 @@
+#pragma once
+// A station under test: virtual clock, recording view, and COM1 wired in-process to a board.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ExitStatus.h"
+#include "app/RunController.h"
+#include "app/Station.h"
+#include "link/Crc32.h"
+#include "sim/Board.h"
+#include "sim/RecordingView.h"
+#include "sim/SimPortDevice.h"
+#include "sim/VirtualClock.h"
+#include "sim/Wire.h"
+
+namespace pstest {
+
+// A folder of its own for one test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "progstation-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const std::string& content) const {
+        std::ofstream(File(name), std::ios::binary) << content;
+    }
+
+private:
+    std::string path_;
+};
+
+// Step-file lines joined with the CR LF line ends the station reads.
+inline std::string StepLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\r\n";
+    return text;
+}
+
+// A board whose answers a test writes as a function of the byte received.
+class ScriptBoard : public ps::sim::Board {
+public:
+    std::function<void(uint8_t, ScriptBoard&)> OnReceive;
+    std::vector<uint8_t> Received;
+    std::string Kind() const override { return "script"; }
+    void OnByte(uint8_t b) override {
+        Received.push_back(b);
+        if (OnReceive) OnReceive(b, *this);
+    }
+    void Reply(const std::vector<uint8_t>& bytes, int delayMs = 0) { Send(bytes, delayMs); }
+    void Reply(uint8_t b, int delayMs = 0) { Send(b, delayMs); }
+};
+
+struct StationHarness {
+    ps::sim::VirtualClock clock;
+    ps::sim::RecordingView view{clock};
+    ps::Station st{clock, view};
+    std::shared_ptr<ps::sim::Wire> wire;
+    TempDir dir;
+
+    explicit StationHarness(std::unique_ptr<ps::sim::Board> board) {
+        wire = std::make_shared<ps::sim::Wire>(clock, std::move(board), "sim:test");
+        st.Comm.SetResolver([w = wire](int port) -> std::unique_ptr<ps::PortDevice> {
+            if (port != 1) return nullptr;
+            return std::make_unique<ps::sim::SimPortDevice>(w);
+        });
+        st.Project.StepFile = dir.File("upgrade.cfg");
+        st.Project.Name = "UPGRADE";
+        st.IniPath = dir.File("PROGRAMMER.INI");
+        st.ProgramFolder = dir.Path() + "/";
+        ps::FillCrc32Table();
+    }
+
+    template <class B>
+    B& Board() {
+        return wire->BoardAs<B>();
+    }
+    ps::sim::Transcript& Wire() { return wire->transcript(); }
+
+    void StepFile(const std::vector<std::string>& lines) {
+        dir.Write("upgrade.cfg", StepLines(lines));
+    }
+    // Runs the project as START does and returns the exit status a script would see.
+    int Run() {
+        ps::StartBtnClick(st);
+        return ps::ExitStatusFor(st);
+    }
+    void ContinueWhenAsked() {
+        view.OnContinueShown([this] { ps::ContinueBtnClick(st); });
+    }
+};
+
+}  // namespace pstest
