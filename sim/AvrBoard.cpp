@@ -50,15 +50,6 @@ constexpr Chip Chips[] = {
     {"ATmega32", {0x1E, 0x95, 0x02}, 32768},  {"ATmega16", {0x1E, 0x94, 0x03}, 16384}};
 constexpr std::array<uint8_t, 3> ProtectedSignature = {0x00, 0x01, 0x02};
 
-bool ParseInt(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < 0 || v > 0x1000000) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 }  // namespace
 
 int AvrBoard::FlashSize(int processor) {
@@ -83,50 +74,34 @@ AvrBoard::AvrBoard(const Options& options) : options_(options) {
     if (protected_) lock_ = 0xFC;
 }
 
-bool AvrBoard::ParseOption(const std::string& option, Options& options, std::string& error) {
-    const size_t eq = option.find('=');
-    const std::string key = option.substr(0, eq);
-    const std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
-    if (key == "proc" && ParseInt(value, options.Processor) && options.Processor <= 7) return true;
-    if (key == "eeprom" && ParseInt(value, options.EepromSize) && options.EepromSize > 0) {
-        return true;
-    }
-    if (key == "weakcell" && ParseInt(value, options.WeakCell)) return true;
-    if (key == "sig" && value.size() == 6) {
-        for (int i = 0; i < 3; ++i) {
-            char* end = nullptr;
-            const std::string pair = value.substr(static_cast<size_t>(2 * i), 2);
-            options.Signature[static_cast<size_t>(i)] =
-                static_cast<uint8_t>(std::strtoul(pair.c_str(), &end, 16));
-            if (*end != '\0') {
-                error = "avr: sig= wants six hex digits, not \"" + value + "\"";
-                return false;
-            }
+std::unique_ptr<Board> MakeAvrBoard(const BoardOptions& options, std::string& error) {
+    AvrBoard::Options parsed;
+    for (const BoardOption& o : options) {
+        long n = 0;
+        std::vector<uint8_t> bytes;
+        if (o.Key == "proc") {
+            if (!OptionNumber(o, 0, 7, n, error)) return nullptr;
+            parsed.Processor = static_cast<int>(n);
+        } else if (o.Key == "sig") {
+            if (!OptionHexBytes(o, 3, bytes, error)) return nullptr;
+            parsed.HasSignature = true;
+            parsed.Signature = {bytes[0], bytes[1], bytes[2]};
+        } else if (o.Key == "protected" && !o.HasValue) {
+            parsed.Protected = true;
+        } else if (o.Key == "fusestuck" && (!o.HasValue || o.Value == "low")) {
+            parsed.FuseStuck = true;
+        } else if (o.Key == "fusestuck" && o.Value == "high") {
+            parsed.HighFuseStuck = true;
+        } else if (o.Key == "weakcell") {
+            if (!OptionNumber(o, 0, 0x1FFFF, n, error)) return nullptr;
+            parsed.WeakCell = static_cast<int>(n);
+        } else if (o.Key == "eeprom") {
+            if (!OptionNumber(o, 1, 0x10000, n, error)) return nullptr;
+            parsed.EepromSize = static_cast<int>(n);
+        } else {
+            error = UnknownOptionError("avr", o);
+            return nullptr;
         }
-        options.HasSignature = true;
-        return true;
-    }
-    if (option == "protected") {
-        options.Protected = true;
-        return true;
-    }
-    if (option == "fusestuck" || option == "fusestuck=low") {
-        options.FuseStuck = true;
-        return true;
-    }
-    if (option == "fusestuck=high") {
-        options.HighFuseStuck = true;
-        return true;
-    }
-    error = "avr: unknown option \"" + option + "\"";
-    return false;
-}
-
-std::unique_ptr<AvrBoard> AvrBoard::Make(const std::vector<std::string>& options,
-                                         std::string& error) {
-    Options parsed;
-    for (const std::string& option : options) {
-        if (!ParseOption(option, parsed, error)) return nullptr;
     }
     return std::make_unique<AvrBoard>(parsed);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/Board.h"
+#include "sim/Boards.h"
 
 namespace ps::sim {
 
@@ -31,13 +32,6 @@ class AvrBoard : public Board {
     };
 
     explicit AvrBoard(const Options& options);
-    // Parses board options: "proc=N", "sig=1E9502", "protected", "fusestuck",
-    // "fusestuck=high", "eeprom=N", "weakcell=N". Unknown options set error and return false.
-    static bool ParseOption(const std::string& option, Options& options, std::string& error);
-    // Makes the board from its option list (the part after "avr,"); nullptr on a bad option.
-    static std::unique_ptr<AvrBoard> Make(const std::vector<std::string>& options,
-                                          std::string& error);
-
     std::string Kind() const override { return "avr"; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
@@ -103,5 +97,9 @@ class AvrBoard : public Board {
     std::vector<uint8_t> args_;
     bool lastLines_[2] = {false, false};
 };
+
+// Makes the board from its options (after "avr,"): proc=N (0..7), sig=HHHHHH, protected,
+// fusestuck or fusestuck=high, weakcell=N, eeprom=N.
+std::unique_ptr<Board> MakeAvrBoard(const BoardOptions& options, std::string& error);
 
 }  // namespace ps::sim
