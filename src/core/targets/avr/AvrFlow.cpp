@@ -32,13 +32,18 @@ bool Failed(const Station& st) {
     return st.RunError != RunOk;
 }
 
-// An identification that ends the step: its text in red, a pause to read it, the code.
+// Ends the step after a failed identification: a pause to read the text, then the code.
+// STOP pressed meanwhile stays the outcome.
+void EndIdentification(Station& st, int32_t code) {
+    WaitMs(st, AvrErrorPauseMs);
+    if (st.RunError == RunOk) st.RunError = code;
+}
+
+// Shows an identification failure in red and ends the step with its code.
 void IdentificationError(Station& st, const char* text, int32_t code) {
     st.Status(text, StatusColorError);
     PumpMessages(st);
-    WaitMs(st, AvrErrorPauseMs);
-    // STOP pressed meanwhile stays the outcome.
-    if (st.RunError == RunOk) st.RunError = code;
+    EndIdentification(st, code);
 }
 
 // Programming mode after the erase: everything up to the 'O' is discarded.
@@ -90,7 +95,7 @@ void RunAtmelFlow(Station& st) {
         st.Status(MsgAtmelProtected, StatusColorError);
         PumpMessages(st);
         // With "/UNLOCK" the erase below clears the protection.
-        if (!step.Unlock) IdentificationError(st, MsgAtmelProtected, RunAvrProtected);
+        if (!step.Unlock) EndIdentification(st, RunAvrProtected);
     } else {
         IdentificationError(st, MsgWrongAtmel, RunWrongAvr);
     }
