@@ -1,7 +1,6 @@
-#include "sim/AvrBoard.h"
-
 #include <gtest/gtest.h>
 
+#include "sim/AvrBoard.h"
 #include "sim/Boards.h"
 
 namespace ps::sim {
@@ -29,8 +28,8 @@ TEST(AvrBoardSpec, OptionsMakeTheBoardTheyName) {
     EXPECT_EQ(1024u, avr->Flash().size());
     EXPECT_TRUE(avr->IsProtected());
 
-    for (const char* spec : {"avr,sig=1E9502", "avr,fusestuck", "avr,fusestuck=high",
-                             "avr,weakcell=0x10"}) {
+    for (const char* spec :
+         {"avr,sig=1E9502", "avr,fusestuck", "avr,fusestuck=high", "avr,weakcell=0x10"}) {
         EXPECT_NE(nullptr, MakeBoard(spec, error)) << spec << ": " << error;
     }
     for (const char* spec : {"avr,proc=8", "avr,proc=", "avr,sig=1E95", "avr,sig=XX9502",

@@ -51,6 +51,10 @@ TEST(AvrFlow, ProgramsAnAtmega32WithChecksumFusesAndLockBits) {
     EXPECT_EQ(1, rig.board->EraseCount());
     EXPECT_EQ(100, rig.view.LastProgress());
     EXPECT_EQ("ATmega32", rig.st.DeviceName);
+    // No "/RUNADDR=": nothing is started.
+    rig.Settle();
+    EXPECT_EQ(0, rig.CountWrites({'K'}));
+    EXPECT_EQ(0u, rig.board->StartedAt());
     // The status line went through the steps in order.
     const auto texts = rig.view.StatusTexts();
     const std::vector<std::string> steps = {std::string(MsgConnecting) + MsgOk,

@@ -90,6 +90,14 @@ TEST(AvrEeprom, DumpReadBackByAnotherReaderHoldsTheBoardsBytes) {
     EXPECT_TRUE(rig.view.SawStatus(MsgReading));
     EXPECT_EQ(0, rig.CountWrites({'C', 0x00, 0x00, 0x00, 0x31}));
     EXPECT_EQ(100, rig.st.RowByteCounts[0]);
+    int reads = 0;
+    for (const auto& command : rig.Commands()) {
+        if (command.size() == 3 && command[0] == 'R') {
+            EXPECT_EQ(reads, command[1] * 256 + command[2]);  // offsets 0, 1, 2, ... in order
+            ++reads;
+        }
+    }
+    EXPECT_EQ(100, reads);
     const std::string text = ReadFile(file);
     EXPECT_EQ(std::string(IntelEndRecord) + "\r\n", text.substr(text.size() - 13));
 }
