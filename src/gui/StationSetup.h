@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ps {
+class Station;
+class WireTrace;
+}  // namespace ps
+
+namespace ps::gui {
+
+// The desktop station's command line: its own options, the rest for the steps.
+struct SetupOptions {
+    std::string IniOverride;            // --ini PATH
+    std::string TraceFile;              // --trace FILE
+    std::vector<std::string> StepArgs;  // "AUTO[=n]" and step-file lines, in order
+    bool Help = false;
+};
+
+// False with a message for bad usage (an option without its value, an unknown option).
+bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std::string& error);
+
+// Prepares a window's Station for the program: the settings file, the program folder, the
+// command line, the port map (device paths or simulated boards) and the wire trace. Keep it
+// alive as long as the Station: the trace it opens is used by the station's port.
+class StationSetup {
+  public:
+    StationSetup();
+    ~StationSetup();
+    StationSetup(const StationSetup&) = delete;
+    StationSetup& operator=(const StationSetup&) = delete;
+
+    bool Apply(Station& st, const SetupOptions& options, const std::string& programFolder,
+               std::string& error);
+
+  private:
+    std::FILE* traceFile_ = nullptr;
+    std::unique_ptr<WireTrace> trace_;
+};
+
+}  // namespace ps::gui

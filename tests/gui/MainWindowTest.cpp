@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "MainWindow.h"
+#include "app/ExitStatus.h"
+#include "app/Texts.h"
+#include "projects/TempDir.h"
+#include "sim/Board.h"
+#include "sim/SimPortDevice.h"
+#include "sim/VirtualClock.h"
+#include "sim/Wire.h"
+
+using namespace ps::gui;
+
+namespace {
+
+// A board that keeps quiet: steps of model "None" send nothing after the port setup, so
+// the run's course is decided by the operator's buttons alone.
+class QuietBoard : public ps::sim::Board {
+  public:
+    std::string Kind() const override { return "quiet"; }
+    void OnByte(uint8_t) override {}
+};
+
+// Runs a test in a folder of its own that holds the project's step file, with the
+// window's COM1 wired to an in-process simulated board under a virtual clock.
+class WindowFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char buf[4096];
+        oldDir_ = getcwd(buf, sizeof buf) ? buf : ".";
+        ASSERT_EQ(chdir(dir_.Path().c_str()), 0);
+        form_ = std::make_unique<TForm1>(&clock_);
+        form_->St().IniPath = dir_.File("PROGRAMMER.INI");
+        wire_ =
+            std::make_shared<ps::sim::Wire>(clock_, std::make_unique<QuietBoard>(), "sim:quiet");
+        form_->St().Comm.SetResolver([this](int port) -> std::unique_ptr<ps::PortDevice> {
+            if (port != 1 || !portExists_) return nullptr;
+            return std::make_unique<ps::sim::SimPortDevice>(wire_);
+        });
+    }
+    void TearDown() override {
+        form_.reset();
+        (void)chdir(oldDir_.c_str());
+    }
+
+    void WriteSteps(const std::string& text) { dir_.Write("upgrade.cfg", text); }
+
+    void Activate() {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(form_.get(), &activate);
+    }
+
+    // Shows the window and lets the platform's own activation arrive before the test acts.
+    void ShowWindow() {
+        form_->show();
+        form_->activateWindow();
+        ProcessUntil([&] { return form_->isActiveWindow(); });
+        QApplication::processEvents();
+        Activate();
+    }
+
+    // Lets queued events run until `done` holds; a bounded number of passes, not a time.
+    bool ProcessUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 100000 && !done(); ++i) QApplication::processEvents();
+        return done();
+    }
+
+    // An operator who watches the window and clicks what `act` chooses whenever the run
+    // pauses for CONTINUE. Runs on a zero timer, so it acts from within the run's waits.
+    void Operator(std::function<QAbstractButton*(int pause)> act) {
+        auto* timer = new QTimer(form_.get());
+        timer->setInterval(0);
+        QObject::connect(timer, &QTimer::timeout, [this, act, timer] {
+            if (!form_->PanCont->isVisible()) {
+                seenPause_ = false;
+                return;
+            }
+            if (seenPause_) return;
+            seenPause_ = true;
+            if (QAbstractButton* b = act(++pauses_)) {
+                QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+            } else {
+                timer->stop();
+            }
+        });
+        timer->start();
+    }
+
+    ps::test::TempDir dir_;
+    std::string oldDir_;
+    ps::sim::VirtualClock clock_;
+    std::shared_ptr<ps::sim::Wire> wire_;
+    std::unique_ptr<TForm1> form_;
+    bool portExists_ = true;
+    bool seenPause_ = false;
+    int pauses_ = 0;
+};
+
+}  // namespace
+
+TEST_F(WindowFixture, LaysOutTheStationWindow) {
+    TForm1& f = *form_;
+    ShowWindow();
+    QApplication::processEvents();
+    EXPECT_EQ(f.width(), FormWidth);
+    EXPECT_EQ(f.ProjectPanel->height(), ProjectStripHeight);
+    EXPECT_EQ(f.ButtonPanel->height(), ButtonStripHeight);
+    EXPECT_EQ(f.ProjectPanel->Color(), ProjectStripColour);
+    EXPECT_EQ(ToQColor(ProjectStripColour), QColor(0, 0x80, 0xFF));
+    EXPECT_EQ(f.LabProject->font().family(), QString("Arial"));
+    EXPECT_EQ(f.Map1->ColorStatus(), MapStripColour);
+    EXPECT_EQ(f.Map1->ColorFileName(), MapStripColour);
+    EXPECT_EQ(f.Map1->ColorBytes(), MapStripColour);
+    EXPECT_EQ(f.Map1->StatusFont().pixelSize(), StatusFontPixels);
+    EXPECT_EQ(f.Map1->FileNameFont().pixelSize(), FileNameFontPixels);
+    EXPECT_EQ(f.StartBtn->text(), QString(StartCaption));
+    EXPECT_EQ(f.StopBtn->text(), QString(StopCaption));
+    EXPECT_EQ(f.ContBtn->text(), QString(ContinueCaption));
+    EXPECT_EQ(f.ExitBtn->text(), QString(ExitCaption));
+    EXPECT_EQ(f.StartBtn->ButtonColor(), StartColour);
+    EXPECT_EQ(f.StopBtn->ButtonColor(), StopColour);
+    EXPECT_EQ(f.ContBtn->ButtonColor(), ContinueColour);
+    // Idle: START shown, STOP and CONTINUE hidden, EXIT always there.
+    EXPECT_TRUE(f.PanStart->isVisible());
+    EXPECT_FALSE(f.PanStop->isVisible());
+    EXPECT_FALSE(f.PanCont->isVisible());
+    EXPECT_TRUE(f.ExitBtn->isVisible());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.ComPortItem[i]->text(), QString(ComPortItems[i]));
+
+    // Header: the gradient's ends, the logo centred, the title at the right edge.
+    EXPECT_EQ(HeaderLineColour(0, 59), 0xFF1414u);
+    EXPECT_EQ(HeaderLineColour(59, 59), 0xFFC8C8u);
+    EXPECT_EQ(HeaderLineColour(1, 3), (0xFFu << 16) | ((20 * 2 + 200) / 3 * 0x101u));
+    EXPECT_EQ(LogoLeft(752, 531), 110);  // 110.5 goes to the even neighbour
+    EXPECT_EQ(LogoLeft(754, 531), 112);  // 111.5 likewise
+    EXPECT_EQ(LogoLeft(400, 531), 0);
+    EXPECT_EQ(f.Header->Logo()->x(), LogoLeft(f.Header->width(), f.Header->Logo()->width()));
+    EXPECT_EQ(f.Header->LabTitle1()->x() + f.Header->LabTitle1()->width(), f.Header->width() - 2);
+    EXPECT_EQ(f.Header->LabVer()->x(), f.Header->LabTitle1()->x());
+    EXPECT_EQ(f.Header->LabVer()->y(),
+              f.Header->LabTitle1()->y() + f.Header->LabTitle1()->height());
+}
+
+TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
+    TForm1& f = *form_;
+    ShowWindow();
+    f.SelectPort(3);
+    f.resize(FormWidth, 400);
+    f.ProjectBtn->show();
+    f.Map1->SetMapVisible(true);
+    f.Map1->SetBytesVisible(true);
+    ASSERT_EQ(f.SelectedPort(), 3);
+
+    Activate();  // as when a message box or dialog closes
+    EXPECT_EQ(f.SelectedPort(), 1);
+    EXPECT_EQ(f.height(), FormHeight);
+    EXPECT_FALSE(f.ProjectBtn->isVisible());
+    EXPECT_FALSE(f.Map1->MapVisible());
+    EXPECT_FALSE(f.Map1->BytesVisible());
+    EXPECT_TRUE(f.ComPortDg->isVisible());
+    EXPECT_EQ(f.LabProject->text(), QString("UPGRADE: upgrade.cfg"));
+    EXPECT_FALSE(f.St().AutoMode);
+}
+
+TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
+    // A step of model "None" without an image file: the port is set up, nothing is sent,
+    // the step ends in success and waits for CONTINUE; the run ends after it.
+    WriteSteps("/BOOT\r\n/RESET\r\n");
+    TForm1& f = *form_;
+    ShowWindow();
+    bool pausedLook = false;
+    QAbstractButton* answer = f.ContBtn;
+    Operator([&](int) -> QAbstractButton* {
+        // While paused: STOP and CONTINUE shown, START hidden.
+        pausedLook = !f.PanStart->isVisible() && f.PanStop->isVisible() && f.PanCont->isVisible();
+        EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
+        return answer;
+    });
+    QTest::mouseClick(f.StartBtn, Qt::LeftButton, {}, f.StartBtn->rect().center());
+    EXPECT_TRUE(pausedLook);
+    EXPECT_EQ(pauses_, 1);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
+    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorNormal);
+    EXPECT_EQ(ps::ExitStatusFor(f.St()), ps::ExitSuccess);
+    EXPECT_TRUE(f.PanStart->isVisible());
+
+    pausedLook = false;
+    answer = f.StopBtn;
+    QTest::mouseClick(f.StartBtn, Qt::LeftButton, {}, f.StartBtn->rect().center());
+    EXPECT_TRUE(pausedLook);
+    EXPECT_EQ(pauses_, 2);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
+    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_TRUE(f.PanStart->isVisible());
+    EXPECT_FALSE(f.PanStop->isVisible());
+    EXPECT_FALSE(f.PanCont->isVisible());
+    EXPECT_FALSE(f.RunUnderWay());
+    EXPECT_FALSE(f.St().Comm.Active());
+    EXPECT_EQ(ps::ExitStatusFor(f.St()), ps::ExitBreak);
+    EXPECT_EQ(wire_->transcript().Opens, 2);
+    EXPECT_EQ(wire_->transcript().Opens, wire_->transcript().Closes);
+}
+
+TEST_F(WindowFixture, TheSelectedPortIsTheOneOpened) {
+    WriteSteps("/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    ShowWindow();
+    f.SelectPort(2);  // COM2 leads nowhere here
+    f.StartBtnClick();
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextErrorOpeningComPort));
+    EXPECT_EQ(wire_->transcript().Opens, 0);
+    f.SelectPort(1);
+    f.StartBtnClick();
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
+    EXPECT_EQ(wire_->transcript().Opens, 1);
+}
+
+TEST_F(WindowFixture, ClosingDuringARunWaitsForTheRunToUnwind) {
+    WriteSteps("/RESET\r\n");
+    TForm1& f = *form_;
+    ShowWindow();
+    bool openWhilePaused = false;
+    Operator([&](int) -> QAbstractButton* {
+        f.close();
+        // The run still holds the window's state: the window stays until it returns.
+        openWhilePaused = f.isVisible() && f.RunUnderWay();
+        return nullptr;
+    });
+    f.StartBtnClick();
+    EXPECT_TRUE(openWhilePaused);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
+    EXPECT_TRUE(ProcessUntil([&] { return !f.isVisible(); }));
+    // A closed window starts nothing more.
+    f.StartBtnClick();
+    EXPECT_EQ(wire_->transcript().Opens, 1);
+}
+
+TEST_F(WindowFixture, AutoRunsOnceAndEndsWithTheRunsStatus) {
+    WriteSteps("/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    f.St().CommandLineArgs = {"aUtO"};
+    int terminations = 0;
+    int status = -1;
+    QObject::connect(&f, &TForm1::Terminating, [&](int s) {
+        ++terminations;
+        status = s;
+    });
+    ShowWindow();
+    EXPECT_FALSE(f.RunUnderWay());  // the run starts once activation has returned
+    ASSERT_TRUE(ProcessUntil([&] { return f.TerminateRequested(); }));
+    EXPECT_EQ(status, ps::ExitSuccess);
+    EXPECT_EQ(f.ExitStatus(), ps::ExitSuccess);
+    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(wire_->transcript().Opens, 1);
+    Activate();  // a late activation starts no second run
+    QApplication::processEvents();
+    EXPECT_EQ(wire_->transcript().Opens, 1);
+}
+
+TEST_F(WindowFixture, AutoStaysOpenWhenThePortCannotBeOpened) {
+    WriteSteps("/AUTOCONTINUE\r\n");
+    portExists_ = false;
+    TForm1& f = *form_;
+    f.St().CommandLineArgs = {"AUTO=1"};
+    ShowWindow();
+    ASSERT_TRUE(ProcessUntil([&] { return f.St().LastRunEnd != ps::Station::RunEnd::None; }));
+    QApplication::processEvents();
+    EXPECT_FALSE(f.TerminateRequested());
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextErrorOpeningComPort));
+    EXPECT_TRUE(f.PanStart->isVisible());
+    // The operator ends it with EXIT; the script still learns why.
+    QTest::mouseClick(f.ExitBtn, Qt::LeftButton, {}, f.ExitBtn->rect().center());
+    EXPECT_TRUE(f.TerminateRequested());
+    EXPECT_EQ(f.ExitStatus(), ps::ExitComPort);
+}
+
+TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
+    TForm1& f = *form_;
+    ShowWindow();
+    QString seen;
+    QTimer reader;
+    reader.setInterval(0);
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box == nullptr || !box->isVisible()) continue;
+            seen = box->text();
+            EXPECT_EQ(box->icon(), QMessageBox::Critical);
+            EXPECT_TRUE(box->isModal());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    reader.start();
+    f.ShowMessage(ps::MessageKind::Error, "NE MOREM ODPRETI DATOTEKE");
+    EXPECT_EQ(seen, QString("NE MOREM ODPRETI DATOTEKE"));
+}
+
+TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
+    // "/BANKPORT=" asks the board for its bank port, and this board never answers: the
+    // handshake goes on until the operator presses STOP.
+    WriteSteps("/BANKPORT=1234\r\n/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    f.St().CommandLineArgs = {"AUTO"};
+    QTimer operatorTimer;
+    operatorTimer.setInterval(0);
+    bool stopShownWhileWaiting = false;
+    QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+        if (!f.RunUnderWay() || wire_->transcript().Writes.size() < 3) return;
+        stopShownWhileWaiting = f.PanStop->isVisible() && !f.PanStart->isVisible();
+        operatorTimer.stop();
+        QTest::mouseClick(f.StopBtn, Qt::LeftButton, {}, f.StopBtn->rect().center());
+    });
+    operatorTimer.start();
+    ShowWindow();
+    ASSERT_TRUE(ProcessUntil([&] { return f.TerminateRequested(); }));
+    EXPECT_TRUE(stopShownWhileWaiting);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
+    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.ExitStatus(), ps::ExitBreak);
+    EXPECT_FALSE(f.St().Comm.Active());
+}
+
+TEST(StationText, ShowsUtf8AndFallsBackToLatin1) {
+    EXPECT_EQ(FromStationText("FILE: \xc4\x8d.hex"), QString::fromUtf8("FILE: \xc4\x8d.hex"));
+    // A name written by an older editor in Latin-1: shown as written, nothing lost.
+    EXPECT_EQ(FromStationText("FILE: \xe8.hex"), QString::fromLatin1("FILE: \xe8.hex"));
+}
