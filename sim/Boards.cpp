@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "sim/AvrBoard.h"
 #include "sim/GenericBoard.h"
 #include "sim/SimPortDevice.h"
 
@@ -18,6 +19,10 @@ const std::vector<BoardType>& BoardTypes() {
          "answers the common link exchanges (handshakes, bank port, flash and AVR ids, erase, "
          "run, \"K\" frames); flash=N code, sig=HHHHHH AVR signature, sum=HHHH checksum",
          &MakeGenericBoard},
+        {"avr",
+         "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
+         "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
+         &MakeAvrBoard},
         // A new board adds its row here.
     };
     return types;

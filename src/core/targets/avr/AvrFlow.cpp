@@ -1,0 +1,224 @@
+#include "targets/avr/AvrFlow.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/RunController.h"
+#include "app/Station.h"
+#include "link/Link.h"
+#include "targets/avr/AvrImage.h"
+#include "targets/avr/FuseBits.h"
+#include "targets/avr/SrecToBin.h"
+
+namespace ps {
+
+uint8_t AvrSpeedByte(int32_t speedSet) {
+    return speedSet >= 0 && speedSet <= 3 ? static_cast<uint8_t>(speedSet + 1) : 4;
+}
+
+std::string AvrBinCopyName(int32_t step) {
+    char name[32];
+    std::snprintf(name, sizeof name, "MEM%2d.BIN", static_cast<int>(step));
+    return name;
+}
+
+std::string ChecksumFailText(uint16_t image, uint16_t target) {
+    return MsgChecksumFail + std::to_string(image) + "," + std::to_string(target) + ")";
+}
+
+namespace {
+
+bool Failed(const Station& st) {
+    return st.RunError != RunOk;
+}
+
+// Ends the step after a failed identification: a pause to read the text, then the code.
+// STOP pressed meanwhile stays the outcome.
+void EndIdentification(Station& st, int32_t code) {
+    WaitMs(st, AvrErrorPauseMs);
+    if (st.RunError == RunOk) st.RunError = code;
+}
+
+// Shows an identification failure in red and ends the step with its code.
+void IdentificationError(Station& st, const char* text, int32_t code) {
+    st.Status(text, StatusColorError);
+    PumpMessages(st);
+    EndIdentification(st, code);
+}
+
+// Programming mode after the erase: everything up to the 'O' is discarded.
+void EnterProgrammingMode(Station& st) {
+    SendByte(st, AvrCmdProgMode);
+    while (st.RunError == RunOk && ReadByte(st) != AckO) {
+    }
+}
+
+}  // namespace
+
+void RunAtmelFlow(Station& st) {
+    const StepSettings& step = st.Step;
+    const int processor = step.AtmelDevice;
+    const bool loader = processor == AvrLoader;
+    const bool readEeprom = loader && step.AtProgEe == 2;
+
+    // The programmer wants DTR asserted and RTS negated, whatever the boot line left.
+    st.Comm.SetDTR(true);
+    st.Comm.SetRTS(false);
+    WaitMs(st, AvrLineSettleMs);
+
+    const char* actionText = readEeprom ? MsgReading : MsgProgramming;
+    const char* resultText = readEeprom ? MsgRead : MsgProgramed;
+
+    st.Status(MsgConnecting, StatusColorNormal);
+    PumpMessages(st);
+    Handshake(st, AvrCmdConnect, AvrConnectAnswer);
+    if (Failed(st)) return;
+    st.AppendStatus(MsgOk);
+
+    const uint8_t speed[2] = {AvrCmdSpeed, AvrSpeedByte(step.SpeedSet)};
+    SendBlock(st, speed, 2);
+    ExpectByte(st, AckO);
+    if (Failed(st)) return;
+
+    // Identification. Its handshake ('P' answered by 'O') enters programming mode.
+    st.DeviceName.clear();
+    st.Status(MsgSearchingAtmel);
+    const AvrIdentity id = IdentifyAvr(st);
+    st.DeviceName = id.Name;
+    bool programmingMode = true;
+    if (Failed(st)) return;
+    if (id.Index == -1) {
+        IdentificationError(st, MsgAtmelIdError, RunAvrId);
+    } else if (id.Index == processor) {
+        st.AppendStatus(MsgOk);
+    } else if (id.Index == AvrIdProtected) {
+        st.Status(MsgAtmelProtected, StatusColorError);
+        PumpMessages(st);
+        // With "/UNLOCK" the erase below clears the protection.
+        if (!step.Unlock) EndIdentification(st, RunAvrProtected);
+    } else {
+        IdentificationError(st, MsgWrongAtmel, RunWrongAvr);
+    }
+    if (Failed(st)) return;
+
+    if (loader) {
+        SendByte(st, AvrCmdVersion);
+        std::string version = MsgLoaderVersion;
+        for (;;) {
+            const uint8_t c = ReadByte(st);
+            if (st.RunError != RunOk || c == 0x00) break;
+            version += static_cast<char>(c);
+        }
+        if (Failed(st)) return;
+        st.Status(version, StatusColorNormal);
+        PumpMessages(st);
+        SendText(st, AvrLoaderUnlock);
+        ExpectByte(st, AckO);
+        if (Failed(st)) return;
+        WaitMs(st, AvrLoaderUnlockMs);
+    }
+
+    // A missing or malformed image must not cost the board its program: read the whole
+    // file before anything is erased. (An EEPROM read writes the file instead.)
+    if (!step.ProgramFile.empty() && !readEeprom && !CheckAvrImage(st, step.ProgramFile)) return;
+
+    st.Status(MsgErasing, StatusColorNormal);
+    PumpMessages(st);
+    if (!programmingMode) {
+        SendByte(st, AvrCmdProgMode);
+        ExpectByte(st, AckO);
+        programmingMode = true;
+    }
+    if (Failed(st)) return;
+    if (!loader) EraseMemory(st);  // the loader keeps itself: no chip erase
+    if (Failed(st)) return;
+    programmingMode = false;
+    st.AppendStatus(MsgOk);
+
+    if (step.FusesSet) WriteFuseBits(st, processor, step.FuseBits);
+    if (Failed(st)) return;
+    st.AppendStatus(MsgOk);
+
+    if (step.Unlock) {
+        SendByte(st, AvrCmdReadLock);
+        ReadByte(st);  // only read; the write below clears the lock bits
+        const uint8_t unlock[4] = {AvrCmdWriteLock, AvrUnlockLockByte, 0x00, 0x00};
+        SendBlock(st, unlock, 4);
+        ExpectByte(st, AckO);
+    }
+    if (Failed(st)) return;
+    st.Status(actionText);
+
+    st.RangeStart = step.AddrStart;
+    st.RangeEnd = step.AddrStart + step.AddrLen - 1;
+
+    if (!programmingMode) {
+        EnterProgrammingMode(st);
+        programmingMode = true;
+    }
+    if (Failed(st)) return;
+
+    if (!step.ProgramFile.empty()) {
+        st.RowByteCounts.fill(0);
+        const int rows = st.Map.ShownRows();
+        for (int i = 0; i <= rows; ++i) st.ByteLabel(i, "");
+        ProgramAvrImage(st, step.ProgramFile);
+        // An image error (message box, RunError 12) or STOP ends the step here: never
+        // "Programed ok!" after it.
+        if (Failed(st)) return;
+    }
+
+    // The loader's EEPROM has no checksum command.
+    const bool checksum = step.CheckSum && !(loader && (step.AtProgEe == 1 || step.AtProgEe == 2));
+    if (checksum) {
+        st.Status(MsgVerifying);
+        const int32_t end = step.AddrStart + step.AddrLen / 2 - 1;
+        const uint8_t command[5] = {AvrCmdChecksum, static_cast<uint8_t>(step.AddrStart >> 8),
+                                    static_cast<uint8_t>(step.AddrStart),
+                                    static_cast<uint8_t>(end >> 8), static_cast<uint8_t>(end)};
+        SendBlock(st, command, 5);
+        const uint8_t high = ReadByte(st);
+        const uint8_t low = ReadByte(st);
+        if (Failed(st)) return;
+        st.TargetChecksum = static_cast<uint16_t>(high * 256 + low);
+        if (st.TargetChecksum != st.ImageChecksum) {
+            st.view.ShowMessage(MessageKind::Error,
+                                ChecksumFailText(st.ImageChecksum, st.TargetChecksum));
+        }
+    }
+
+    if (step.LockSet) WriteLockBits(st, processor, step.LockBits);
+    if (Failed(st)) return;
+    if (step.RunAddr > 0) RunAtAddress32(st, static_cast<uint32_t>(step.RunAddr));
+    if (loader && step.AutoReset) {
+        SendByte(st, AvrCmdLeave);
+        ExpectByte(st, AckO);
+    }
+    if (Failed(st)) return;
+
+    if (step.SaveImage && step.AddrLen > 0) {
+        SrecToBin(st, step.ProgramFile, AvrBinCopyName(st.CurrentStep));
+        if (Failed(st)) return;
+    }
+
+    if (st.ErrorCount > 0) {
+        st.Status(MsgErrors + std::to_string(st.ErrorCount), StatusColorError);
+    } else {
+        st.Status(std::string(resultText) + MsgResultOk, StatusColorNormal);
+        if (checksum) {
+            if (st.TargetChecksum == st.ImageChecksum) {
+                st.AppendStatus(MsgChecksumOk);
+            } else {
+                st.Status(ChecksumFailText(st.ImageChecksum, st.TargetChecksum), StatusColorError);
+            }
+        }
+    }
+
+    if (!step.AutoContinue && !WaitForContinue(st)) return;
+    if (step.AutoReset) {
+        SetBootLine(st, RunLevel);
+        PulseReset(st);
+    }
+}
+
+}  // namespace ps

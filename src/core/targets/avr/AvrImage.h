@@ -1,0 +1,64 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ps {
+
+class Station;
+
+// Programmer commands of the image work.
+constexpr uint8_t AvrCmdDeviceParams = 0x41;  // 'A', p1, p2 -> 'O'
+constexpr uint8_t AvrCmdWritePage = 0x53;     // 'S', word address high, low, 0x80, 128 bytes
+constexpr uint8_t AvrCmdWriteEeprom = 0x57;   // 'W', offset high, low, byte -> 'O'
+constexpr uint8_t AvrCmdReadEeprom = 0x52;    // 'R', offset high, low -> byte
+constexpr int AvrPageSize = 128;
+constexpr int AvrEepromRecordBytes = 16;  // data bytes per record of an EEPROM dump
+inline constexpr const char* AvrHexExtension = ".HEX";
+inline constexpr const char* IntelEndRecord = ":00000001FF";
+
+// What a HEX file put into the AVR image: every data byte read, and those not 0xFF.
+struct AvrLoadCounts {
+    int Loaded = 0;
+    int Data = 0;
+};
+
+// Reads an Intel HEX file (strict hex fields, data records only, no extended addressing)
+// into image, which is first made AvrImageSize bytes of 0xFF. A file that cannot be
+// opened or holds a line without ':' is reported through the station's image report and
+// gives false; a field that is not hexadecimal raises EConvertError. STOP gives false.
+bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& image,
+                AvrLoadCounts& counts);
+
+// Reads the step's image file into a scratch image, so that a missing or malformed file is
+// found before the board is erased. True when the whole file can be used.
+bool CheckAvrImage(Station& st, const std::string& fileName);
+
+// 0xFFFF minus the 16-bit sum of the image bytes the checksum command covers: from byte
+// addrStart to byte 2u + 1 with u = addrLen / 2 + addrStart - 1. Bytes outside the image
+// count as erased flash (0xFF).
+uint16_t AvrImageChecksum(const std::vector<uint8_t>& image, int32_t addrStart, int32_t addrLen);
+
+// Device parameters 'A', p1, p2 for a processor; empty for the loader (no command).
+std::vector<uint8_t> DeviceParametersCommand(int processor);
+// The header of a page write: 'S', word address high, low, 0x80.
+std::array<uint8_t, 4> PageHeader(int page);
+// The number of 128-byte pages from address 0 that cover the step's range, at most the
+// pages the AVR image holds.
+int AvrPageCount(int32_t addrStart, int32_t addrLen);
+// The last offset the EEPROM operations touch: 2u + 1 as for the checksum.
+int32_t AvrEepromEnd(int32_t addrStart, int32_t addrLen);
+
+// The Intel HEX text of an EEPROM dump: records of 16 bytes from offset 0, upper-case
+// digits, each line ending in "\r\n", then the end record.
+std::string EepromHexText(const uint8_t* data, int count);
+
+// The image operation of an "ATMEL" step on its file: flash programming, or with the AVR
+// loader the EEPROM write ("/AT_PROG_EE=1") or the EEPROM read into the file ("=2").
+void ProgramAvrImage(Station& st, const std::string& fileName);
+void ProgramAvrFlash(Station& st, const std::string& fileName);
+void WriteAvrEeprom(Station& st, const std::string& fileName);
+void ReadAvrEeprom(Station& st, const std::string& fileName);
+
+}  // namespace ps
