@@ -1,5 +1,7 @@
 #include "app/Models.h"
 
+#include "targets/avr/AvrFlow.h"
+
 namespace ps {
 
 namespace {
@@ -25,7 +27,7 @@ const ModelEntry models[ModelCount] = {
     {false, nullptr},  // 4 INTEL - LOADER FLASH
     {false, nullptr},  // 5 INTEL - EMULATOR
     {false, nullptr},  // 6 SHARC-SPLIT 32b
-    {false, nullptr},  // 7 ATMEL
+    {true, &RunAtmelFlow},  // 7 ATMEL
     {false, nullptr},  // 8 SHARC-Boot flash
     {false, nullptr},  // 9 SHARC-HostBoot
     {false, nullptr},  // 10 574-BOOT
