@@ -234,7 +234,7 @@ TEST(GenericBoard, SeesLinesAndBaud) {
 TEST(Boards, SpecsMakeBoardsOrSayWhatIsWrong) {
     struct Case {
         const char* spec;
-        const char* error;  // part of the error; nullptr when the spec is good
+        const char* error;  // part of the error; nullptr when the board text is good
     };
     const Case cases[] = {
         {"generic", nullptr},
