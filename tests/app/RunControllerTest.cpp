@@ -5,6 +5,7 @@
 
 #include "app/InlineSequence.h"
 #include "app/StartUp.h"
+#include "app/StepResult.h"
 #include "app/Texts.h"
 #include "projects/StepFile.h"
 #include "support/StationHarness.h"

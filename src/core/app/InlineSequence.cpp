@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/Station.h"
+#include "app/StepResult.h"
 #include "app/Texts.h"
 #include "link/Link.h"
 
@@ -127,12 +128,6 @@ std::string InlineLockCommand(int processor, const std::string& lockBits) {
     }
 }
 
-std::string ImageCopyName(int step) {
-    char name[32];
-    std::snprintf(name, sizeof name, "MEM%2d.BIN", step);
-    return name;
-}
-
 void RunInlineSequence(Station& st) {
     const StepSettings& s = st.Step;
 
@@ -210,8 +205,7 @@ void RunInlineSequence(Station& st) {
         if (Stopped(st)) return;
         if (st.TargetChecksum != st.ImageChecksum)
             st.view.ShowMessage(MessageKind::Error,
-                                std::string(TextCheckSumFail) + std::to_string(st.ImageChecksum) +
-                                    "," + std::to_string(st.TargetChecksum) + ")");
+                                CheckSumFailText(st.ImageChecksum, st.TargetChecksum));
     }
     if (s.LockSet) {
         SendCommandAndAck(st, InlineLockCommand(s.AtmelDevice, s.LockBits));

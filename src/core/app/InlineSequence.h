@@ -17,7 +17,4 @@ void RunInlineSequence(Station& st);
 std::string InlineFuseCommand(int processor, const std::string& fuseBits, bool high);
 std::string InlineLockCommand(int processor, const std::string& lockBits);
 
-// "MEM" + step number right-aligned in two characters + ".BIN".
-std::string ImageCopyName(int step);
-
 }  // namespace ps

@@ -6,6 +6,7 @@
 #include "app/InlineSequence.h"
 #include "app/Models.h"
 #include "app/Station.h"
+#include "app/StepResult.h"
 #include "app/Texts.h"
 #include "link/Link.h"
 #include "projects/StepFile.h"
@@ -70,19 +71,7 @@ bool SetUpStep(Station& st) {
 // The end of an inline step: result text, the model-8 closing byte, CONTINUE, "/AUTORESET".
 // False when the run was stopped during the pause.
 bool EndInlineStep(Station& st) {
-    if (st.ErrorCount < 1) {
-        st.Status(TextProgramedOkLower, StatusColorNormal);
-        if (st.Step.CheckSum) {
-            if (st.TargetChecksum == st.ImageChecksum)
-                st.AppendStatus(TextCheckSumOk);
-            else
-                st.Status(std::string(TextCheckSumFail) + std::to_string(st.ImageChecksum) + "," +
-                              std::to_string(st.TargetChecksum) + ")",
-                          StatusColorError);
-        }
-    } else {
-        st.Status(TextErrors + std::to_string(st.ErrorCount), StatusColorError);
-    }
+    ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
     if (st.Step.ModelIndex == ModelSharcBootFlash) {
         SendByte(st, SharcBootFlashDone);
         ExpectByte(st, SharcBootFlashDoneAck);

@@ -5,6 +5,7 @@
 #include "images/ImageFile.h"
 #include "images/ImageReport.h"
 #include "link/Link.h"
+#include "app/StepResult.h"
 #include "targets/avr/AvrFlow.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/AvrRig.h"
@@ -234,14 +235,14 @@ TEST(AvrFlow, ChecksumMismatchShowsTheBoxAndEndsWithoutRunError) {
 
     EXPECT_EQ(RunOk, rig.st.RunError);
     EXPECT_NE(rig.st.ImageChecksum, rig.st.TargetChecksum);
-    const std::string text = ChecksumFailText(rig.st.ImageChecksum, rig.st.TargetChecksum);
+    const std::string text = CheckSumFailText(rig.st.ImageChecksum, rig.st.TargetChecksum);
     const auto boxes = rig.view.Messages();
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(MessageKind::Error, boxes[0].Kind);
     EXPECT_EQ(text, boxes[0].Text);
     EXPECT_EQ(text, rig.view.LastStatus());
     EXPECT_EQ(StatusColorError, rig.view.LastStatusColour());
-    EXPECT_EQ("CHECK SUM FAIL (1,65535)", ChecksumFailText(1, 65535));
+    EXPECT_EQ("CHECK SUM FAIL (1,65535)", CheckSumFailText(1, 65535));
 }
 
 TEST(AvrFlow, FuseThatDoesNotStickEndsWithFuseWriteError) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "images/ImageFile.h"
+#include "app/StepResult.h"
 #include "targets/avr/AvrFlow.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/AvrRig.h"
@@ -67,8 +68,8 @@ TEST(AvrFlowNames, SpeedByteAndCopyName) {
     EXPECT_EQ(4, AvrSpeedByte(3));
     EXPECT_EQ(4, AvrSpeedByte(-1));
     EXPECT_EQ(4, AvrSpeedByte(7));
-    EXPECT_EQ("MEM 3.BIN", AvrBinCopyName(3));
-    EXPECT_EQ("MEM12.BIN", AvrBinCopyName(12));
+    EXPECT_EQ("MEM 3.BIN", ImageCopyName(3));
+    EXPECT_EQ("MEM12.BIN", ImageCopyName(12));
 }
 
 TEST(AvrEeprom, DumpReadBackByAnotherReaderHoldsTheBoardsBytes) {

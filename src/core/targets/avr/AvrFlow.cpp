@@ -5,6 +5,7 @@
 
 #include "app/RunController.h"
 #include "app/Station.h"
+#include "app/StepResult.h"
 #include "link/Link.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/FuseBits.h"
@@ -14,16 +15,6 @@ namespace ps {
 
 uint8_t AvrSpeedByte(int32_t speedSet) {
     return speedSet >= 0 && speedSet <= 3 ? static_cast<uint8_t>(speedSet + 1) : 4;
-}
-
-std::string AvrBinCopyName(int32_t step) {
-    char name[32];
-    std::snprintf(name, sizeof name, "MEM%2d.BIN", static_cast<int>(step));
-    return name;
-}
-
-std::string ChecksumFailText(uint16_t image, uint16_t target) {
-    return MsgChecksumFail + std::to_string(image) + "," + std::to_string(target) + ")";
 }
 
 namespace {
@@ -183,7 +174,7 @@ void RunAtmelFlow(Station& st) {
         st.TargetChecksum = static_cast<uint16_t>(high * 256 + low);
         if (st.TargetChecksum != st.ImageChecksum) {
             st.view.ShowMessage(MessageKind::Error,
-                                ChecksumFailText(st.ImageChecksum, st.TargetChecksum));
+                                CheckSumFailText(st.ImageChecksum, st.TargetChecksum));
         }
     }
 
@@ -197,22 +188,11 @@ void RunAtmelFlow(Station& st) {
     if (Failed(st)) return;
 
     if (step.SaveImage && step.AddrLen > 0) {
-        SrecToBin(st, step.ProgramFile, AvrBinCopyName(st.CurrentStep));
+        SrecToBin(st, step.ProgramFile, ImageCopyName(st.CurrentStep));
         if (Failed(st)) return;
     }
 
-    if (st.ErrorCount > 0) {
-        st.Status(MsgErrors + std::to_string(st.ErrorCount), StatusColorError);
-    } else {
-        st.Status(std::string(resultText) + MsgResultOk, StatusColorNormal);
-        if (checksum) {
-            if (st.TargetChecksum == st.ImageChecksum) {
-                st.AppendStatus(MsgChecksumOk);
-            } else {
-                st.Status(ChecksumFailText(st.ImageChecksum, st.TargetChecksum), StatusColorError);
-            }
-        }
-    }
+    ShowStepResult(st, std::string(resultText) + MsgResultOk, checksum);
 
     if (!step.AutoContinue && !WaitForContinue(st)) return;
     if (step.AutoReset) {

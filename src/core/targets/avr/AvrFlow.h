@@ -25,8 +25,6 @@ inline constexpr const char* MsgProgramed = "Programed";
 inline constexpr const char* MsgRead = "Read";
 inline constexpr const char* MsgResultOk = " ok!";
 inline constexpr const char* MsgChecksumOk = TextCheckSumOk;
-inline constexpr const char* MsgChecksumFail = TextCheckSumFail;  // image,target)
-inline constexpr const char* MsgErrors = TextErrors;
 inline constexpr const char* AvrLoaderUnlock = "kBoTaps";
 
 // Programmer command bytes of the flow itself.
@@ -45,10 +43,6 @@ constexpr int AvrLoaderUnlockMs = 2500;
 
 // The byte after 'M': XCLK/4, /16, /64, /128 for "/SPEEDSET=" 0..3; anything else 4.
 uint8_t AvrSpeedByte(int32_t speedSet);
-// "MEM", the step number right-aligned in two characters, ".BIN".
-std::string AvrBinCopyName(int32_t step);
-// "CHECK SUM FAIL (" + image + "," + target + ")".
-std::string ChecksumFailText(uint16_t image, uint16_t target);
 
 // The "ATMEL" step: connects to the AVR programmer (or the AVR loader), identifies the
 // device against "/ATMEL=", erases it, sets fuses, programs the flash or the loader's

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace ps {
+
+class Station;
+
+// "MEM" + step number right-aligned in two characters + ".BIN": the raw copy of a step.
+std::string ImageCopyName(int32_t step);
+
+// "CHECK SUM FAIL (" + image checksum + "," + target checksum + ")", both decimal.
+std::string CheckSumFailText(uint16_t image, uint16_t target);
+
+// The result line of a step: "ERRORS: n" in red when the board refused commands; else
+// okText, followed with checksum by "        check sum OK" or replaced by the failure text
+// in red.
+void ShowStepResult(Station& st, const std::string& okText, bool checksum);
+
+}  // namespace ps
