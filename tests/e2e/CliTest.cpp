@@ -153,36 +153,71 @@ TEST_F(CliTest, ShowStepsPrintsEveryStepAsARunLoadsIt) {
     EXPECT_EQ(o.Output.find("[step 3]"), std::string::npos);
 }
 
+// boardsim serving a board on a pseudo-terminal for the length of a test.
+class BoardsimProcess {
+public:
+    explicit BoardsimProcess(const char* board) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            close(out[0]);
+            execl(Boardsim.c_str(), Boardsim.c_str(), board, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        // It prints the terminal to use, then serves the board until it is stopped.
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        if (line.rfind("port: ", 0) == 0) port_ = line.substr(6);
+    }
+    ~BoardsimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& Port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string port_;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 TEST_F(CliTest, RunsThroughBoardsimOnAPseudoTerminal) {
     Steps({"/BANKPORT=$4321", "/SINHRO", "/AUTOCONTINUE"});
-    // boardsim prints the terminal to use, then serves the board until it is stopped.
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t sim = fork();
-    if (sim == 0) {
-        dup2(out[1], 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(out[0]);
-        execl(Boardsim.c_str(), Boardsim.c_str(), "generic", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ASSERT_EQ(line.rfind("port: ", 0), 0u) << line;
-    env["PROGSTATION_COM1"] = line.substr(6);
+    BoardsimProcess sim("generic");
+    ASSERT_FALSE(sim.Port().empty());
+    env["PROGSTATION_COM1"] = sim.Port();
     const Outcome o = Run({"--trace", dir.File("trace.txt")});
-    kill(sim, SIGTERM);
-    waitpid(sim, nullptr, 0);
-    close(out[0]);
     EXPECT_EQ(o.Status, 0) << o.Output;
-    std::ifstream trace(dir.File("trace.txt"));
-    std::stringstream text;
-    text << trace.rdbuf();
-    EXPECT_NE(text.str().find(" TX 43\n"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find(" RX 7D\n"), std::string::npos) << text.str();
+    const std::string trace = ReadFile(dir.File("trace.txt"));
+    EXPECT_NE(trace.find(" TX 43\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" RX 7D\n"), std::string::npos) << trace;
+}
+
+TEST_F(CliTest, APseudoTerminalThatGoesAwayEndsTheRunWithAPortError) {
+    // The board drops off the line after three bytes: boardsim closes its terminal, as a
+    // USB adapter pulled out would. The run must end with an error, not wait for STOP.
+    Steps({"/BANKPORT=$4321", "/SINHRO", "/AUTOCONTINUE"});
+    BoardsimProcess sim("generic,drop=3");
+    ASSERT_FALSE(sim.Port().empty());
+    env["PROGSTATION_COM1"] = sim.Port();
+    const Outcome o = Run({});
+    EXPECT_EQ(o.Status, 11) << o.Output;
+    EXPECT_NE(o.Output.find("ERROR : COM port failed: "), std::string::npos) << o.Output;
 }
 
 }  // namespace
