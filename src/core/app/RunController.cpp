@@ -16,7 +16,6 @@ namespace ps {
 namespace {
 
 constexpr int AutoExitDelayMs = 500;
-constexpr int Model574 = 10;
 constexpr int ModelSharcBootFlash = 8;
 constexpr uint8_t SharcBootFlashDone = 0xC9;
 constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'

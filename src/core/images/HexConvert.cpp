@@ -17,10 +17,9 @@ std::string NotValidIntegerMessage(const std::string& text) {
         const auto code = static_cast<unsigned char>(c);
         if (code < 0x20 || code == 0x7F) c = '?';
     }
-    std::string message = MsgNotValidInteger;
-    const auto at = message.find("%s");
-    if (at != std::string::npos) message.replace(at, 2, shown);
-    return message;
+    const std::string format = MsgNotValidInteger;
+    const auto at = format.find("%s");
+    return format.substr(0, at) + shown + format.substr(at + 2);
 }
 
 namespace {
