@@ -145,6 +145,7 @@ TEST_F(RunTest, AChecksumMismatchIsShownAndFailsTheStepWithoutEndingTheRun) {
     h.StepFile({"/CHECKSUM", "/ADDRSTART=$100", "/ADDRLEN=$200", "/AUTOCONTINUE"});
     EXPECT_EQ(h.Run(), ps::ExitStepErrors);
     EXPECT_EQ(h.view.LastStatus(), "CHECK SUM FAIL (0,4660)");
+    EXPECT_FALSE(h.view.SawStatus(ps::TextProgramedOkLower));  // never a success line first
     ASSERT_EQ(h.view.Messages().size(), 1u);
     EXPECT_EQ(h.view.Messages()[0].Text, "CHECK SUM FAIL (0,4660)");
     const auto sent = h.Wire().SentBytes();

@@ -22,12 +22,12 @@ void ShowStepResult(Station& st, const std::string& okText, bool checksum) {
         st.Status(TextErrors + std::to_string(st.ErrorCount), StatusColorError);
         return;
     }
-    st.Status(okText, StatusColorNormal);
-    if (!checksum) return;
-    if (st.TargetChecksum == st.ImageChecksum)
-        st.AppendStatus(TextCheckSumOk);
-    else
+    // One status change: the operator (and a script reading the terminal) sees the verdict
+    // once, not a success line followed by its correction.
+    if (checksum && st.TargetChecksum != st.ImageChecksum)
         st.Status(CheckSumFailText(st.ImageChecksum, st.TargetChecksum), StatusColorError);
+    else
+        st.Status(checksum ? okText + TextCheckSumOk : okText, StatusColorNormal);
 }
 
 }  // namespace ps
