@@ -4,8 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh run
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DPS_GUI=OFF -DPS_TESTS=OFF \
-      -DPS_BENCH=OFF >/dev/null
-cmake --build build-demo --target progstation-cli >/dev/null
+mkdir -p build-demo
+if ! { cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DPS_GUI=OFF -DPS_TESTS=OFF \
+         -DPS_BENCH=OFF && cmake --build build-demo --target progstation-cli; } \
+       > build-demo/build.log 2>&1; then
+  cat build-demo/build.log; exit 1
+fi
 cd examples
 exec ../build-demo/progstation-cli --ini PROGRAMMER.INI "$@"

@@ -68,6 +68,8 @@ void TerminalView::ShowFileName(const std::string& text) {
 void TerminalView::SetProgress(int percent) {
     if (percent == lastPercent_) return;
     lastPercent_ = percent;
+    // 0 is the gauge being reset at the start of a step, not progress worth a line.
+    if (percent == 0) return;
     if (progressBar_) {
         const int filled = percent * BarWidth / 100;
         std::fprintf(out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
