@@ -7,12 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "support/StationHarness.h"
 
@@ -131,13 +129,18 @@ TEST_F(CliTest, ContinueComesFromALineOnInputAndTheEndOfInputIsStop) {
 TEST_F(CliTest, InterruptStopsARunWaitingOnASilentBoard) {
     Steps({"/SINHRO", "/AUTOCONTINUE"});
     env["PROGSTATION_COM1"] = "sim:generic,silent";
+    std::string early;  // what the program printed before the interrupt
     const Outcome o = RunProgram(Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env, "",
-                                 [](pid_t pid, int) {
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                                 [&](pid_t pid, int out) {
+                                     // The run is waiting for the board once it says so.
+                                     char c;
+                                     while (early.find("connecting...") == std::string::npos &&
+                                            read(out, &c, 1) == 1)
+                                         early += c;
                                      kill(pid, SIGINT);
                                  });
-    EXPECT_EQ(o.Status, 1) << o.Output;
-    EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << o.Output;
+    EXPECT_EQ(o.Status, 1) << early << o.Output;
+    EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << early << o.Output;
 }
 
 TEST_F(CliTest, ShowStepsPrintsEveryStepAsARunLoadsIt) {
