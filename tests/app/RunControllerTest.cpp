@@ -191,6 +191,11 @@ TEST_F(RunTest, ARefusedSectorEraseIsCountedAndShown) {
     EXPECT_EQ(h.view.LastStatus(), "ERRORS: 1");
     ASSERT_FALSE(h.view.Messages().empty());
     EXPECT_EQ(h.view.Messages().back().Text, ps::TextEraseFail);
+
+    // The next run's clean step does not inherit the count.
+    h.StepFile({"/AUTOCONTINUE"});
+    EXPECT_EQ(h.Run(), ps::ExitSuccess);
+    EXPECT_EQ(h.view.LastStatus(), ps::TextProgramedOkLower);
 }
 
 TEST(InlineCommands, FuseAndLockBytes) {

@@ -86,6 +86,9 @@ bool EndInlineStep(Station& st) {
 // Runs one loaded step: setup, the model's flow or the inline sequence. Returns false when
 // the run must end at once without the end-of-run actions (the port could not be opened).
 bool RunStep(Station& st) {
+    // Each step reports its own refusals: a count left by an earlier step or run would
+    // otherwise end a clean step with "ERRORS: ".
+    st.ErrorCount = 0;
     if (!SetUpStep(st)) return false;
     if (st.RunError != RunOk) return true;
     const int32_t model = st.Step.ModelIndex;
