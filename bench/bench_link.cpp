@@ -105,7 +105,8 @@ void BM_Turnaround(benchmark::State& state) {
             uint8_t b;
             if (read(pty.master, &b, 1) != 1) continue;
             if (waiting) {
-                totalUs += std::chrono::duration<double, std::micro>(Steady::now() - answered).count();
+                totalUs +=
+                    std::chrono::duration<double, std::micro>(Steady::now() - answered).count();
                 ++measured;
             }
             const uint8_t answer = 'O';

@@ -11,7 +11,7 @@ namespace ps::fuzz {
 // One scratch file per fuzz process, rewritten for every input and removed at exit; in
 // /dev/shm when there is one, so that the fuzzer does not wear a disk.
 class FuzzTempFile {
-  public:
+public:
     explicit FuzzTempFile(const char* name) {
         const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         std::string pattern = std::string(base) + "/" + name + "-XXXXXX";
@@ -35,7 +35,7 @@ class FuzzTempFile {
         std::fclose(f);
     }
 
-  private:
+private:
     std::string dir_;
     std::string path_;
 };

@@ -19,7 +19,7 @@ namespace ps::sim {
 // in its flash so that such a mix is seen. The loader has no chip erase: it erases each
 // page it writes, so pages the station skips (all 0xFF) keep what was there.
 class AvrBoard : public Board {
-  public:
+public:
     struct Options {
         int Processor = 6;          // 0..7 as "/ATMEL=" numbers them
         bool HasSignature = false;  // sig=XXXXXX: answer this signature instead
@@ -68,7 +68,7 @@ class AvrBoard : public Board {
     static int FlashSize(int processor);
     static const char* LoaderVersion();
 
-  private:
+private:
     void Command(uint8_t cmd);
     void Finish();  // the current command has all its bytes
     bool IsLoader() const { return options_.Processor == 4; }

@@ -9,12 +9,12 @@ namespace ps::sim {
 
 // How a board misbehaves, set from the board spec ("sim:avr,silent") or by a test.
 struct Faults {
-    bool Silent = false;         // answers nothing at all
-    bool Negative = false;       // answers negatively where its protocol has a "no"
-    bool Noise = false;          // sends stray bytes before its answers
-    int LateMs = 0;              // every answer comes this much later
-    long DropAfterBytes = -1;    // the line goes dead (port vanishes) after this many bytes
-                                 // from the station; -1 never
+    bool Silent = false;       // answers nothing at all
+    bool Negative = false;     // answers negatively where its protocol has a "no"
+    bool Noise = false;        // sends stray bytes before its answers
+    int LateMs = 0;            // every answer comes this much later
+    long DropAfterBytes = -1;  // the line goes dead (port vanishes) after this many bytes
+                               // from the station; -1 never
 };
 
 class Wire;

@@ -50,7 +50,7 @@ std::string UnknownOptionError(const std::string& board, const BoardOption& opti
 // The simulated ports of one program or test: the same spec always leads to the same
 // board, so a board keeps its memory while the station closes and reopens the port.
 class SimPortPool {
-  public:
+public:
     explicit SimPortPool(Clock& clock) : clock_(clock) {}
 
     // A device on the wire of `spec` (the text after "sim:"); nullptr for an unknown board
@@ -64,7 +64,7 @@ class SimPortPool {
     // Whether new wires keep a transcript (tests read it; programs turn it off).
     bool RecordTranscripts = true;
 
-  private:
+private:
     Clock& clock_;
     std::map<std::string, std::shared_ptr<Wire>> wires_;
     std::string lastError_;

@@ -41,7 +41,7 @@ constexpr uint8_t TextAck = 0x4F, TextNak = 0x45;  // 'O', 'E'
 // that have a "no". A command left unfinished for longer than a second (a station stopped
 // in the middle) is forgotten, so the next run starts clean.
 class GenericBoard : public Board {
-  public:
+public:
     struct Frame {
         uint8_t Command;
         std::vector<uint8_t> Payload;
@@ -75,7 +75,7 @@ class GenericBoard : public Board {
     std::vector<std::string> LineLog;                           // "DTR 1 RTS 0 @120"
     uint32_t LastBaud = 0;
 
-  private:
+private:
     enum class Collecting {
         Nothing,
         BankValue,

@@ -21,7 +21,7 @@ namespace ps::sim {
 // The host keeps a descriptor of the slave open itself: without it, the station closing
 // the port between steps would leave the master in a permanent hang-up.
 class PtyHost {
-  public:
+public:
     // log may be nullptr (no log); it is not closed by the host.
     PtyHost(std::unique_ptr<Board> board, std::FILE* log);
     ~PtyHost();
@@ -46,7 +46,7 @@ class PtyHost {
 
     static constexpr int PollSliceMs = 100;
 
-  private:
+private:
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void LogBytes(const char* tag, const uint8_t* data, size_t count);
     void CheckBaud();

@@ -18,7 +18,7 @@ namespace ps::sim {
 //   view.AtStatus("connecting...", [&] { ps::StopBtnClick(st); });
 // Message boxes are closed at once (after OnMessage, if set, has run).
 class RecordingView : public StationView {
-  public:
+public:
     enum class CallKind {
         Status,
         FileName,
@@ -120,7 +120,7 @@ class RecordingView : public StationView {
     void When(std::function<bool()> condition, std::function<void()> action);
     void ClearReactions();
 
-  private:
+private:
     struct Reaction {
         std::function<bool()> Condition;
         std::function<void()> Action;

@@ -11,7 +11,7 @@ namespace ps::sim {
 // through a Wire. Many devices may be made on one wire over time (the station opens a new
 // device each time it opens the port); one at a time holds it open.
 class SimPortDevice : public PortDevice {
-  public:
+public:
     explicit SimPortDevice(std::shared_ptr<Wire> wire);
     ~SimPortDevice() override;
 
@@ -31,7 +31,7 @@ class SimPortDevice : public PortDevice {
 
     Wire& wire() { return *wire_; }
 
-  private:
+private:
     std::shared_ptr<Wire> wire_;
     bool open_ = false;
     int lastOpenErrno_ = 0;

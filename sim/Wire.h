@@ -72,7 +72,7 @@ std::string HexBytes(const std::vector<uint8_t>& bytes);
 // The wire owns its board and outlives the port devices opened on it, so a board keeps its
 // memory when the station closes and reopens the port between steps. One thread only.
 class Wire {
-  public:
+public:
     Wire(Clock& clock, std::unique_ptr<Board> board, std::string name);
     ~Wire();
     Wire(const Wire&) = delete;
@@ -124,7 +124,7 @@ class Wire {
     bool BoardRts() const { return boardRts_; }
     uint32_t BoardBaud() const { return boardBaud_; }
 
-  private:
+private:
     struct StationEvent {
         enum Kind { Byte, Dtr, Rts, Baud } kind;
         uint32_t value;

@@ -29,7 +29,9 @@ void InstallStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopSignalled() { return stopSignals.load() > 0; }
+bool StopSignalled() {
+    return stopSignals.load() > 0;
+}
 
 TerminalView::TerminalView(std::FILE* out, bool colour, bool progressBar)
     : out_(out), colour_(colour), progressBar_(progressBar) {}

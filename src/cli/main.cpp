@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
 
     const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
     if (showSteps) {
-        const ps::ShowStepsReport report = ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
+        const ps::ShowStepsReport report =
+            ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
         std::fputs(report.Text.c_str(), stdout);
         return report.ExitStatus;
     }

@@ -9,7 +9,7 @@ namespace ps::gui {
 // and an inner bevel. The map panel and the main window are built from these.
 class TBevelPanel : public QWidget {
     Q_OBJECT
-  public:
+public:
     enum Bevel { bvNone, bvLowered, bvRaised };
 
     explicit TBevelPanel(QWidget* parent = nullptr);
@@ -21,10 +21,10 @@ class TBevelPanel : public QWidget {
     // Width of the frame (bevels and border) on each side; children fit inside it.
     int FrameSize() const;
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     void DrawBevel(class QPainter& p, QRect& r, Bevel bevel);
 
     Bevel outer_ = bvRaised;

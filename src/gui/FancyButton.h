@@ -14,7 +14,7 @@ enum TTextStyle { txNone, txLowered, txRaised, txShadowed };
 // The first "&" of the caption marks its accelerator (Alt + letter).
 class TFancyButton : public QAbstractButton {
     Q_OBJECT
-  public:
+public:
     static constexpr int DefaultWidth = 97;
     static constexpr int DefaultHeight = 25;
     static constexpr int MaxSide = 145;
@@ -46,12 +46,12 @@ class TFancyButton : public QAbstractButton {
 
     QSize sizeHint() const override { return QSize(DefaultWidth, DefaultHeight); }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
     void changeEvent(QEvent* event) override;
 
-  private:
+private:
     QPainterPath ShapePath(int inset) const;
 
     TColor buttonColor_;

@@ -51,17 +51,17 @@ int LogoLeft(int stripWidth, int logoWidth);
 // The header: a vertical gradient, the logo in the middle, the title and version at the right.
 class THeader : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit THeader(QWidget* parent = nullptr);
     QLabel* Logo() const { return logo_; }
     QLabel* LabTitle1() const { return labTitle1_; }
     QLabel* LabVer() const { return labVer_; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+private:
     QLabel* logo_;
     QLabel* labTitle1_;
     QLabel* labVer_;
@@ -72,7 +72,7 @@ class THeader : public QWidget {
 // CONTINUE and EXIT take effect.
 class TForm1 : public QWidget, public ps::StationView {
     Q_OBJECT
-  public:
+public:
     // clock: the station's time (a test's virtual clock); nullptr for the real one.
     explicit TForm1(ps::Clock* clock = nullptr, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -125,16 +125,16 @@ class TForm1 : public QWidget, public ps::StationView {
     TFancyButton* ContBtn;
     TFancyButton* ExitBtn;
 
-  signals:
+signals:
     void RunFinished();
     // The program is to end now with this status (EXIT, the end of an automatic run).
     void Terminating(int status);
 
-  protected:
+protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     void BuildProjectStrip();
     void BuildButtonStrip();
     void AfterRun();

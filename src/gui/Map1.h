@@ -18,29 +18,29 @@ class TMap1;
 // in the middle.
 class TGauge : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit TGauge(QWidget* parent = nullptr);
     int Progress() const { return progress_; }
     void SetProgress(int percent);  // kept within 0..100
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     int progress_ = 0;
 };
 
 // The paint box the block grid is drawn on; the drawing belongs to the map panel.
 class TCanvasMap : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit TCanvasMap(TMap1* map, QWidget* parent);
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+private:
     TMap1* map_;
 };
 
@@ -49,7 +49,7 @@ class TCanvasMap : public QWidget {
 // It knows nothing about programming; the run writes its texts, progress and blocks.
 class TMap1 : public QWidget {
     Q_OBJECT
-  public:
+public:
     static constexpr int DefaultRows = 8;
     static constexpr int DefaultCols = 32;
     static constexpr int BlockTableRows = 100;
@@ -118,7 +118,7 @@ class TMap1 : public QWidget {
     QLabel* StatusLab() const { return statusLab_; }
     QLabel* FileNameLab() const { return fileNameLab_; }
 
-  private:
+private:
     friend class TCanvasMap;
     void PaintCanvas(class QPainter& p, const QRect& exposed);
     QRect CellRect(int row, int col) const;

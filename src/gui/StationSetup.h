@@ -26,7 +26,7 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
 // command line, the port map (device paths or simulated boards) and the wire trace. Keep it
 // alive as long as the Station: the trace it opens is used by the station's port.
 class StationSetup {
-  public:
+public:
     StationSetup();
     ~StationSetup();
     StationSetup(const StationSetup&) = delete;
@@ -35,7 +35,7 @@ class StationSetup {
     bool Apply(Station& st, const SetupOptions& options, const std::string& programFolder,
                std::string& error);
 
-  private:
+private:
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<WireTrace> trace_;
 };

@@ -37,8 +37,8 @@ TEST_F(RunTest, NoneStepsDriveTheLinesAndBankPortAndEndInSuccess) {
     EXPECT_EQ(h.view.LastStatus(), ps::TextProgramedOkLower);
     // Both lines are asserted when the port opens; then boot, the reset pulse, and the boot
     // line released at the end of the run.
-    EXPECT_EQ(h.Wire().LineTexts(), (std::vector<std::string>{"DTR 1", "RTS 1", "DTR 1", "RTS 0",
-                                                              "RTS 1", "DTR 0"}));
+    EXPECT_EQ(h.Wire().LineTexts(),
+              (std::vector<std::string>{"DTR 1", "RTS 1", "DTR 1", "RTS 0", "RTS 1", "DTR 0"}));
     EXPECT_EQ(h.Wire().SentBytes(), (std::vector<uint8_t>{'x', 0x12, 0x34}));
     EXPECT_EQ(h.Wire().Opens, 1);
     EXPECT_EQ(h.Wire().Closes, 1);
@@ -50,8 +50,8 @@ TEST_F(RunTest, NoneStepsDriveTheLinesAndBankPortAndEndInSuccess) {
 TEST_F(RunTest, StepsCarryRunWideSettingsAndTheLoopEndsAtTheFirstStepWithoutImage) {
     // Step 1 is skipped (so its model does not matter) but names an image, so the run goes
     // on; step 2 keeps step 1's run-wide baud rate and, naming no image, ends the run.
-    h.StepFile({"/BAUDRATE=7200", "/S", "/P=x.s19", "*** NEXT ***", "/AUTOCONTINUE",
-                "*** NEXT ***", "/AUTOCONTINUE"});
+    h.StepFile({"/BAUDRATE=7200", "/S", "/P=x.s19", "*** NEXT ***", "/AUTOCONTINUE", "*** NEXT ***",
+                "/AUTOCONTINUE"});
     EXPECT_EQ(h.Run(), ps::ExitSuccess);
     ASSERT_FALSE(h.Wire().Bauds.empty());
     EXPECT_EQ(h.Wire().Bauds.back().Baud, 7200u);
@@ -84,8 +84,7 @@ TEST_F(RunTest, ContinueGoesOnAndStopDuringThePauseEndsWithBreakWithoutAutoReset
     h.StepFile({"/RESETSIGNAL=RTS1", "/AUTORESET"});
     h.ContinueWhenAsked();
     EXPECT_EQ(h.Run(), ps::ExitSuccess);
-    EXPECT_EQ(h.Wire().LineTexts(),
-              (std::vector<std::string>{"DTR 1", "RTS 1", "RTS 1", "RTS 0"}));
+    EXPECT_EQ(h.Wire().LineTexts(), (std::vector<std::string>{"DTR 1", "RTS 1", "RTS 1", "RTS 0"}));
 
     h.Wire().Clear();
     h.view.ClearReactions();
@@ -218,9 +217,9 @@ TEST(AutoArgument, ReadsAutoInAnyCaseAndItsProjectNumber) {
         bool automatic;
         int number;
     } cases[] = {
-        {"AUTO", true, 0},   {"auto", true, 0},     {"AuToMaTiC", true, 0},
+        {"AUTO", true, 0},       {"auto", true, 0},     {"AuToMaTiC", true, 0},
         {"AUTO=12ab", true, 12}, {"AUTO=abc", true, 0}, {"AUTO= $1F", true, 31},
-        {"AUTO=0x10", true, 16}, {"AUT", false, 0},  {"/AUTOCONTINUE", false, 0},
+        {"AUTO=0x10", true, 16}, {"AUT", false, 0},     {"/AUTOCONTINUE", false, 0},
     };
     for (const auto& c : cases) {
         const ps::AutoArgument a = ps::ParseAutoArgument(c.arg);

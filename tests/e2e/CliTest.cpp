@@ -82,9 +82,9 @@ TEST_F(CliTest, ARunOfNoneStepsEndsInSuccessAndTheTraceShowsTheWire) {
     std::ifstream trace(dir.File("trace.txt"));
     std::stringstream text;
     text << trace.rdbuf();
-    for (const char* event : {" OPEN COM1 sim:generic,flash=3 115200\n", " RTS 0\n", " TX 78\n",
-                              " RX 79\n", " TX 01\n", " TX 02\n", " RX 7D\n", " TX 73\n",
-                              " RX 69\n", " RTS 1\n", " CLOSE\n"})
+    for (const char* event :
+         {" OPEN COM1 sim:generic,flash=3 115200\n", " RTS 0\n", " TX 78\n", " RX 79\n", " TX 01\n",
+          " TX 02\n", " RX 7D\n", " TX 73\n", " RX 69\n", " RTS 1\n", " CLOSE\n"})
         EXPECT_NE(text.str().find(event), std::string::npos) << event << "\n" << text.str();
 }
 
@@ -130,15 +130,14 @@ TEST_F(CliTest, InterruptStopsARunWaitingOnASilentBoard) {
     Steps({"/SINHRO", "/AUTOCONTINUE"});
     env["PROGSTATION_COM1"] = "sim:generic,silent";
     std::string early;  // what the program printed before the interrupt
-    const Outcome o = RunProgram(Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env, "",
-                                 [&](pid_t pid, int out) {
-                                     // The run is waiting for the board once it says so.
-                                     char c;
-                                     while (early.find("connecting...") == std::string::npos &&
-                                            read(out, &c, 1) == 1)
-                                         early += c;
-                                     kill(pid, SIGINT);
-                                 });
+    const Outcome o = RunProgram(
+        Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env, "", [&](pid_t pid, int out) {
+            // The run is waiting for the board once it says so.
+            char c;
+            while (early.find("connecting...") == std::string::npos && read(out, &c, 1) == 1)
+                early += c;
+            kill(pid, SIGINT);
+        });
     EXPECT_EQ(o.Status, 1) << early << o.Output;
     EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << early << o.Output;
 }
@@ -147,8 +146,9 @@ TEST_F(CliTest, ShowStepsPrintsEveryStepAsARunLoadsIt) {
     Steps({"/PA=a.hex", "/BAUDRATE=9600", "*** NEXT ***", "/ATMEL=6"});
     const Outcome o = Run({"--show-steps", "/AUTOCONTINUE"});
     EXPECT_EQ(o.Status, 0);
-    EXPECT_EQ(o.Output.rfind("[step 1]\nResult=0\nProgramFile=A.HEX\nModelIndex=7\nBaudRate=9600\n", 0),
-              0u)
+    EXPECT_EQ(
+        o.Output.rfind("[step 1]\nResult=0\nProgramFile=A.HEX\nModelIndex=7\nBaudRate=9600\n", 0),
+        0u)
         << o.Output;
     EXPECT_NE(o.Output.find("[step 2]\nResult=0\nProgramFile=\nModelIndex=-1\nBaudRate=9600\n"),
               std::string::npos);

@@ -27,7 +27,7 @@ namespace {
 // A board that keeps quiet: steps of model "None" send nothing after the port setup, so
 // the run's course is decided by the operator's buttons alone.
 class QuietBoard : public ps::sim::Board {
-  public:
+public:
     std::string Kind() const override { return "quiet"; }
     void OnByte(uint8_t) override {}
 };
@@ -35,7 +35,7 @@ class QuietBoard : public ps::sim::Board {
 // Runs a test in a folder of its own that holds the project's step file, with the
 // window's COM1 wired to an in-process simulated board under a virtual clock.
 class WindowFixture : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char buf[4096];
         oldDir_ = getcwd(buf, sizeof buf) ? buf : ".";

@@ -16,7 +16,7 @@ namespace {
 // The station's COM1 on a pseudo-terminal whose far side stays silent. The other COM
 // numbers lead nowhere, so the program can never reach a real serial device.
 class SilentLine {
-  public:
+public:
     SilentLine() {
         if (openpty(&master_, &slave_, name_, nullptr, nullptr) != 0) master_ = slave_ = -1;
     }
@@ -27,7 +27,7 @@ class SilentLine {
     bool Ok() const { return master_ >= 0; }
     std::string Path() const { return name_; }
 
-  private:
+private:
     int master_ = -1, slave_ = -1;
     char name_[256] = {};
 };

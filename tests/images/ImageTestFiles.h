@@ -13,7 +13,7 @@
 namespace ps::test {
 
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern = "/tmp/ps-images-XXXXXX";
         if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -45,12 +45,12 @@ class TempDir {
         return full;
     }
 
-  private:
+private:
     std::string path_;
 };
 
 class RecordingReporter : public ImageReporter {
-  public:
+public:
     void ImageFileError(const std::string& message) override { Messages.push_back(message); }
     std::vector<std::string> Messages;
 };

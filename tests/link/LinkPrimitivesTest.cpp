@@ -54,10 +54,12 @@ TEST_F(LinkTest, FramedCommandsGoOutWithTheirExactBytesAndWrites) {
     ps::SendEraseSectors(st, 0x1234);
     ps::StartProgram(st);
     ps::RunAtAddress32(st, 0x00012345);
-    const std::vector<uint8_t> expected = {0x4B, 0x32, 0x03, 0x12, 0x34, 0xB6,  // one byte a write
-                                           0x4B, 0x30, 0x01, 0xFE,              // one write
-                                           0x4B, 0x33, 0x05, 0x00, 0x01, 0x23, 0x45,
-                                           static_cast<uint8_t>(0xFF - (5 + 0x01 + 0x23 + 0x45))};
+    const std::vector<uint8_t> expected = {
+        0x4B, 0x32, 0x03, 0x12,
+        0x34, 0xB6,              // one byte a write
+        0x4B, 0x30, 0x01, 0xFE,  // one write
+        0x4B, 0x33, 0x05, 0x00,
+        0x01, 0x23, 0x45, static_cast<uint8_t>(0xFF - (5 + 0x01 + 0x23 + 0x45))};
     EXPECT_EQ(Sent(), expected);
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 6u + 1u + 8u);
@@ -140,8 +142,8 @@ TEST_F(LinkTest, BootLineAndResetPulseFollowTheSignalNames) {
 
 TEST_F(LinkTest, OpenPortTakesOnlyTheKnownRateTextsAndReopensAnOpenPort) {
     const std::pair<const char*, ps::TBaudRate> cases[] = {
-        {"1200", ps::br1200},     {"57600", ps::br57600}, {"115200", ps::br115200},
-        {"7200", ps::br9600},     {"14400", ps::br9600},  {"", ps::br9600},
+        {"1200", ps::br1200},    {"57600", ps::br57600}, {"115200", ps::br115200},
+        {"7200", ps::br9600},    {"14400", ps::br9600},  {"", ps::br9600},
         {" 115200", ps::br9600},
     };
     for (const auto& [text, rate] : cases) {
@@ -193,7 +195,11 @@ TEST_F(LinkTest, StopEndsEveryWaitOnASilentBoard) {
         {"ExpectAck", [&] { EXPECT_FALSE(ps::ExpectAck(st, 'i', 'h')); }},
         {"Handshake", [&] { ps::Handshake(st, 's', 'i'); }},
         {"IdentifyAvr", [&] { ps::IdentifyAvr(st); }},
-        {"SetBankPort", [&] { st.Step.BankPortValue = 1; ps::SetBankPort(st); }},
+        {"SetBankPort",
+         [&] {
+             st.Step.BankPortValue = 1;
+             ps::SetBankPort(st);
+         }},
         {"WaitForContinue", [&] { EXPECT_FALSE(ps::WaitForContinue(st)); }},
     };
     for (const auto& [name, wait] : waits) {

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
-
-#include <sys/stat.h>
 
 #include "link/PortMap.h"
 #include "link/PosixPortDevice.h"

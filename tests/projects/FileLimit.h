@@ -9,7 +9,7 @@ namespace ps::test {
 // EFBIG, as on a full disk. Works for any user, root included (folder permissions do not
 // stop root).
 class FileSizeLimit {
-  public:
+public:
     explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &old_);
         oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -25,7 +25,7 @@ class FileSizeLimit {
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
     bool Active() const { return active_; }
 
-  private:
+private:
     rlimit old_{};
     void (*oldHandler_)(int) = nullptr;
     bool active_ = false;

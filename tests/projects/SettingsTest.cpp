@@ -179,7 +179,7 @@ TEST(SettingsTest, CurrentProjectIsAlwaysUpgrade) {
 }
 
 class LocateTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         Save("XDG_CONFIG_HOME", xdg_);
         Save("HOME", home_);

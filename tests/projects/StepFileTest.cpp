@@ -19,7 +19,7 @@ struct Loaded {
 };
 
 class StepFileTest : public ::testing::Test {
-  protected:
+protected:
     // Loads step n of a step file holding exactly these bytes.
     Loaded Load(const std::string& bytes, int n = 1, const std::string& extra = "",
                 const std::vector<std::string>& args = {}) {

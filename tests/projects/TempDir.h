@@ -14,7 +14,7 @@ namespace ps::test {
 
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "ps-projects-XXXXXX");
         std::vector<char> name(pattern.begin(), pattern.end());
@@ -47,7 +47,7 @@ class TempDir {
         return names;
     }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -15,7 +15,7 @@ namespace {
 // Answers every byte b with `reply` (default b + 1) after `delayMs`, and logs what it saw
 // with the board's own time.
 class EchoBoard : public Board {
-  public:
+public:
     std::string Kind() const override { return "echo"; }
     void OnByte(uint8_t b) override {
         Log.push_back("byte " + std::to_string(b) + " @" + std::to_string(NowMs()));

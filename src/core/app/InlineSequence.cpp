@@ -16,14 +16,17 @@ constexpr uint8_t SyncAsk = 0x73;           // 's'
 constexpr uint8_t SyncAnswer = 0x69;        // 'i'
 constexpr uint8_t Sync574Ask = 0x18;
 constexpr uint8_t Sync574Answer = 0x11;
-constexpr uint8_t ReadLockAsk = 0x6C;       // 'l'
+constexpr uint8_t ReadLockAsk = 0x6C;  // 'l'
 constexpr int ErrorPauseMs = 500;
 constexpr int Model574 = 10;
 
 // Bit k of a bit text padded with '0': true when it is '1'.
-bool Bit(const std::string& text, size_t k) { return k < text.size() && text[k] == '1'; }
+bool Bit(const std::string& text, size_t k) {
+    return k < text.size() && text[k] == '1';
+}
 
-uint8_t Bits(const std::string& t, uint8_t start, std::initializer_list<std::pair<int, uint8_t>> map) {
+uint8_t Bits(const std::string& t, uint8_t start,
+             std::initializer_list<std::pair<int, uint8_t>> map) {
     for (const auto& [pos, value] : map)
         if (Bit(t, static_cast<size_t>(pos))) start |= value;
     return start;
@@ -33,7 +36,9 @@ void Send(Station& st, const std::string& bytes) {
     SendBlock(st, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
 }
 
-bool Stopped(const Station& st) { return st.RunError != RunOk; }
+bool Stopped(const Station& st) {
+    return st.RunError != RunOk;
+}
 
 // Shows an identification failure, pauses so the operator can read it, and ends the run.
 void Fail(Station& st, const char* text, int32_t code) {
@@ -75,8 +80,8 @@ std::string Be32(uint32_t v) {
 }
 
 void ReadTargetChecksum(Station& st) {
-    const std::string frame = KFrame('4', Be32(static_cast<uint32_t>(st.RangeStart)) +
-                                              Be32(static_cast<uint32_t>(st.RangeEnd)));
+    const std::string frame = KFrame(
+        '4', Be32(static_cast<uint32_t>(st.RangeStart)) + Be32(static_cast<uint32_t>(st.RangeEnd)));
     SendChars(st, reinterpret_cast<const uint8_t*>(frame.data()), static_cast<int>(frame.size()));
     const uint8_t high = ReadByte(st);
     const uint8_t low = ReadByte(st);
@@ -88,21 +93,29 @@ void ReadTargetChecksum(Station& st) {
 
 std::string InlineFuseCommand(int processor, const std::string& fuseBits, bool high) {
     const std::string& t = fuseBits;  // positions past the text count as '0'
-    const uint8_t low = Bits(t, 0x30, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {3, 0x08}, {4, 0x40}, {5, 0x80}}) ^ 0xCF;
+    const uint8_t low =
+        Bits(t, 0x30, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {3, 0x08}, {4, 0x40}, {5, 0x80}}) ^ 0xCF;
     switch (processor) {
         case 1:
             if (high) return {};
-            return {'F', static_cast<char>(Bits(t, 0xA0, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {4, 0x08}, {5, 0x10}}) ^ 0x1F),
-                    '\0', '\0'};
+            return {
+                'F',
+                static_cast<char>(
+                    Bits(t, 0xA0, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {4, 0x08}, {5, 0x10}}) ^ 0x1F),
+                '\0', '\0'};
         case 2:
             if (!high) return {'F', static_cast<char>(0xA0), '\0', static_cast<char>(low)};
-            return {'H', static_cast<char>(Bits(t, 0xF8, {{6, 0x01}, {7, 0x02}, {8, 0x04}}) ^ 0x07)};
+            return {'H',
+                    static_cast<char>(Bits(t, 0xF8, {{6, 0x01}, {7, 0x02}, {8, 0x04}}) ^ 0x07)};
         case 5:
         case 6:
         case 7:
             if (!high) return {'F', static_cast<char>(0xA0), '\0', static_cast<char>(low)};
-            return {'H', static_cast<char>(Bits(t, 0x30, {{6, 0x01}, {7, 0x02}, {8, 0x04}, {9, 0x08},
-                                                           {10, 0x40}, {11, 0x80}}) ^ 0xCF)};
+            return {'H',
+                    static_cast<char>(
+                        Bits(t, 0x30,
+                             {{6, 0x01}, {7, 0x02}, {8, 0x04}, {9, 0x08}, {10, 0x40}, {11, 0x80}}) ^
+                        0xCF)};
         default:
             return {};
     }
@@ -110,12 +123,14 @@ std::string InlineFuseCommand(int processor, const std::string& fuseBits, bool h
 
 std::string InlineLockCommand(int processor, const std::string& lockBits) {
     const std::string& t = lockBits;
-    const uint8_t six = Bits(t, 0xC0, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {3, 0x08}, {4, 0x10}, {5, 0x20}}) ^ 0x3F;
+    const uint8_t six =
+        Bits(t, 0xC0, {{0, 0x01}, {1, 0x02}, {2, 0x04}, {3, 0x08}, {4, 0x10}, {5, 0x20}}) ^ 0x3F;
     switch (processor) {
         case 0:
             return {'L', static_cast<char>(Bits(t, 0xE0, {{0, 0x02}, {1, 0x04}})), '\0', '\0'};
         case 1:
-            return {'L', static_cast<char>(Bits(t, 0xF9, {{0, 0x02}, {1, 0x04}}) ^ 0x06), '\0', '\0'};
+            return {'L', static_cast<char>(Bits(t, 0xF9, {{0, 0x02}, {1, 0x04}}) ^ 0x06), '\0',
+                    '\0'};
         case 2:
         case 5:
         case 6:

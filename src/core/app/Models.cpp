@@ -6,10 +6,20 @@ namespace ps {
 
 namespace {
 const char* const modelNames[ModelCount] = {
-    "None",          "MOTOROLA",         "INTEL - BOOT",      "INTEL - LOADER RAM",
-    "INTEL - LOADER FLASH", "INTEL - EMULATOR", "SHARC-SPLIT 32b", "ATMEL",
-    "SHARC-Boot flash", "SHARC-HostBoot",  "574-BOOT",          "91360 BOOT",
-    "91360 LOADER",  "INFINEON XC161CJ",
+    "None",
+    "MOTOROLA",
+    "INTEL - BOOT",
+    "INTEL - LOADER RAM",
+    "INTEL - LOADER FLASH",
+    "INTEL - EMULATOR",
+    "SHARC-SPLIT 32b",
+    "ATMEL",
+    "SHARC-Boot flash",
+    "SHARC-HostBoot",
+    "574-BOOT",
+    "91360 BOOT",
+    "91360 LOADER",
+    "INFINEON XC161CJ",
 };
 
 struct ModelEntry {
@@ -20,20 +30,20 @@ struct ModelEntry {
 // One row per model. A model is available once its flow (or its loader, for the models the
 // run controller carries out itself) is in this station.
 const ModelEntry models[ModelCount] = {
-    {true, nullptr},   // 0 None: the inline sequence without a loader
-    {false, nullptr},  // 1 MOTOROLA
-    {false, nullptr},  // 2 INTEL - BOOT
-    {false, nullptr},  // 3 INTEL - LOADER RAM
-    {false, nullptr},  // 4 INTEL - LOADER FLASH
-    {false, nullptr},  // 5 INTEL - EMULATOR
-    {false, nullptr},  // 6 SHARC-SPLIT 32b
+    {true, nullptr},        // 0 None: the inline sequence without a loader
+    {false, nullptr},       // 1 MOTOROLA
+    {false, nullptr},       // 2 INTEL - BOOT
+    {false, nullptr},       // 3 INTEL - LOADER RAM
+    {false, nullptr},       // 4 INTEL - LOADER FLASH
+    {false, nullptr},       // 5 INTEL - EMULATOR
+    {false, nullptr},       // 6 SHARC-SPLIT 32b
     {true, &RunAtmelFlow},  // 7 ATMEL
-    {false, nullptr},  // 8 SHARC-Boot flash
-    {false, nullptr},  // 9 SHARC-HostBoot
-    {false, nullptr},  // 10 574-BOOT
-    {false, nullptr},  // 11 91360 BOOT
-    {false, nullptr},  // 12 91360 LOADER
-    {false, nullptr},  // 13 INFINEON XC161CJ
+    {false, nullptr},       // 8 SHARC-Boot flash
+    {false, nullptr},       // 9 SHARC-HostBoot
+    {false, nullptr},       // 10 574-BOOT
+    {false, nullptr},       // 11 91360 BOOT
+    {false, nullptr},       // 12 91360 LOADER
+    {false, nullptr},       // 13 INFINEON XC161CJ
 };
 }  // namespace
 

@@ -20,7 +20,9 @@ constexpr int ModelSharcBootFlash = 8;
 constexpr uint8_t SharcBootFlashDone = 0xC9;
 constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'
 
-void ShowIdle(Station& st) { st.view.ShowPanels(true, false, false); }
+void ShowIdle(Station& st) {
+    st.view.ShowPanels(true, false, false);
+}
 
 void CloseQuietly(Station& st) {
     try {
@@ -111,18 +113,28 @@ bool RunStep(Station& st) {
 
 int ComputeExitStatus(const Station& st) {
     switch (st.LastRunEnd) {
-        case Station::RunEnd::StepFileNotOpened: return ExitStepFile;
-        case Station::RunEnd::PortNotOpened: return ExitComPort;
-        default: break;
+        case Station::RunEnd::StepFileNotOpened:
+            return ExitStepFile;
+        case Station::RunEnd::PortNotOpened:
+            return ExitComPort;
+        default:
+            break;
     }
     switch (st.RunError) {
-        case RunOk: return st.FailedSteps > 0 ? ExitStepErrors : ExitSuccess;
-        case RunStopped: return ExitBreak;
-        case RunBadStepValue: return ExitStepFile;
-        case RunPortLost: return ExitComPort;
-        case RunImageFile: return ExitImageFile;
-        case RunModelUnavailable: return ExitModelUnavailable;
-        default: return st.RunError;
+        case RunOk:
+            return st.FailedSteps > 0 ? ExitStepErrors : ExitSuccess;
+        case RunStopped:
+            return ExitBreak;
+        case RunBadStepValue:
+            return ExitStepFile;
+        case RunPortLost:
+            return ExitComPort;
+        case RunImageFile:
+            return ExitImageFile;
+        case RunModelUnavailable:
+            return ExitModelUnavailable;
+        default:
+            return st.RunError;
     }
 }
 
@@ -166,7 +178,8 @@ void StartBtnClick(Station& st) {
     st.CurrentStep = 1;
 
     for (;;) {
-        const int loaded = LoadStep(st.CurrentStep, st.Project, st.CommandLineArgs, st.Step, st.Map);
+        const int loaded =
+            LoadStep(st.CurrentStep, st.Project, st.CommandLineArgs, st.Step, st.Map);
         if (loaded == StepFileNotOpened) {
             EndRunEarly(st, TextErrorOpeningFile, Station::RunEnd::StepFileNotOpened);
             return;
@@ -214,9 +227,13 @@ void StartBtnClick(Station& st) {
     }
 }
 
-void StopBtnClick(Station& st) { st.RunError = RunStopped; }
+void StopBtnClick(Station& st) {
+    st.RunError = RunStopped;
+}
 
-void ContinueBtnClick(Station& st) { st.ContinueRequested = 1; }
+void ContinueBtnClick(Station& st) {
+    st.ContinueRequested = 1;
+}
 
 void ExitBtnClick(Station& st) {
     st.ContinueRequested = 1;
@@ -224,6 +241,8 @@ void ExitBtnClick(Station& st) {
     st.view.RequestTerminate();
 }
 
-int ExitStatusFor(const Station& st) { return st.LastExitStatus; }
+int ExitStatusFor(const Station& st) {
+    return st.LastExitStatus;
+}
 
 }  // namespace ps

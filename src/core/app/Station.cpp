@@ -22,16 +22,22 @@ void Station::Status(const std::string& text) {
     view.ShowStatus(statusText_, statusColour_);
 }
 
-void Station::AppendStatus(const std::string& text) { Status(statusText_ + text); }
+void Station::AppendStatus(const std::string& text) {
+    Status(statusText_ + text);
+}
 
 void Station::Status(const std::string& text, uint32_t colour) {
     statusColour_ = colour;
     Status(text);
 }
 
-void Station::FileName(const std::string& text) { view.ShowFileName(text); }
+void Station::FileName(const std::string& text) {
+    view.ShowFileName(text);
+}
 
-void Station::Progress(int percent) { view.SetProgress(ClampProgress(percent)); }
+void Station::Progress(int percent) {
+    view.SetProgress(ClampProgress(percent));
+}
 
 void Station::SetBlock(int row, int col, uint32_t colour) {
     row = row < 0 ? 0 : (row >= MapMaxRows ? MapMaxRows - 1 : row);
@@ -53,9 +59,13 @@ void Station::ClearBlocks() {
     view.ClearBlocks();
 }
 
-void Station::ByteLabel(int index, const std::string& text) { view.SetByteLabel(index, text); }
+void Station::ByteLabel(int index, const std::string& text) {
+    view.SetByteLabel(index, text);
+}
 
-void Station::ShowMapGeometry() { view.SetMapSize(Map.ShownRows(), Map.ShownCols()); }
+void Station::ShowMapGeometry() {
+    view.SetMapSize(Map.ShownRows(), Map.ShownCols());
+}
 
 void Station::ImageFileError(const std::string& message) {
     view.ShowMessage(MessageKind::Error, message);

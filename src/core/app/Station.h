@@ -21,13 +21,13 @@ class TMOT;
 // and 12 are ours, so that a run that failed for these reasons never looks like success.
 enum RunErrorCode : int32_t {
     RunOk = 0,
-    RunStopped = 1,        // STOP, EXIT, closing the window; 91360 refusals
-    RunFlashOrFlow = 2,    // flash ID, Infineon stages, AVR fuse read-back
+    RunStopped = 1,      // STOP, EXIT, closing the window; 91360 refusals
+    RunFlashOrFlow = 2,  // flash ID, Infineon stages, AVR fuse read-back
     RunUnlockRefused = 5,
     RunRecordNak = 8,
-    RunBadStepValue = 10,  // a step-file value that cannot be used as it stands
-    RunPortLost = 11,      // the port failed or vanished during the run
-    RunImageFile = 12,     // image file missing or malformed
+    RunBadStepValue = 10,      // a step-file value that cannot be used as it stands
+    RunPortLost = 11,          // the port failed or vanished during the run
+    RunImageFile = 12,         // image file missing or malformed
     RunModelUnavailable = 13,  // the step's model has no flow in this station
     RunAvrId = 23,
     RunWrongAvr = 24,
@@ -64,34 +64,34 @@ public:
     std::string DeviceName;
     bool AutoMode = false;
     bool AutoRunStarted = false;  // automatic mode runs the project once per program
-    bool Running = false;  // a run is under way (START hidden)
+    bool Running = false;         // a run is under way (START hidden)
 
     // How the last run ended, for the exit status (app/ExitStatus.h).
     enum class RunEnd { None, Completed, StepFileNotOpened, PortNotOpened };
     RunEnd LastRunEnd = RunEnd::None;
-    int32_t FailedSteps = 0;   // steps that ended with "ERRORS: " or "CHECK SUM FAIL"
-    std::string LastPortError; // the port's own message when it could not be opened
-    int LastExitStatus = 0;    // set when a run ends, before an automatic EXIT
+    int32_t FailedSteps = 0;    // steps that ended with "ERRORS: " or "CHECK SUM FAIL"
+    std::string LastPortError;  // the port's own message when it could not be opened
+    int LastExitStatus = 0;     // set when a run ends, before an automatic EXIT
 
     // Step settings, the current project and the program's command-line arguments.
     StepSettings Step;
     MapGeometry Map;
     CurrentProject Project;
     std::vector<std::string> CommandLineArgs;
-    std::string IniPath;       // PROGRAMMER.INI in use
-    std::string ProgramFolder; // ends in '/'
-    int SelectedPort = 1;      // the "Com Port" choice, 1..4
+    std::string IniPath;        // PROGRAMMER.INI in use
+    std::string ProgramFolder;  // ends in '/'
+    int SelectedPort = 1;       // the "Com Port" choice, 1..4
 
     TSerialPort Comm;
-    std::unique_ptr<TMOT> Mot;               // made at the first activation
-    std::vector<uint8_t> AvrImage;           // AvrImageSize bytes once used
+    std::unique_ptr<TMOT> Mot;      // made at the first activation
+    std::vector<uint8_t> AvrImage;  // AvrImageSize bytes once used
 
     // Status line: the text and colour the operator sees now.
     const std::string& StatusText() const { return statusText_; }
     uint32_t StatusColour() const { return statusColour_; }
     void SetStatusColour(uint32_t colour);
-    void Status(const std::string& text);         // replace the text
-    void AppendStatus(const std::string& text);   // + t
+    void Status(const std::string& text);        // replace the text
+    void AppendStatus(const std::string& text);  // + t
     void Status(const std::string& text, uint32_t colour);
     void FileName(const std::string& text);
     void Progress(int percent);

@@ -22,7 +22,7 @@ std::string ResolveImageName(const std::string& name, const std::string& extensi
 // line, the blank line between two breaks) are skipped, so every line handed out has at
 // least one character. Only one line is held at a time, however long it is.
 class ImageText {
-  public:
+public:
     ImageText() = default;
     ~ImageText();
     ImageText(const ImageText&) = delete;
@@ -46,7 +46,7 @@ class ImageText {
     // True when reading stopped at an input error rather than at the end of the file.
     bool ReadFailed() const { return readFailed_; }
 
-  private:
+private:
     bool ReadRawLine(std::string& line);
     bool Fill();
 

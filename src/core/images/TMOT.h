@@ -9,7 +9,7 @@ namespace ps {
 // The S-record line parser and image holder shared by the 91360 loaders. It lives outside
 // any run: made at the first activation of the main window, freed when it closes.
 class TMOT {
-  public:
+public:
     static constexpr int ImageEntries = 524288;  // offsets 0x00000..0x7FFFF
     static constexpr int MaxLineData = 1001;
 

@@ -15,7 +15,9 @@ int64_t SteadyNs() {
 
 RealClock::RealClock() : originNs_(SteadyNs()) {}
 
-int64_t RealClock::NowMs() { return (SteadyNs() - originNs_) / 1000000; }
+int64_t RealClock::NowMs() {
+    return (SteadyNs() - originNs_) / 1000000;
+}
 
 void RealClock::SleepMs(int64_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));

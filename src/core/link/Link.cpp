@@ -30,10 +30,9 @@ constexpr uint8_t EraseDone = 0x37;      // '7'
 constexpr uint8_t EraseRangeAsk = 0x0A;
 constexpr uint8_t EraseRangeDone = 0x0F;
 constexpr uint8_t RunAt16Ask = 0x1E;
-constexpr uint8_t RunAt16Done = 0x23;    // '#'
-constexpr uint8_t FrameAck = 0x69;       // 'i'
-constexpr uint8_t FrameNak = 0x68;       // 'h'
-
+constexpr uint8_t RunAt16Done = 0x23;  // '#'
+constexpr uint8_t FrameAck = 0x69;     // 'i'
+constexpr uint8_t FrameNak = 0x68;     // 'h'
 
 // Blocks until input may be waiting, for at most one slice; on a closed port (where input
 // never comes) it simply lets the slice pass.
@@ -70,7 +69,9 @@ bool ParseLineName(const std::string& name, bool& dtr, bool& activeAsserted) {
 
 }  // namespace
 
-void PumpMessages(Station& st) { st.view.PumpMessages(); }
+void PumpMessages(Station& st) {
+    st.view.PumpMessages();
+}
 
 void WaitMs(Station& st, int ms) {
     const int64_t end = st.clock.NowMs() + ms;
@@ -92,15 +93,21 @@ void WaitMsUnlessStopped(Station& st, int ms) {
     }
 }
 
-void SendByte(Station& st, uint8_t b) { st.Comm.WriteBuf(&b, 1); }
+void SendByte(Station& st, uint8_t b) {
+    st.Comm.WriteBuf(&b, 1);
+}
 
 void SendChars(Station& st, const uint8_t* frame, int n) {
     for (int i = 0; i < n; ++i) st.Comm.WriteBuf(frame + i, 1);
 }
 
-void SendBlock(Station& st, const uint8_t* data, int n) { st.Comm.WriteBuf(data, n); }
+void SendBlock(Station& st, const uint8_t* data, int n) {
+    st.Comm.WriteBuf(data, n);
+}
 
-void SendText(Station& st, const std::string& text) { st.Comm.WriteText(text); }
+void SendText(Station& st, const std::string& text) {
+    st.Comm.WriteText(text);
+}
 
 uint8_t ReadByte(Station& st) {
     for (;;) {
@@ -169,8 +176,8 @@ void OpenPort(Station& st, int port, const std::string& baudText) {
         static const struct {
             const char* text;
             TBaudRate rate;
-        } rates[] = {{"1200", br1200},   {"2400", br2400},   {"4800", br4800},
-                     {"9600", br9600},   {"19200", br19200}, {"38400", br38400},
+        } rates[] = {{"1200", br1200},   {"2400", br2400},    {"4800", br4800},
+                     {"9600", br9600},   {"19200", br19200},  {"38400", br38400},
                      {"57600", br57600}, {"115200", br115200}};
         for (const auto& r : rates)
             if (baudText == r.text) rate = r.rate;
@@ -216,14 +223,22 @@ void SetBankPort(Station& st) {
 
 std::string FlashName(uint8_t code) {
     switch (code) {
-        case 0x02: return "AT29C010A";
-        case 0x03: return "AM29F010";
-        case 0x04: return "AM28F010A";
-        case 0x05: return "AM28F020A";
-        case 0x06: return "UNKNOWN";
-        case 0x07: return "V29C51001T";
-        case 0x08: return "V29C51001B";
-        default: return "ERROR";
+        case 0x02:
+            return "AT29C010A";
+        case 0x03:
+            return "AM29F010";
+        case 0x04:
+            return "AM28F010A";
+        case 0x05:
+            return "AM28F020A";
+        case 0x06:
+            return "UNKNOWN";
+        case 0x07:
+            return "V29C51001T";
+        case 0x08:
+            return "V29C51001B";
+        default:
+            return "ERROR";
     }
 }
 

@@ -22,10 +22,10 @@ void WaitMs(Station& st, int ms);
 void WaitMsUnlessStopped(Station& st, int ms);
 
 void SendByte(Station& st, uint8_t b);
-void SendChars(Station& st, const uint8_t* frame, int n);   // one write per byte
-void SendBlock(Station& st, const uint8_t* data, int n);    // one write for all bytes
-void SendText(Station& st, const std::string& text);        // one write (WriteText)
-uint8_t ReadByte(Station& st);                // meaningless when RunError is 1 afterwards
+void SendChars(Station& st, const uint8_t* frame, int n);  // one write per byte
+void SendBlock(Station& st, const uint8_t* data, int n);   // one write for all bytes
+void SendText(Station& st, const std::string& text);       // one write (WriteText)
+uint8_t ReadByte(Station& st);  // meaningless when RunError is 1 afterwards
 void ExpectByte(Station& st, uint8_t b);
 bool ExpectAck(Station& st, uint8_t ack, uint8_t nak);
 void Handshake(Station& st, uint8_t a, uint8_t b);

@@ -1,19 +1,17 @@
 #include "link/PosixPortDevice.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <fstream>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 
 namespace ps {
 

@@ -9,7 +9,7 @@ namespace ps {
 // to a temporary file in the same folder and renamed into place only when complete, so a
 // crash, a full disk or STOP never leaves a truncated file where a good one was.
 class AtomicFile {
-  public:
+public:
     explicit AtomicFile(std::string path);
     ~AtomicFile();  // discards the temporary file unless committed
     AtomicFile(const AtomicFile&) = delete;
@@ -25,7 +25,7 @@ class AtomicFile {
     int Errno() const { return errno_; }
     const std::string& Path() const { return path_; }
 
-  private:
+private:
     std::string path_;
     std::string tempPath_;
     int fd_ = -1;

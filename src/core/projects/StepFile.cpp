@@ -109,7 +109,7 @@ int HexDigit(char c) {
 // Reads a file line by line: CR or CR LF ends a line, a lone LF stays in the line, 0x1A
 // ends the file. Byte-exact, linear in the file size whatever the line lengths.
 class StepFileReader {
-  public:
+public:
     explicit StepFileReader(std::FILE* file) : file_(file) {}
 
     // False at the end of the file (or on a read error, see Failed()).
@@ -141,7 +141,7 @@ class StepFileReader {
     }
     bool Failed() const { return failed_; }
 
-  private:
+private:
     bool Fill() {
         if (eof_) return false;
         len_ = std::fread(buf_.get(), 1, BufSize, file_);

@@ -49,7 +49,7 @@ int LoadStep(int n, const CurrentProject& project, const std::vector<std::string
 
 // The step loader's line function, with its step counter (set to 1 before a file is read).
 class StepLineParser {
-  public:
+public:
     explicit StepLineParser(StepSettings& settings) : settings_(settings) {}
     void ResetCounter() { counter_ = 1; }
     int Counter() const { return counter_; }
@@ -60,7 +60,7 @@ class StepLineParser {
     // with 255 or more steps still loads its step 255 alone.
     bool ParseFileLine(const std::string& line, int step);
 
-  private:
+private:
     bool Parse(const std::string& line, int wanted, bool allSteps);
     void Apply(const std::string& line);
 

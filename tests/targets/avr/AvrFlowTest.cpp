@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "app/StepResult.h"
 #include "images/ImageFile.h"
 #include "images/ImageReport.h"
 #include "link/Link.h"
-#include "app/StepResult.h"
 #include "targets/avr/AvrFlow.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/AvrRig.h"

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "images/ImageFile.h"
 #include "app/StepResult.h"
+#include "images/ImageFile.h"
 #include "targets/avr/AvrFlow.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/AvrRig.h"

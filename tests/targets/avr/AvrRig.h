@@ -18,23 +18,23 @@ namespace ps::avrtest {
 
 // A folder of its own for each test, removed afterwards.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     std::string File(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& Path() const { return path_; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
 // Changes the working folder for as long as it lives.
 class InFolder {
-  public:
+public:
     explicit InFolder(const std::filesystem::path& folder);
     ~InFolder();
 
-  private:
+private:
     std::filesystem::path old_;
 };
 
