@@ -13,7 +13,7 @@ class Station;
 // progress bar on a terminal or plain percentage lines otherwise, message boxes as printed
 // messages. Standard input is read only while a step waits for CONTINUE: a line is CONTINUE,
 // the end of input is STOP. SIGINT and SIGTERM are STOP (see InstallStopSignals).
-class TerminalView : public StationView {
+class TerminalView : public NullView {
 public:
     TerminalView(std::FILE* out, bool colour, bool progressBar);
     void Attach(Station* station) { station_ = station; }
@@ -21,12 +21,7 @@ public:
     void ShowStatus(const std::string& text, uint32_t colour) override;
     void ShowFileName(const std::string& text) override;
     void SetProgress(int percent) override;
-    void SetMapSize(int, int) override {}
-    void SetMapVisible(bool) override {}
-    void SetBytesVisible(bool) override {}
-    void SetBlock(int, int, uint32_t) override {}
-    void ClearBlocks() override {}
-    void SetByteLabel(int, const std::string&) override {}
+    // The memory map has no terminal form; the NullView base ignores it.
     void ShowPanels(bool start, bool stop, bool cont) override;
     void ShowMessage(MessageKind kind, const std::string& text) override;
     void PumpMessages() override;

@@ -73,24 +73,24 @@ void PumpMessages(Station& st) {
     st.view.PumpMessages();
 }
 
-void WaitMs(Station& st, int ms) {
+namespace {
+void Wait(Station& st, int ms, bool untilStopped) {
     const int64_t end = st.clock.NowMs() + ms;
     for (;;) {
         PumpMessages(st);
         const int64_t left = end - st.clock.NowMs();
-        if (left <= 0) return;
+        if (left <= 0 || (untilStopped && st.RunError == RunStopped)) return;
         st.clock.SleepMs(std::min<int64_t>(left, WaitSliceMs));
     }
 }
+}  // namespace
+
+void WaitMs(Station& st, int ms) {
+    Wait(st, ms, false);
+}
 
 void WaitMsUnlessStopped(Station& st, int ms) {
-    const int64_t end = st.clock.NowMs() + ms;
-    for (;;) {
-        PumpMessages(st);
-        const int64_t left = end - st.clock.NowMs();
-        if (left <= 0 || st.RunError == RunStopped) return;
-        st.clock.SleepMs(std::min<int64_t>(left, WaitSliceMs));
-    }
+    Wait(st, ms, true);
 }
 
 void SendByte(Station& st, uint8_t b) {

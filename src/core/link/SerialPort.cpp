@@ -319,27 +319,25 @@ void TSerialPort::PurgeAll() {
 }
 
 void TSerialPort::SetDTR(bool asserted) {
-    std::lock_guard guard(lock_);
-    if (dtrControl_ == dtrHandshake) {
-        TraceEvent(std::string("ERROR ") + MsgManualDtr);
-        throw ESerialPortError(MsgManualDtr);
-    }
-    if (!device_) return;
-    TraceEvent(asserted ? "DTR 1" : "DTR 0");
-    CheckLost(MsgCommFunction);
-    Check(device_->SetDtr(asserted), MsgCommFunction);
+    SetLine(true, asserted);
 }
 
 void TSerialPort::SetRTS(bool asserted) {
+    SetLine(false, asserted);
+}
+
+void TSerialPort::SetLine(bool dtr, bool asserted) {
     std::lock_guard guard(lock_);
-    if (rtsControl_ == rtsHandshake) {
-        TraceEvent(std::string("ERROR ") + MsgManualRts);
-        throw ESerialPortError(MsgManualRts);
+    const bool handshake = dtr ? dtrControl_ == dtrHandshake : rtsControl_ == rtsHandshake;
+    if (handshake) {
+        const char* message = dtr ? MsgManualDtr : MsgManualRts;
+        TraceEvent(std::string("ERROR ") + message);
+        throw ESerialPortError(message);
     }
     if (!device_) return;
-    TraceEvent(asserted ? "RTS 1" : "RTS 0");
+    TraceEvent(std::string(dtr ? "DTR " : "RTS ") + (asserted ? "1" : "0"));
     CheckLost(MsgCommFunction);
-    Check(device_->SetRts(asserted), MsgCommFunction);
+    Check(dtr ? device_->SetDtr(asserted) : device_->SetRts(asserted), MsgCommFunction);
 }
 
 bool TSerialPort::WaitReadable(int timeoutMs) {

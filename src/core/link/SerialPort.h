@@ -178,6 +178,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* format, int code) const;
     void RequireClosed() const;
+    void SetLine(bool dtr, bool asserted);
     // Raises format with the device's loss errno once the device has gone away.
     void CheckLost(const char* format) const;
     // Raises format for a negative device result, remembering a lost device.

@@ -64,27 +64,14 @@ bool AtomicFile::Open() {
         return false;
     }
     failed_ = false;
+    position_ = 0;
     return true;
 }
 
 bool AtomicFile::Write(const void* data, size_t count) {
-    if (fd_ < 0) {
-        errno_ = EBADF;
-        failed_ = true;
-        return false;
-    }
-    const char* p = static_cast<const char*>(data);
-    while (count > 0) {
-        ssize_t n = write(fd_, p, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            errno_ = errno;
-            failed_ = true;
-            return false;
-        }
-        p += n;
-        count -= static_cast<size_t>(n);
-    }
+    // The temporary file is ours alone, so the position is known without asking the OS.
+    if (!WriteAt(position_, data, count)) return false;
+    position_ += count;
     return true;
 }
 

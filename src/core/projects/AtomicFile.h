@@ -31,7 +31,8 @@ private:
     int fd_ = -1;
     int errno_ = 0;
     bool committed_ = false;
-    bool failed_ = false;  // a write failed: the file must not be committed
+    uint64_t position_ = 0;  // where Write goes on
+    bool failed_ = false;    // a write failed: the file must not be committed
 };
 
 }  // namespace ps
