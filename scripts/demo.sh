@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The station's main job: builds progstation-cli and runs the example project, whose
-# PROGRAMMER.INI maps COM1 to a simulated ATmega32 on an AVR programmer.
+# The station's main job: builds progstation-cli and runs an example project against its
+# simulated board. `scripts/demo.sh NAME [ARGS...]` runs examples/NAME/ (default: atmel, a
+# simulated ATmega32 on an AVR programmer); every example's PROGRAMMER.INI maps COM1 to the
+# model's simulated board, so no hardware is needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+name=atmel
+if [ $# -gt 0 ] && [ -d "examples/$1" ]; then name=$1; shift; fi
 scripts/install-deps.sh run
 mkdir -p build-demo
 if ! { cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DPS_GUI=OFF -DPS_TESTS=OFF \
@@ -10,5 +14,5 @@ if ! { cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DPS_GUI=OFF
        > build-demo/build.log 2>&1; then
   cat build-demo/build.log; exit 1
 fi
-cd examples
-exec ../build-demo/progstation-cli --ini PROGRAMMER.INI "$@"
+cd "examples/$name"
+exec ../../build-demo/progstation-cli --ini PROGRAMMER.INI "$@"

@@ -6,6 +6,7 @@
 #include "app/InlineSequence.h"
 #include "app/Models.h"
 #include "app/Station.h"
+#include "app/StepEnding.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
 #include "link/Link.h"
@@ -77,12 +78,7 @@ bool EndInlineStep(Station& st) {
         SendByte(st, SharcBootFlashDone);
         ExpectByte(st, SharcBootFlashDoneAck);
     }
-    if (!st.Step.AutoContinue && !WaitForContinue(st)) return false;
-    if (st.Step.AutoReset) {
-        SetBootLine(st, RunLevel);
-        PulseReset(st);
-    }
-    return true;
+    return StepEnding(st);
 }
 
 // Runs one loaded step: setup, the model's flow or the inline sequence. Returns false when

@@ -354,7 +354,7 @@ TEST(AvrFlow, LoaderShowsItsVersionUnlocksAndLeavesOnAutoReset) {
 }
 
 TEST(AvrFlow, ExampleFirmwareProgramsAnAtmega32) {
-    const std::string file = std::string(PS_SOURCE_DIR) + "/examples/firmware.hex";
+    const std::string file = std::string(PS_SOURCE_DIR) + "/examples/atmel/firmware.hex";
     bool ok = false;
     const Bytes image = avrtest::ParseIntelHex(avrtest::ReadFile(file), 32768, ok);
     ASSERT_TRUE(ok);

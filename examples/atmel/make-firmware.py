@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes examples/firmware.hex: a small, plausible ATmega32 program image in Intel HEX.
+"""Writes examples/atmel/firmware.hex: a small, plausible ATmega32 program image in Intel HEX.
 
 The image is made, not compiled: a vector table of JMP instructions, a start-up routine,
 a body of instruction words and a text table, about 6 KB in all, deterministic so that the
-file never changes between runs. Usage: examples/make-firmware.py [output]
+file never changes between runs. Usage: examples/atmel/make-firmware.py [output]
 """
 import random
 import sys

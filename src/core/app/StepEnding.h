@@ -1,0 +1,13 @@
+#pragma once
+
+namespace ps {
+
+class Station;
+
+// The end of a programmed step, shared by the inline steps and the boot-loader flows: the
+// CONTINUE pause unless "/AUTOCONTINUE", then "/AUTORESET" (boot line released, reset
+// pulsed). Returns false when the run was stopped during the pause; the reset is then not
+// pulsed.
+bool StepEnding(Station& st);
+
+}  // namespace ps
