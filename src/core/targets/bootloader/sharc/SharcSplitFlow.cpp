@@ -261,8 +261,9 @@ void SharcSplitFlow(Station& st) {
     SharcSplitImage image;
     const bool hasImage = !step.ProgramFile.empty();
     // The file is read once before anything is erased, also for a full erase: a missing,
-    // malformed or oversized image costs the board nothing.
-    if (hasImage) {
+    // malformed or oversized image costs the board nothing. (A full erase without an image
+    // is an erase-only step; the page comparison always needs one.)
+    if (hasImage || !step.EraseFlash) {
         st.ClearBlocks();
         PumpMessages(st);
         LoadSharcRecords(st, step.ProgramFile, true, image);
