@@ -6,6 +6,8 @@
 
 #include "sim/AvrBoard.h"
 #include "sim/GenericBoard.h"
+#include "sim/SharcHostBootBoard.h"
+#include "sim/SharcSplitBoard.h"
 #include "sim/SimPortDevice.h"
 
 namespace ps::sim {
@@ -23,6 +25,14 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"sharcsplit",
+         "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
+         "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",
+         &MakeSharcSplitBoard},
+        {"sharchost",
+         "SHARC board's AVR bridge taking a host-boot stream with XOFF/XON; rate=N (DSP "
+         "bytes/s, 0 keeps up), xoff=N, xon=N, buffer=N, queue=N (station's port), noxon",
+         &MakeSharcHostBootBoard},
         // A new board adds its row here.
     };
     return types;
