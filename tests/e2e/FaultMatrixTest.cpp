@@ -15,8 +15,11 @@
 #include "app/ExitStatus.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"
+#include "sim/Boot91360Board.h"
+#include "sim/Loader91360Board.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
+#include "targets/m91360/Rig91360.h"
 
 namespace ps {
 namespace {
@@ -47,6 +50,38 @@ const Bytes& AtmelImage() {
     return image;
 }
 
+// The 91360 rows: a RAM program of thirty runs (so that a late STOP still falls inside the
+// step), and a flash image across a sector boundary.
+const m91360test::Memory& Boot91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x3E400, 6000);
+        return m;
+    }();
+    return image;
+}
+const m91360test::Memory& Loader91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x180000, 1000);
+        m91360test::Fill(m, 0x1B7F00, 512, 3);
+        return m;
+    }();
+    return image;
+}
+
+// The image file a step line names when it is a model key ("/PA=", "/PFB=", ...), else "".
+std::string ImageOfLine(const std::string& line) {
+    static const char* const keys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+                                       "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
+    std::string upper = line;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (const char* key : keys)
+        if (upper.rfind(key, 0) == 0) return line.substr(std::string(key).size());
+    return "";
+}
+
 std::vector<ModelRow> Models() {
     std::vector<ModelRow> rows;
     rows.push_back({
@@ -65,6 +100,38 @@ std::vector<ModelRow> Models() {
         },
         false,
         false,  // the AVR programmer has no negative answer on a plain flash step
+    });
+    rows.push_back({
+        "91360 BOOT",
+        "91360-boot",
+        {"/PFB=image.mhx", "/BaudRate=115200", "/AddrStart=$3E000", "/AddrLen=$2000",
+         "/BlockLen=256", "/BlocksOnRow=16", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Boot91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& rom = dynamic_cast<sim::Boot91360Board&>(board);
+            return rom.Started() && rom.Memory() == Boot91360Image();
+        },
+    });
+    rows.push_back({
+        "91360 LOADER",
+        "91360-loader",
+        {"/PFL=image.mhx", "/BaudRate=115200", "/AddrStart=$180000", "/AddrLen=$80000",
+         "/BlockLen=$2000", "/BlocksOnRow=16", "/AUTOERASE", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Loader91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& flash = dynamic_cast<sim::Loader91360Board&>(board);
+            for (uint32_t i = 0; i < sim::Loader91360Board::FlashSize; ++i) {
+                const uint32_t a = sim::Loader91360Board::FlashStart + i;
+                const auto it = Loader91360Image().find(a);
+                if (flash.At(a) != (it == Loader91360Image().end() ? 0xFF : it->second))
+                    return false;
+            }
+            return true;
+        },
     });
     return rows;
 }
@@ -231,10 +298,8 @@ TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
             out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
                 // Every image the step names becomes text that is no image at all.
                 for (const auto& line : row.Step) {
-                    const auto eq = line.find('=');
-                    if (line.rfind("/PA=", 0) == 0 || line.rfind("/pa=", 0) == 0) {
-                        dir.Write(line.substr(eq + 1), "this is not an image\r\n");
-                    }
+                    const std::string image = ImageOfLine(line);
+                    if (!image.empty()) dir.Write(image, "this is not an image\r\n");
                 }
             });
             EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
