@@ -223,7 +223,11 @@ void StartBtnClick(Station& st) {
     } else if (st.RunError == RunStopped) {
         st.Status(TextBreak, StatusColorError);
     }
+    // The run's outcome is settled and shown: a STOP pressed while the boot line is released
+    // below (it waits 100 ms) must not turn a finished run into a stopped one.
+    const int32_t outcome = st.RunError;
     ReleaseBootLineQuietly(st);
+    st.RunError = outcome;
     CloseQuietly(st);
     ShowIdle(st);
     st.ReleaseImageBuffers();
