@@ -120,6 +120,11 @@ Rig::Rig(const sim::AvrBoard::Options& options) {
     board = made.get();
     wire = std::make_shared<sim::Wire>(clock, std::move(made), "sim:avr");
     st.Comm.SetResolver([w = wire](int) { return std::make_unique<sim::SimPortDevice>(w); });
+    view.Stop = [this] { st.RunError = RunStopped; };
+    view.Describe = [this] {
+        return pstest::DescribeRun(view, &wire->transcript(), clock.NowMs());
+    };
+    view.Arm();
     st.Comm.SetPortNum(1);
     st.Comm.SetBaudrate(br115200);
     st.Comm.Open();
@@ -135,8 +140,10 @@ void Rig::FlashStep(const std::string& file, int32_t addrLen) {
     st.Step.AddrLen = addrLen;
 }
 
-void Rig::Run() {
+void Rig::Run(int64_t limitMs) {
+    view.Arm(limitMs);
     RunAtmelFlow(st);
+    view.Arm();
 }
 
 std::vector<std::vector<uint8_t>> Rig::Writes() const {
