@@ -62,9 +62,9 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     int status = 0;
     waitpid(pid, &status, 0);
     deadline.Cancel();
-    EXPECT_FALSE(deadline.Killed()) << program << " did not end within "
-                                    << pstest::ProgramLimit.count() << " ms; its output:\n"
-                                    << o.Output;
+    EXPECT_FALSE(deadline.Killed())
+        << program << " did not end within " << pstest::ProgramLimit.count() << " ms; its output:\n"
+        << o.Output;
     o.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return o;
 }

@@ -145,8 +145,8 @@ TEST(PosixPortLines, DtrAndRtsControlSetTheLinesWhenThePortOpens) {
         int RtsLevel;
     };
     const Case cases[] = {
-        {dtrEnable, rtsEnable, 1, 1},      {dtrDisable, rtsDisable, 0, 0},
-        {dtrEnable, rtsDisable, 1, 0},     {dtrDisable, rtsEnable, 0, 1},
+        {dtrEnable, rtsEnable, 1, 1},         {dtrDisable, rtsDisable, 0, 0},
+        {dtrEnable, rtsDisable, 1, 0},        {dtrDisable, rtsEnable, 0, 1},
         {dtrHandshake, rtsHandshake, -1, -1},
     };
     for (const Case& c : cases) {
@@ -237,8 +237,8 @@ TEST(PosixPortSettings, EveryLineSettingIsWhatTheDriverGets) {
     for (const ParityRow& p : parities) {
         for (const StopRow& s : stops) {
             for (const DataRow& d : datas) {
-                SCOPED_TRACE(testing::Message() << "parity " << p.Parity << ", stop bits "
-                                                << s.Stop << ", data bits " << d.Data);
+                SCOPED_TRACE(testing::Message() << "parity " << p.Parity << ", stop bits " << s.Stop
+                                                << ", data bits " << d.Data);
                 comm.SetParity(p.Parity);
                 comm.SetStopbits(s.Stop);
                 comm.SetDatabits(d.Data);

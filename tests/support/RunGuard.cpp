@@ -89,10 +89,7 @@ void WallAlarm::Loop() {
 // ---- GuardedView ----
 
 GuardedView::GuardedView(ps::Clock& clock)
-    : RecordingView(clock),
-      clock_(clock),
-      soft_([this] { wallPassed_ = true; }),
-      hard_([this] {
+    : RecordingView(clock), clock_(clock), soft_([this] { wallPassed_ = true; }), hard_([this] {
           std::fprintf(stderr,
                        "%s: a run went on for %lld s of wall time and stopped answering; "
                        "ending the test program\n",
@@ -148,8 +145,10 @@ std::string DescribeRun(const ps::sim::RecordingView& view, const ps::sim::Trans
                         int64_t nowMs) {
     char colour[16];
     std::snprintf(colour, sizeof colour, "%06X", view.LastStatusColour());
-    std::string text = "status \"" + view.LastStatus() + "\" [" + colour + "] at " +
-                       std::to_string(nowMs) + " ms";
+    const std::string status = view.LastStatus();
+    std::string text = status.empty() ? std::string("no status yet")
+                                      : "status \"" + status + "\" [" + colour + "]";
+    text += " at " + std::to_string(nowMs) + " ms";
     if (transcript != nullptr) {
         text += "; last sent " + LastBytes(transcript->SentBytes());
         text += "; last received " + LastBytes(transcript->Received);

@@ -32,7 +32,7 @@ inline constexpr std::chrono::milliseconds WallLimit{15000};
 // program (nothing else can end it).
 inline constexpr std::chrono::milliseconds WallGrace{10000};
 // Wall time a child program (the terminal station, boardsim) may run in a test.
-inline constexpr std::chrono::milliseconds ProgramLimit{30000};
+inline constexpr std::chrono::milliseconds ProgramLimit{20000};
 
 // Runs an action on a thread of its own once a wall-clock deadline passes, unless disarmed
 // first. Arming again moves the deadline.

@@ -123,7 +123,7 @@ int PosixPortDevice::Open() {
 void PosixPortDevice::Close() {
     if (fd_ < 0) return;
     tty_->Ioctl(fd_, TIOCNXCL, nullptr);  // the exclusive flag can outlive this descriptor
-    ::close(fd_);            // also drops the flock
+    ::close(fd_);                         // also drops the flock
     fd_ = -1;
 }
 

@@ -155,7 +155,8 @@ TEST(AvrFlow, RecordsThatAreNotDataLoadNothing) {
     const Bytes image = SampleImage(512, 5, false);
     std::string text;
     for (uint16_t first = 0; first < image.size(); first += 16) {
-        text += avrtest::HexRecord(0x00, first, Bytes(image.begin() + first, image.begin() + first + 16));
+        text += avrtest::HexRecord(0x00, first,
+                                   Bytes(image.begin() + first, image.begin() + first + 16));
         if (first == 0) {
             text += avrtest::HexRecord(0x02, 0, {0x00, 0x00});  // extended segment address
             text += avrtest::HexRecord(0x04, 0, {0x00, 0x00});  // extended linear address
