@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace ps {
 
@@ -9,6 +10,10 @@ class Station;
 // Gives the station's port its map: COMn from the environment, [Ports] of PROGRAMMER.INI,
 // or /dev/ttyS<n-1>; "sim:" ports are simulated boards in this process.
 void SetUpPorts(Station& st, Clock& clock);
+
+// What COM1..COM4 lead to under the settings file at iniPath ("/dev/ttyUSB0", "sim:avr"),
+// for the port listing.
+std::vector<std::string> ComTargets(const std::string& iniPath);
 
 // A hint for an operator whose port could not be opened (permissions), or "".
 std::string PortOpenHint(const Station& st);

@@ -11,9 +11,11 @@
 #include "app/RunController.h"
 #include "app/StartUp.h"
 #include "app/Station.h"
+#include "app/Version.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
 #include "link/Clock.h"
+#include "link/PortList.h"
 #include "link/WireTrace.h"
 #include "projects/Settings.h"
 #include "projects/ShowSteps.h"
@@ -23,6 +25,7 @@ namespace {
 constexpr const char* Usage =
     "usage: progstation-cli [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]] [step lines...]\n"
     "       progstation-cli --show-steps [--ini PATH] [step lines...]\n"
+    "       progstation-cli --list-ports [--ini PATH]\n"
     "\n"
     "Runs the current project (the step file \"upgrade.cfg\" in the current folder) at once,\n"
     "as the desktop station's START does, and exits with the run's status.\n"
@@ -34,6 +37,9 @@ constexpr const char* Usage =
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
     "  --trace FILE   write every port event to FILE (ms since start, then the event)\n"
     "  --show-steps   print the settings of every step as a run would load them, and exit\n"
+    "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
+    "                 them, and exit\n"
+    "  --version      print the version and exit\n"
     "  --help         this text\n"
     "Other arguments are applied to every step as step-file lines (\"/AUTOCONTINUE\").\n"
     "While a step waits for CONTINUE, a line on standard input continues and the end of\n"
@@ -69,6 +75,7 @@ int main(int argc, char** argv) {
     std::string iniOverride, traceFile;
     int port = 1;
     bool showSteps = false;
+    bool listPorts = false;
     std::vector<std::string> stepArgs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -90,6 +97,11 @@ int main(int argc, char** argv) {
             if (!value("--port", n) || n.size() != 1 || n[0] < '1' || n[0] > '4')
                 return UsageError("--port takes a number from 1 to 4");
             port = n[0] - '0';
+        } else if (a == "--version") {
+            std::printf("progstation-cli %s\n", ps::VersionText().c_str());
+            return ps::ExitSuccess;
+        } else if (a == "--list-ports") {
+            listPorts = true;
         } else if (a == "--show-steps") {
             showSteps = true;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
@@ -100,6 +112,11 @@ int main(int argc, char** argv) {
     }
 
     const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
+    if (listPorts) {
+        std::fputs(ps::FormatPortList(ps::ListSerialPorts(), ps::ComTargets(iniPath)).c_str(),
+                   stdout);
+        return ps::ExitSuccess;
+    }
     if (showSteps) {
         const ps::ShowStepsReport report =
             ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
