@@ -25,6 +25,7 @@ for f in /usr/bin/progstation /usr/bin/progstation-cli /usr/bin/boardsim \
          /usr/share/applications/progstation.desktop \
          /usr/share/icons/hicolor/scalable/apps/progstation.svg \
          /usr/share/icons/hicolor/48x48/apps/progstation.png \
+         /usr/share/bash-completion/completions/progstation-cli \
          /usr/share/progstation/examples/atmel/upgrade.cfg; do
     check "package holds $f" grep -qx "$f" "$work/files"
 done
@@ -39,6 +40,10 @@ for page in "$work"/root/usr/share/man/man*/*.gz; do
 done
 check "desktop entry is valid" \
     desktop-file-validate "$work/root/usr/share/applications/progstation.desktop"
+check "bash completion offers the options" bash -c "
+    source '$work/root/usr/share/bash-completion/completions/progstation-cli'
+    COMP_WORDS=(progstation-cli --qu); COMP_CWORD=1; _progstation_cli
+    [ \"\${COMPREPLY[*]}\" = --quiet ]"
 check "progstation-cli --version" "$work/root/usr/bin/progstation-cli" --version
 check "boardsim --version" "$work/root/usr/bin/boardsim" --version
 check "the installed example programs its simulated board" \
