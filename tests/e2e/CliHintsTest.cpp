@@ -55,6 +55,7 @@ Result RunCli(const std::vector<std::string>& args, const std::string& dir,
     }
     close(out[1]);
     close(err[1]);
+    pstest::ChildDeadline deadline(pid);  // a program that hangs is killed: its pipes close
     Result r;
     r.Out = ReadAll(out[0]);  // the outputs are small: the pipes never fill
     r.Err = ReadAll(err[0]);
@@ -62,6 +63,8 @@ Result RunCli(const std::vector<std::string>& args, const std::string& dir,
     close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "the program did not end; its output:\n" << r.Out << r.Err;
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
@@ -72,12 +75,15 @@ Result RunOnTerminal(const std::vector<std::string>& args, const std::string& di
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) Exec(args, dir, env);
+    pstest::ChildDeadline deadline(pid);
     Result r;
     char buffer[4096];
     for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) r.Out.append(buffer, n);
     close(master);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "the program did not end; its output:\n" << r.Out;
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }

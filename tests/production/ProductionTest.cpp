@@ -164,12 +164,15 @@ Program RunCli(const std::vector<std::string>& args, const std::string& dir,
         _exit(127);
     }
     close(out[1]);
+    pstest::ChildDeadline deadline(pid);  // a program that hangs is killed: its pipe closes
     Program p;
     char buffer[4096];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) p.Out.append(buffer, n);
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "the program did not end; its output:\n" << p.Out;
     p.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return p;
 }
