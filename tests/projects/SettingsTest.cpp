@@ -47,6 +47,76 @@ TEST(SettingsTest, ReadingFollowsTheIniRules) {
     EXPECT_EQ(ReadSetting(odd, "A", "J", "d"), "d");
 }
 
+TEST(SettingsTest, CommentLinesAreNeverKeysThoughTheyLookLikeThem) {
+    // ';' and '#' lines holding "=" in every section and before the first, at the start of
+    // the line or after blanks, each shadowing a key that is (or is not) really there.
+    TempDir dir;
+    const std::string text =
+        "; Version=0\r\n"
+        "#ExtraParameters=/BEFORE\r\n"
+        "[INIT]\r\n"
+        ";Version=9\r\n"
+        "#ExtraParameters=/COMMENTED\r\n"
+        "  # SelectedFile = 7\r\n"
+        "\t;SelectedFile=8\r\n"
+        "ExtraParameters=/AUTOCONTINUE\r\n"
+        "[PROJECTS]\r\n"
+        "#Project1=1~001~OLD~old.cfg~\r\n"
+        ";Project2=1~002~GONE~gone.cfg~\r\n"
+        "Project1=1~001~UPGRADE~upgrade.cfg~\r\n"
+        "# Version=5\r\n";
+    std::string ini = dir.Write(SettingsFileName, text);
+    struct Case {
+        const char* Section;
+        const char* Key;
+        const char* Value;  // "-" none: the default comes back
+    };
+    const Case reads[] = {
+        {"INIT", "ExtraParameters", "/AUTOCONTINUE"},
+        {"INIT", "Version", "-"},
+        {"INIT", "SelectedFile", "-"},
+        {"INIT", "#ExtraParameters", "-"},
+        {"INIT", ";Version", "-"},
+        {"INIT", "# SelectedFile", "-"},
+        {"INIT", ";SelectedFile", "-"},
+        {"PROJECTS", "Project1", "1~001~UPGRADE~upgrade.cfg~"},
+        {"PROJECTS", "Project2", "-"},
+        {"PROJECTS", "#Project1", "-"},
+        {"PROJECTS", ";Project2", "-"},
+        {"PROJECTS", "# Version", "-"},
+    };
+    for (const Case& c : reads) {
+        EXPECT_EQ(ReadSetting(ini, c.Section, c.Key, "-"), c.Value) << c.Section << " " << c.Key;
+    }
+    EXPECT_EQ(SelectCurrentProject(ini).ExtraParameters, "/AUTOCONTINUE");
+
+    // Writing a key a comment shadows adds or replaces the real key; every comment stays, and
+    // a name starting like a comment is refused.
+    ASSERT_TRUE(WriteSetting(ini, "INIT", "ExtraParameters", "/S"));
+    ASSERT_TRUE(WriteSetting(ini, "INIT", "Version", "3"));
+    ASSERT_TRUE(WriteSetting(ini, "PROJECTS", "Project2", "0~~Folder~~"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", "#Version", "4"));
+    EXPECT_FALSE(WriteSetting(ini, "PROJECTS", ";Project2", "x"));
+    EXPECT_EQ(ReadBytes(ini),
+              "; Version=0\r\n"
+              "#ExtraParameters=/BEFORE\r\n"
+              "[INIT]\r\n"
+              ";Version=9\r\n"
+              "#ExtraParameters=/COMMENTED\r\n"
+              "  # SelectedFile = 7\r\n"
+              "\t;SelectedFile=8\r\n"
+              "ExtraParameters=/S\r\n"
+              "Version=3\r\n"
+              "[PROJECTS]\r\n"
+              "#Project1=1~001~OLD~old.cfg~\r\n"
+              ";Project2=1~002~GONE~gone.cfg~\r\n"
+              "Project1=1~001~UPGRADE~upgrade.cfg~\r\n"
+              "# Version=5\r\n"
+              "Project2=0~~Folder~~\r\n");
+    EXPECT_EQ(ReadSetting(ini, "INIT", "Version", "-"), "3");
+    EXPECT_EQ(ReadSetting(ini, "PROJECTS", "Project2", "-"), "0~~Folder~~");
+}
+
 TEST(SettingsTest, WriteKeepsEveryOtherLine) {
     TempDir dir;
     const std::string before =
