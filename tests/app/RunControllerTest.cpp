@@ -2,11 +2,14 @@
 // loop, the port and line setup, the end of a step, STOP and CONTINUE, and the exit status
 // a script sees.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include "app/InlineSequence.h"
 #include "app/StartUp.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
+#include "link/PosixPortDevice.h"
+#include "link/PseudoTerminal.h"
 #include "projects/StepFile.h"
 #include "support/StationHarness.h"
 
@@ -45,6 +48,37 @@ TEST_F(RunTest, NoneStepsDriveTheLinesAndBankPortAndEndInSuccess) {
     EXPECT_TRUE(h.view.StartShown());
     EXPECT_FALSE(h.view.StopShown());
     EXPECT_EQ(h.view.FileNames().back(), "FILE: ");
+}
+
+// The line as the board's side sees it while a step waits: the station's own port settings,
+// with nothing set by the test. A board that does not drive CTS must still hear every byte.
+TEST_F(RunTest, TheStationsPortRunsRaw8N1WithoutFlowControl) {
+    ps::test::PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::string path = pty.SlavePath();
+    st.Comm.SetResolver([path](int) { return std::make_unique<ps::PosixPortDevice>(path); });
+    EXPECT_EQ(st.Comm.ReadBufSize(), 40960);
+    EXPECT_EQ(st.Comm.WriteBufSize(), 4096);
+    // As another program may have left the line: both kinds of flow control, 7E2.
+    termios left{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &left), 0);
+    left.c_cflag = (left.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    left.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &left), 0);
+    h.StepFile({"/BAUDRATE=57600"});
+    termios seen{};
+    bool read = false;
+    h.view.OnContinueShown([&] {
+        read = tcgetattr(pty.Master(), &seen) == 0;
+        ps::StopBtnClick(st);
+    });
+    EXPECT_EQ(h.Run(), ps::ExitBreak);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B57600));
+    EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B57600));
+    EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(seen.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(seen.c_iflag & (IXON | IXOFF | IXANY), 0u);
 }
 
 TEST_F(RunTest, StepsCarryRunWideSettingsAndTheLoopEndsAtTheFirstStepWithoutImage) {

@@ -39,6 +39,12 @@ constexpr int RunLevel = 1;
 constexpr int ImageBufferCount = 8;
 constexpr int ImageBufferSize = 32768;
 constexpr int AvrImageSize = 0x20000;
+// The station's port: driver queues of these sizes and no flow control. The component's
+// own default is RTS/CTS, which on a cable or board that does not drive CTS holds every
+// byte the station sends.
+constexpr int StationReadBufSize = 40960;
+constexpr int StationWriteBufSize = 4096;
+constexpr TFlowControl StationFlowControl = fcNone;
 
 // The run state that belongs to the main window. The Qt window and the terminal front end
 // each own one Station and plug their view into it; flows take a Station&.
