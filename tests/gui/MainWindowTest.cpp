@@ -113,30 +113,32 @@ TEST_F(WindowFixture, LaysOutTheStationWindow) {
     TForm1& f = *form_;
     ShowWindow();
     QApplication::processEvents();
-    EXPECT_EQ(f.width(), FormWidth);
-    EXPECT_EQ(f.ProjectPanel->height(), ProjectStripHeight);
-    EXPECT_EQ(f.ButtonPanel->height(), ButtonStripHeight);
-    EXPECT_EQ(f.ProjectPanel->Color(), ProjectStripColour);
-    EXPECT_EQ(ToQColor(ProjectStripColour), QColor(0, 0x80, 0xFF));
+    EXPECT_EQ(f.width(), 752);
+    EXPECT_EQ(f.ProjectPanel->height(), 22);
+    EXPECT_EQ(f.ButtonPanel->height(), 37);
+    EXPECT_EQ(f.ProjectPanel->Color(), 0xFF8000u);
+    EXPECT_EQ(ToQColor(f.ProjectPanel->Color()), QColor(0, 0x80, 0xFF));
     EXPECT_EQ(f.LabProject->font().family(), QString("Arial"));
-    EXPECT_EQ(f.Map1->ColorStatus(), MapStripColour);
-    EXPECT_EQ(f.Map1->ColorFileName(), MapStripColour);
-    EXPECT_EQ(f.Map1->ColorBytes(), MapStripColour);
-    EXPECT_EQ(f.Map1->StatusFont().pixelSize(), StatusFontPixels);
-    EXPECT_EQ(f.Map1->FileNameFont().pixelSize(), FileNameFontPixels);
-    EXPECT_EQ(f.StartBtn->text(), QString(StartCaption));
-    EXPECT_EQ(f.StopBtn->text(), QString(StopCaption));
-    EXPECT_EQ(f.ContBtn->text(), QString(ContinueCaption));
-    EXPECT_EQ(f.ExitBtn->text(), QString(ExitCaption));
-    EXPECT_EQ(f.StartBtn->ButtonColor(), StartColour);
-    EXPECT_EQ(f.StopBtn->ButtonColor(), StopColour);
-    EXPECT_EQ(f.ContBtn->ButtonColor(), ContinueColour);
+    EXPECT_EQ(f.Map1->ColorStatus(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->ColorFileName(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->ColorBytes(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->StatusFont().pixelSize(), 19);
+    EXPECT_EQ(f.Map1->FileNameFont().pixelSize(), 11);
+    EXPECT_EQ(f.StartBtn->text(), QString("&START"));
+    EXPECT_EQ(f.StopBtn->text(), QString("STO&P"));
+    EXPECT_EQ(f.ContBtn->text(), QString("&CONTINUE"));
+    EXPECT_EQ(f.ExitBtn->text(), QString("E&XIT"));
+    EXPECT_EQ(f.StartBtn->ButtonColor(), 0x008000u);  // green
+    EXPECT_EQ(f.StopBtn->ButtonColor(), 0x0000FFu);   // red
+    EXPECT_EQ(f.ContBtn->ButtonColor(), 0x00FFFFu);   // yellow
     // Idle: START shown, STOP and CONTINUE hidden, EXIT always there.
     EXPECT_TRUE(f.PanStart->isVisible());
     EXPECT_FALSE(f.PanStop->isVisible());
     EXPECT_FALSE(f.PanCont->isVisible());
     EXPECT_TRUE(f.ExitBtn->isVisible());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.ComPortItem[i]->text(), QString(ComPortItems[i]));
+    EXPECT_EQ(f.ComPortDg->title(), QString("Com Port"));
+    const char* items[] = {"COM1", "COM2", "COM3", "COM4"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.ComPortItem[i]->text(), QString(items[i]));
 
     // Header: the gradient's ends, the logo centred, the title at the right edge.
     EXPECT_EQ(HeaderLineColour(0, 59), 0xFF1414u);
@@ -156,7 +158,7 @@ TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
     TForm1& f = *form_;
     ShowWindow();
     f.SelectPort(3);
-    f.resize(FormWidth, 400);
+    f.resize(752, 400);
     f.ProjectBtn->show();
     f.Map1->SetMapVisible(true);
     f.Map1->SetBytesVisible(true);
@@ -164,7 +166,7 @@ TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
 
     Activate();  // as when a message box or dialog closes
     EXPECT_EQ(f.SelectedPort(), 1);
-    EXPECT_EQ(f.height(), FormHeight);
+    EXPECT_EQ(f.height(), 270);
     EXPECT_FALSE(f.ProjectBtn->isVisible());
     EXPECT_FALSE(f.Map1->MapVisible());
     EXPECT_FALSE(f.Map1->BytesVisible());
@@ -191,7 +193,7 @@ TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
     EXPECT_TRUE(pausedLook);
     EXPECT_EQ(pauses_, 1);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorNormal);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x000000u);
     EXPECT_EQ(ps::ExitStatusFor(f.St()), ps::ExitSuccess);
     EXPECT_TRUE(f.PanStart->isVisible());
 
@@ -201,7 +203,7 @@ TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
     EXPECT_TRUE(pausedLook);
     EXPECT_EQ(pauses_, 2);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x0000FFu);
     EXPECT_TRUE(f.PanStart->isVisible());
     EXPECT_FALSE(f.PanStop->isVisible());
     EXPECT_FALSE(f.PanCont->isVisible());
@@ -326,7 +328,7 @@ TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
     ASSERT_TRUE(ProcessUntil([&] { return f.TerminateRequested(); }));
     EXPECT_TRUE(stopShownWhileWaiting);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x0000FFu);
     EXPECT_EQ(f.ExitStatus(), ps::ExitBreak);
     EXPECT_FALSE(f.St().Comm.Active());
 }

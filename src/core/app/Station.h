@@ -17,8 +17,8 @@ namespace ps {
 
 class TMOT;
 
-// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10, 11
-// and 12 are ours, so that a run that failed for these reasons never looks like success.
+// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10 to 14
+// are ours, so that a run that failed for these reasons never looks like success.
 enum RunErrorCode : int32_t {
     RunOk = 0,
     RunStopped = 1,      // STOP, EXIT, closing the window; 91360 refusals
@@ -29,6 +29,7 @@ enum RunErrorCode : int32_t {
     RunPortLost = 11,          // the port failed or vanished during the run
     RunImageFile = 12,         // image file missing or malformed
     RunModelUnavailable = 13,  // the step's model has no flow in this station
+    RunFailed = 14,            // the run failed in a way no flow reports (out of memory, ...)
     RunAvrId = 23,
     RunWrongAvr = 24,
     RunAvrProtected = 25,
@@ -86,7 +87,7 @@ public:
     std::vector<std::string> CommandLineArgs;
     std::string IniPath;        // PROGRAMMER.INI in use
     std::string ProgramFolder;  // ends in '/'
-    int SelectedPort = 1;       // the "Com Port" choice, 1..4
+    int SelectedPort = 1;       // the "Com Port" choice, 1..4, read at every step
 
     TSerialPort Comm;
     std::unique_ptr<TMOT> Mot;      // made at the first activation

@@ -30,5 +30,6 @@ constexpr const char* TextVerifying = "verifying...";
 // Ours: failures the station's historic texts had no words for.
 constexpr const char* TextPortLost = "ERROR : COM port failed: ";
 constexpr const char* TextModelUnavailable = "ERROR : model not available in this station: ";
+constexpr const char* TextRunFailed = "ERROR : run failed: ";
 
 }  // namespace ps
