@@ -16,7 +16,7 @@ constexpr int ExitRunFailed = 14;         // the run failed in a way no step rep
 constexpr int ExitUsage = 64;             // bad command-line usage
 // 2, 5, 8, 23, 24 and 25: the run ended with that RunError.
 
-// The status of the run that ended last.
+// The status of the run that ended last; "BREAK" when no run has ended yet.
 int ExitStatusFor(const Station& st);
 
 }  // namespace ps

@@ -264,6 +264,9 @@ void ExitBtnClick(Station& st) {
 }
 
 int ExitStatusFor(const Station& st) {
+    // A program that ends before its run has ended (a window closed while its automatic run
+    // was still to start) has programmed nothing: that is no success.
+    if (st.LastRunEnd == Station::RunEnd::None) return ExitBreak;
     return st.LastExitStatus;
 }
 
