@@ -12,8 +12,8 @@
 #include "link/PseudoTerminal.h"
 #include "projects/StepFile.h"
 #include "sim/AvrBoard.h"
-#include "targets/avr/AvrFlow.h"
 #include "support/StationHarness.h"
+#include "targets/avr/AvrFlow.h"
 
 using pstest::ScriptBoard;
 using pstest::StationHarness;

@@ -177,7 +177,8 @@ TEST(FancyButton, FrameRingsFollowTheShapesCorners) {
             const QPainterPath ring = b.RingPath(i);
             EXPECT_FALSE(ring.contains(QPointF(edge - 0.15, edge - 0.15))) << c.shape << " " << i;
             EXPECT_TRUE(ring.contains(QPointF(edge + 0.15, edge + 0.15))) << c.shape << " " << i;
-            EXPECT_EQ(ring.boundingRect(), QRectF(i + 1, i + 1, 97 - 2 * (i + 1), 25 - 2 * (i + 1)));
+            EXPECT_EQ(ring.boundingRect(),
+                      QRectF(i + 1, i + 1, 97 - 2 * (i + 1), 25 - 2 * (i + 1)));
         }
     }
 }

@@ -363,8 +363,8 @@ TEST_F(WindowFixture, KeysDuringARunChangeNothingButAcceleratorsWork) {
         seenPause_ = true;
         if (++pauses_ == 1) {
             for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter,
-                                Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right,
-                                Qt::Key_Tab, Qt::Key_Space, Qt::Key_Backtab, Qt::Key_Space})
+                                Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Tab,
+                                Qt::Key_Space, Qt::Key_Backtab, Qt::Key_Space})
                 press(key);
             unchanged = f.PanCont->isVisible() && f.RunUnderWay() && !f.TerminateRequested() &&
                         f.SelectedPort() == 1 && f.St().RunError == ps::RunOk &&

@@ -103,8 +103,7 @@ TEST(Map1, GridShowsBlockColoursAndRings) {
          x <= static_cast<int>(2 * w + 3 * w / 5) + 1; ++x) {
         for (int y = static_cast<int>(h + 2 * h / 5) - 1; y <= static_cast<int>(h + 3 * h / 5) + 1;
              ++y) {
-            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == 0x008000u)
-                ring = true;
+            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == 0x008000u) ring = true;
         }
     }
     EXPECT_TRUE(ring);

@@ -240,10 +240,10 @@ TEST(SettingsFilesTest, WhereTheStationReadsAndWrites) {
         bool writable, userExists;
         std::string read, write, shipped;
     } cases[] = {
-        {true, false, prog, prog, ""},      // portable station
-        {false, false, prog, user, prog},   // installed: the shipped file until a change
-        {false, true, user, user, prog},    // installed, after a change
-        {true, true, user, user, prog},     // the user's file wins, also for changes
+        {true, false, prog, prog, ""},     // portable station
+        {false, false, prog, user, prog},  // installed: the shipped file until a change
+        {false, true, user, user, prog},   // installed, after a change
+        {true, true, user, user, prog},    // the user's file wins, also for changes
     };
     for (const Case& c : cases) {
         const SettingsFiles f = ChooseSettingsFiles(prog, user, c.writable, c.userExists);
