@@ -60,6 +60,7 @@ constexpr const char* Usage =
     "  11  ERROR : opening COM port., or the port failed during the run\n"
     "  12  an image file could not be opened or is malformed\n"
     "  13  a step names a model this station cannot program yet\n"
+    "  14  the run failed in a way no step reports (the status line says how)\n"
     "  64  bad command-line usage\n";
 
 std::string ProgramFolder() {
