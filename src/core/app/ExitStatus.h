@@ -12,7 +12,7 @@ constexpr int ExitStepFile = 10;          // the step file could not be opened, 
 constexpr int ExitComPort = 11;           // the COM port could not be opened, or failed in the run
 constexpr int ExitImageFile = 12;         // an image file could not be opened or is malformed
 constexpr int ExitModelUnavailable = 13;  // a step names a model this station cannot program
-constexpr int ExitRunFailed = 14;         // the run failed in a way no step reports
+constexpr int ExitRunFailed = 15;         // the run failed in a way no step reports
 constexpr int ExitUsage = 64;             // bad command-line usage
 // 2, 5, 8, 23, 24 and 25: the run ended with that RunError.
 
