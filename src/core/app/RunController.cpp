@@ -244,8 +244,7 @@ void StartBtnClick(Station& st) {
 
     if (st.SilenceTripped && st.RunError != RunFailed) {
         st.RunError = RunBoardSilent;
-        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s",
-                  StatusColorError);
+        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s", StatusColorError);
     } else if (st.RunError == RunStopped) {
         st.Status(TextBreak, StatusColorError);
     }
