@@ -16,6 +16,7 @@
 #include "production/Sha256.h"
 #include "records/RecordFile.h"
 #include "sim/Board.h"
+#include "support/ChildProgram.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
 
@@ -140,38 +141,11 @@ TEST(ImageWarnings, DamagedRecordsAreNamedWithFileLineAndBothValues) {
     EXPECT_TRUE(CheckImageFile(dir.File("b.mhx"), 6).empty());
 }
 
-struct Program {
-    int Status = -1;
-    std::string Out;
-};
+using Program = pstest::ProgramResult;
 
 Program RunCli(const std::vector<std::string>& args, const std::string& dir,
                const std::map<std::string, std::string>& env) {
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        close(out[0]);
-        close(0);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(Cli.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(Cli.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    Program p;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) p.Out.append(buffer, n);
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    p.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return p;
+    return pstest::RunChildProgram(Cli, args, dir, env);
 }
 
 TEST(Gang, EachPortGoesItsOwnWayAndTheRecordsParseLineByLine) {
