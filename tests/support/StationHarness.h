@@ -46,6 +46,25 @@ private:
     std::string path_;
 };
 
+// Makes a folder the current one for its lifetime. A station reads the bare name
+// "upgrade.cfg" from the current folder (an activation selects it again), so a test that
+// ran in a shared folder would pick up whatever project lies there.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) : old_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(old_, ec);
+    }
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+private:
+    std::filesystem::path old_;
+};
+
 // Step-file lines joined with the CR LF line ends the station reads.
 inline std::string StepLines(const std::vector<std::string>& lines) {
     std::string text;
@@ -73,6 +92,7 @@ struct StationHarness {
     ps::Station st{clock, view};
     std::shared_ptr<ps::sim::Wire> wire;  // none when the harness was given a resolver
     TempDir dir;
+    InFolder here{dir.Path()};  // every test in a folder of its own
 
     explicit StationHarness(std::unique_ptr<ps::sim::Board> board) {
         wire = std::make_shared<ps::sim::Wire>(clock, std::move(board), "sim:test");

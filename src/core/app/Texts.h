@@ -32,5 +32,6 @@ constexpr const char* TextPortLost = "ERROR : COM port failed: ";
 constexpr const char* TextModelUnavailable = "ERROR : model not available in this station: ";
 // The opt-in silence limit: followed by the limit in seconds and " s".
 constexpr const char* TextNoAnswer = "ERROR : no answer from the board for ";
+constexpr const char* TextRunFailed = "ERROR : run failed: ";
 
 }  // namespace ps

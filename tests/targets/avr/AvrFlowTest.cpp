@@ -401,6 +401,23 @@ TEST(AvrFlow, LoaderShowsItsVersionUnlocksAndLeavesOnAutoReset) {
     EXPECT_EQ(image, FlashPrefix(*rig.board, image.size()));
 }
 
+TEST(AvrFlow, ALoaderVersionWithoutItsEndIsCutAndTheStepGoesOn) {
+    TempDir dir;
+    const std::string file = dir.File("app.hex");
+    const Bytes image = SampleImage(512, 3, false);
+    avrtest::WriteFile(file, IntelHex(image, image.size()));
+    sim::AvrBoard::Options options = Rig::OptionsFor(AvrLoader);
+    options.VersionRunOn = 1000;
+    Rig rig(options);
+    rig.FlashStep(file, 512);
+    rig.view.AtTime(600000, [&] { rig.st.RunError = RunStopped; });  // never a hang
+    rig.Run();
+    EXPECT_EQ(RunOk, rig.st.RunError) << rig.view.Dump();
+    EXPECT_TRUE(rig.view.SawStatus(std::string(MsgLoaderVersion) + std::string(256, '7')));
+    EXPECT_TRUE(rig.board->LoaderUnlocked());
+    EXPECT_EQ(image, FlashPrefix(*rig.board, image.size()));
+}
+
 TEST(AvrFlow, ExampleFirmwareProgramsAnAtmega32) {
     const std::string file = std::string(PS_SOURCE_DIR) + "/examples/atmel/firmware.hex";
     bool ok = false;
