@@ -6,6 +6,9 @@
 
 #include "sim/AvrBoard.h"
 #include "sim/GenericBoard.h"
+#include "sim/IntelBootBoard.h"
+#include "sim/IntelFlashBoard.h"
+#include "sim/IntelRamBoard.h"
 #include "sim/SimPortDevice.h"
 
 namespace ps::sim {
@@ -23,6 +26,17 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"intelboot",
+         "INTEL - BOOT: boot monitor taking bare 256-byte blocks back to back, no answers",
+         &MakeIntelBootBoard},
+        {"intelram",
+         "INTEL - LOADER RAM: RAM loader of 64 KB with range erase, acknowledged blocks and "
+         "run at address",
+         &MakeIntelRamBoard},
+        {"intelflash",
+         "INTEL - LOADER FLASH: banked flash loader (16 KB banks, the last one in the common "
+         "window); flash=N chip code (default 5, 256 KB), banks=N 1..16",
+         &MakeIntelFlashBoard},
         // A new board adds its row here.
     };
     return types;
