@@ -84,11 +84,6 @@ struct Rig {
         h.StepFile(lines);
         return h.Run();
     }
-    // Lets the board take what is still on the line after the run (the port is closed then).
-    void Settle() {
-        h.clock.SleepMs(1000);
-        if (h.wire->Open() == 0) h.wire->Close();
-    }
     Bytes Sent() { return h.Wire().SentBytes(); }
     template <class B>
     B& Board() {

@@ -125,6 +125,11 @@ int SendIntelBlocks(Station& st, int32_t model, int n) {
         marker.Progress(sent, blocks);
     }
 
+    // The boot monitor answers nothing: the blocks are the board's only once they have left
+    // the port, not when the last one was handed to it (a reset right after the step, or
+    // the port's close, which gives pending bytes a second and then discards them, would
+    // otherwise cut them off).
+    if (model == ModelIntelBoot && sent > 0 && !Stopped(st)) WaitUntilSent(st);
     if (model == ModelIntelLoaderFlash && sent > 0 && !Stopped(st)) {
         SendByte(st, FlashProgramEnd);
         WaitMs(st, IntelCommandGapMs);
