@@ -68,6 +68,16 @@ inline std::string ModelKey(int32_t model) {
     return model == 2 ? "/PB=" : model == 3 ? "/PL=" : "/PF=";
 }
 
+// Step lines written in one text, a blank between them.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t from = 0, blank = 0; blank != std::string::npos; from = blank + 1) {
+        blank = text.find(' ', from);
+        lines.push_back(text.substr(from, blank - from));
+    }
+    return lines;
+}
+
 struct Rig {
     explicit Rig(std::unique_ptr<sim::Board> board) : h(std::move(board)) {}
 
