@@ -258,6 +258,8 @@ TEST(IntelFlows, SettingsAndImagesWithoutAPlaceAreRefusedBeforeAnythingIsSent) {
          "262145"},
         {"RAM window past 64 KB", 3, "intelram", "/ADDRSTART=$F000 /ADDRLEN=$2000 /ERASERAM", hex,
          IntelMsgRamWindow, "0xF000 + 0x2000"},
+        {"RAM length of 64 KB", 3, "intelram", "/ADDRSTART=0 /ADDRLEN=$10000 /ERASERAM", hex,
+         IntelMsgRamWindow, "0x0 + 0x10000"},
         {"run address past 16 bits", 3, "intelram", "/ADDRLEN=$100 /RUNADDR=$12345", "",
          IntelMsgRunAddr16, "0x12345"},
         {"BOOT data past /ADDRLEN=", 2, "intelboot", "/ADDRLEN=$1000", bootPast,

@@ -56,8 +56,10 @@ bool WindowUsable(Station& st, int32_t model) {
     const StepSettings& s = st.Step;
     const bool image = !s.ProgramFile.empty();
     if (model == ModelIntelLoaderRam) {
+        // Start and length go out in 16 bits each (the range erase), addresses too.
         const int64_t end = static_cast<int64_t>(s.AddrStart) + s.AddrLen;
-        if ((image || s.EraseRam) && (s.AddrStart < 0 || s.AddrLen < 0 || end > IntelRamSpace))
+        if ((image || s.EraseRam) &&
+            (s.AddrStart < 0 || s.AddrLen < 0 || s.AddrLen >= IntelRamSpace || end > IntelRamSpace))
             return Refuse(st, IntelMsgRamWindow + Hex(s.AddrStart) + " + " + Hex(s.AddrLen));
         if (s.RunAddr >= IntelRamSpace) return Refuse(st, IntelMsgRunAddr16 + Hex(s.RunAddr));
     }
