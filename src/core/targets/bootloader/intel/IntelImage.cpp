@@ -182,7 +182,7 @@ IntelImageRead ReadIntelImage(Station& st, const std::string& file, int32_t mode
         if (st.RunError == RunStopped) return read;
     }
     if (text.ReadFailed()) {
-        // Part of the file could not be read: what was read is not the image.
+        // Some of the file could not be read: what was read is not the image.
         st.ImageFileError(CannotOpenMessage(name));
         return read;
     }
