@@ -7,6 +7,9 @@
 #include "sim/AvrBoard.h"
 #include "sim/Boot91360Board.h"
 #include "sim/GenericBoard.h"
+#include "sim/IntelBootBoard.h"
+#include "sim/IntelFlashBoard.h"
+#include "sim/IntelRamBoard.h"
 #include "sim/Loader91360Board.h"
 #include "sim/SharcHostBootBoard.h"
 #include "sim/SharcSplitBoard.h"
@@ -27,6 +30,17 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"intelboot",
+         "INTEL - BOOT: boot monitor taking bare 256-byte blocks back to back, no answers",
+         &MakeIntelBootBoard},
+        {"intelram",
+         "INTEL - LOADER RAM: RAM loader of 64 KB with range erase, acknowledged blocks and "
+         "run at address",
+         &MakeIntelRamBoard},
+        {"intelflash",
+         "INTEL - LOADER FLASH: banked flash loader (16 KB banks, the last one in the common "
+         "window); flash=N chip code (default 5, 256 KB), banks=N 1..16",
+         &MakeIntelFlashBoard},
         {"sharcsplit",
          "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
          "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",

@@ -112,7 +112,7 @@ TEST_F(CliTest, ExitStatusesTellAScriptWhatHappened) {
 
     Steps({"/AT_PROG_EE=two", "/AUTOCONTINUE"});
     EXPECT_EQ(Run({}).Status, 10);
-    Steps({"/PB=boot.hex", "/AUTOCONTINUE"});
+    Steps({"/PE=emulator.hex", "/AUTOCONTINUE"});  // a model without its loader yet
     EXPECT_EQ(Run({}).Status, 13);
     Steps({"/ERASESECTORS=1", "/AUTOCONTINUE"});
     env["PROGSTATION_COM1"] = "sim:generic,negative";
