@@ -6,6 +6,7 @@
 
 #include "sim/AvrBoard.h"
 #include "sim/GenericBoard.h"
+#include "sim/InfineonBoard.h"
 #include "sim/SimPortDevice.h"
 
 namespace ps::sim {
@@ -23,6 +24,11 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"infineon",
+         "Infineon XC161CJ: bootstrap loader, boot program, loader1 and loader2 over internal and "
+         "external flash; ext=ADDR external flash base (default 0x400000), quiet=boot|loader1|"
+         "fill|loader2|program stays silent there, badcheck=fill|program answers one check wrong",
+         &MakeInfineonBoard},
         // A new board adds its row here.
     };
     return types;

@@ -1,6 +1,7 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
+#include "targets/bootloader/infineon/InfineonFlow.h"
 
 namespace ps {
 
@@ -43,7 +44,7 @@ const ModelEntry models[ModelCount] = {
     {false, nullptr},       // 10 574-BOOT
     {false, nullptr},       // 11 91360 BOOT
     {false, nullptr},       // 12 91360 LOADER
-    {false, nullptr},       // 13 INFINEON XC161CJ
+    {true, &InfineonFlow},  // 13 INFINEON XC161CJ
 };
 }  // namespace
 
