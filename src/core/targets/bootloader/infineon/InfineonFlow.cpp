@@ -89,11 +89,12 @@ public:
     void Send32(uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8) Send(static_cast<uint8_t>(v >> shift));
     }
-    // The next byte, if one comes within ms; false on time-out or STOP.
+    // The next byte, if one comes within ms; false on time-out or STOP. No answer can come
+    // before the command has crossed the line, so that time passes first, in one wait.
     bool Reply(int ms, uint8_t& b) {
-        const int onLine = LineMs(pending_);
+        WaitMsUnlessStopped(st_, LineMs(pending_));
         pending_ = 0;
-        if (!WaitForByte(st_, ms + onLine)) return false;
+        if (!WaitForByte(st_, ms)) return false;
         b = ReadByte(st_);
         return st_.RunError != RunStopped;
     }
