@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "app/Hints.h"
 #include "app/Texts.h"
 #include "images/DataFolder.h"
 #include "images/ImageFile.h"
@@ -308,6 +309,10 @@ TEST(InfineonFlow, AMissingStageFileEndsTheStepBeforeAnyByte) {
         EXPECT_EQ(CannotOpenMessage(rig.h.dir.File(missing)) + "\r" + data.File(missing),
                   messages[0].Text);
         EXPECT_TRUE(rig.h.Wire().SentBytes().empty());
+        // The terminal station's hint names the stage program, not the project's image.
+        const auto hints = RunHints(rig.h.st, HintContext{});
+        ASSERT_EQ(1u, hints.size());
+        EXPECT_NE(std::string::npos, hints[0].find(std::string(missing) + " is not in"));
         unsetenv(DataFolderEnv);
     }
 }

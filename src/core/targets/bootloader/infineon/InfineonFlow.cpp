@@ -444,6 +444,16 @@ InfineonStages FindInfineonStages(const Station& st) {
             FindDataFile(folders, InfineonLoader2File)};
 }
 
+std::vector<std::string> MissingInfineonStages(const Station& st) {
+    if (st.Step.ModelIndex != InfineonModelIndex) return {};
+    const InfineonStages stages = FindInfineonStages(st);
+    std::vector<std::string> missing;
+    if (stages.Boot.empty()) missing.push_back(InfineonBootFile);
+    if (stages.Loader1.empty()) missing.push_back(InfineonLoader1File);
+    if (stages.Loader2.empty()) missing.push_back(InfineonLoader2File);
+    return missing;
+}
+
 void InfineonFlow(Station& st) {
     Exchange x(st);
     st.Status(TextInfConnecting, StatusColorNormal);

@@ -7,6 +7,8 @@ namespace ps {
 
 class Station;
 
+constexpr int InfineonModelIndex = 13;
+
 // Names of the stage programs, looked for in the program's folder and then in the installed
 // data folder (images/DataFolder.h).
 constexpr const char* InfineonBootFile = "boot32C.hex";
@@ -41,5 +43,7 @@ struct InfineonStages {
     std::string Boot, Loader1, Loader2;
 };
 InfineonStages FindInfineonStages(const Station& st);
+// The stage programs a step of this model cannot find (none for other models).
+std::vector<std::string> MissingInfineonStages(const Station& st);
 
 }  // namespace ps
