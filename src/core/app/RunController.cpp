@@ -207,6 +207,9 @@ void StartBtnClick(Station& st) {
         ++st.CurrentStep;
         if (st.RunError != RunOk) break;
         if (st.Step.ProgramFile.empty()) break;
+        // STOP ends the run between any two steps, also in a long stretch of skipped ones.
+        PumpMessages(st);
+        if (st.RunError != RunOk) break;
     }
 
     if (st.RunError == RunStopped) st.Status(TextBreak, StatusColorError);

@@ -76,6 +76,10 @@ void Station::ImageFileError(const std::string& message) {
     if (RunError == RunOk) RunError = RunImageFile;
 }
 
+void Station::ImageFileWarning(const std::string& message) {
+    view.ShowWarning(message);
+}
+
 void Station::AllocateImageBuffers() {
     for (auto& buffer : ImageBuffers) buffer = std::make_unique<uint8_t[]>(ImageBufferSize);
 }
