@@ -8,6 +8,7 @@
 namespace ps {
 
 class Station;
+class WireTrace;
 
 // The headless station's view: status changes as lines (red for errors on a terminal), a
 // progress bar on a terminal or plain percentage lines otherwise, message boxes as printed
@@ -26,6 +27,13 @@ public:
     void ShowMessage(MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
     void RequestTerminate() override { terminateRequested_ = true; }
+    // On standard error (never on the status lines a script reads) and in the trace.
+    void ShowWarning(const std::string& text) override;
+
+    // The wire trace and the file it writes to. A trace that cannot be written (a full
+    // disk, a reader that went away or does not keep up) is warned of once and dropped;
+    // the run goes on.
+    void SetTrace(WireTrace* trace, std::FILE* file, const std::string& name);
 
     bool TerminateRequested() const { return terminateRequested_; }
     void Finish();  // ends a progress bar line
@@ -33,6 +41,7 @@ public:
 private:
     void EndBarLine();
     void ReadContinueInput();
+    void CheckTrace();
 
     std::FILE* out_;
     bool colour_;
@@ -46,6 +55,9 @@ private:
     bool terminateRequested_ = false;
     std::string lastStatus_;
     uint32_t lastColour_ = 0;
+    WireTrace* trace_ = nullptr;
+    std::FILE* traceFile_ = nullptr;
+    std::string traceName_;
 };
 
 // First SIGINT/SIGTERM: STOP at the next wait. Second: exit at once (the OS closes the port).

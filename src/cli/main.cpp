@@ -1,6 +1,10 @@
 // progstation-cli: the station without a window, for production scripts and terminals.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,7 +32,8 @@ constexpr const char* Usage =
     "as the desktop station's START does, and exits with the run's status.\n"
     "\n"
     "  --ini PATH     settings file to use instead of PROGRAMMER.INI in the program's folder\n"
-    "                 (or ~/.config/progstation/PROGRAMMER.INI when that folder is read-only)\n"
+    "                 (or ~/.config/progstation/PROGRAMMER.INI when that folder is read-only);\n"
+    "                 a missing file means default settings\n"
     "  --port N       COM port 1..4 (default 1); [Ports] COMn=... in the settings file or the\n"
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
@@ -63,9 +68,45 @@ int UsageError(const std::string& message) {
     return ps::ExitUsage;
 }
 
+// The settings file named by --ini: a folder is a usage error (returns false); a file that
+// is missing or not a regular file is read as defaults, which the operator is told once.
+bool CheckIniOverride(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "progstation-cli: %s does not exist; default settings are used\n",
+                     path.c_str());
+    } else if (S_ISDIR(st.st_mode)) {
+        return false;
+    } else if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr,
+                     "progstation-cli: %s is not a regular file; default settings are used\n",
+                     path.c_str());
+    }
+    return true;
+}
+
+// The trace file, opened without blocking: a FIFO without a reader is refused at once
+// rather than holding the run, and one whose reader does not keep up loses the trace
+// (TerminalView warns), never the run. A regular file is emptied as "w" would.
+std::FILE* OpenTrace(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "w");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the output or of the trace that goes away must not end a run that is
+    // programming a board: the write fails instead, and the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string iniOverride, traceFile;
     int port = 1;
     bool showSteps = false;
@@ -83,6 +124,8 @@ int main(int argc, char** argv) {
             return ps::ExitSuccess;
         } else if (a == "--ini") {
             if (!value("--ini", iniOverride)) return UsageError("--ini needs a path");
+            if (!CheckIniOverride(iniOverride))
+                return UsageError("--ini names a folder: " + iniOverride);
         } else if (a == "--trace") {
             if (!value("--trace", traceFile)) return UsageError("--trace needs a file name");
         } else if (a == "--port") {
@@ -119,10 +162,14 @@ int main(int argc, char** argv) {
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;
     if (!traceFile.empty()) {
-        traceOut = std::fopen(traceFile.c_str(), "w");
-        if (!traceOut) return UsageError("cannot write the trace file " + traceFile);
+        traceOut = OpenTrace(traceFile);
+        if (!traceOut) {
+            return UsageError("cannot write the trace file " + traceFile + " (" +
+                              std::strerror(errno) + ")");
+        }
         trace = std::make_unique<ps::WireTrace>(clock, traceOut);
         st.Comm.SetTrace(trace.get());
+        view.SetTrace(trace.get(), traceOut, traceFile);
     }
     ps::SetUpPorts(st, clock);
 
