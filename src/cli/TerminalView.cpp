@@ -58,7 +58,8 @@ void TerminalView::SetTrace(WireTrace* trace, std::FILE* file, const std::string
 
 void TerminalView::CheckTrace() {
     if (traceFile_ == nullptr || !std::ferror(traceFile_)) return;
-    std::fprintf(stderr, "progstation-cli: the trace %s cannot be written; the run goes on without it\n",
+    std::fprintf(stderr,
+                 "progstation-cli: the trace %s cannot be written; the run goes on without it\n",
                  traceName_.c_str());
     if (station_) station_->Comm.SetTrace(nullptr);
     trace_ = nullptr;

@@ -235,7 +235,8 @@ TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
     mkfifo(dir.File("fifo").c_str(), 0644);
     auto count = [](const std::string& text, const std::string& part) {
         int n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
         return n;
     };
     struct Row {
@@ -246,11 +247,13 @@ TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
     const std::string ini = dir.File("PROGRAMMER.INI");
     const std::vector<Row> rows = {
         {{"--ini", dir.Path()}, 64, "--ini names a folder"},
-        {{"--ini", dir.File("none.ini"), "--show-steps"}, 0,
+        {{"--ini", dir.File("none.ini"), "--show-steps"},
+         0,
          "none.ini does not exist; default settings are used"},
         {{"--ini", ini, "--trace", dir.File("fifo")}, 64, "cannot write the trace file"},
         {{"--ini", ini, "--trace", "/dev/full"}, 0, "cannot be written; the run goes on"},
-        {{"--ini", ini, "--trace", dir.File("trace.txt")}, 0,
+        {{"--ini", ini, "--trace", dir.File("trace.txt")},
+         0,
          "warning: WRONG RECORD CHECKSUM: IMAGE.HEX line 2"},
     };
     for (const Row& row : rows) {

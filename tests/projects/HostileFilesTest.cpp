@@ -89,67 +89,52 @@ std::string InBoundedChild(size_t extraBytes, const std::function<std::string()>
 }
 
 TEST(HostileFiles, FilesThatAreNotRegularOrFarTooLargeAreRefusedInBoundedMemory) {
+    // Each file stands for the step file, PROGRAMMER.INI and an image in turn: "ERROR :
+    // opening file.", the defaults (and no write over it), the image's own message.
     TempDir dir;
-    struct Row {
-        const char* Name;
-        std::function<void(const std::string& path)> Make;
-        const char* ImageOutcome;  // "cannot open" or "line too long"
-    };
-    constexpr off_t Huge = 600LL * 1024 * 1024;
-    const std::vector<Row> rows = {
-        {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0644); }, "cannot open"},
-        {"link to /dev/zero", [](const std::string& p) { (void)!symlink("/dev/zero", p.c_str()); },
-         "cannot open"},
-        {"folder", [](const std::string& p) { mkdir(p.c_str(), 0755); }, "cannot open"},
-        // 600 MB, one line (no record ever ends): sparse, so it costs no disk.
-        {"600 MB file",
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> rows = {
+        {"FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0644); }},
+        {"link to /dev/zero", [](const std::string& p) { (void)!symlink("/dev/zero", p.c_str()); }},
+        {"folder", [](const std::string& p) { mkdir(p.c_str(), 0755); }},
+        {"600 MB, one line",  // sparse: it costs no disk
          [](const std::string& p) {
-             const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-             (void)!write(fd, ":", 1);
-             (void)!ftruncate(fd, Huge);
-             close(fd);
-         },
-         "line too long"},
+             std::ofstream(p) << ':';
+             (void)!truncate(p.c_str(), 600LL << 20);
+         }},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.Name);
-        const std::string path = dir.File(std::string("x") + std::to_string(&row - rows.data()));
-        row.Make(path);
-        const std::string report = InBoundedChild(64 << 20, [&]() -> std::string {
+    int files = 0;
+    for (const auto& [name, make] : rows) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File("file" + std::to_string(++files));
+        make(path);
+        const std::string report = InBoundedChild(64 << 20, [&, name = std::string(name)] {
             std::string problems;
             StepSettings settings;
             MapGeometry map;
-            ResetRunSettings(settings, 1);
-            const CurrentProject project{path, "UPGRADE", ""};
-            if (LoadStep(1, project, {}, settings, map) != StepFileNotOpened) problems += " step";
-            if (ReadSetting(path, "INIT", "ExtraParameters", "default") != "default")
-                problems += " settings";
+            if (LoadStep(1, {path, "UPGRADE", ""}, {}, settings, map) != StepFileNotOpened)
+                problems += " step";
+            if (ReadSetting(path, "INIT", "K", "default") != "default") problems += " settings";
             Reporter reporter;
             ImageText image;
             std::string line;
-            const bool opened = OpenImageText(image, path, reporter);
-            while (opened && image.ReadLine(line)) {
+            for (bool open = OpenImageText(image, path, reporter); open && image.ReadLine(line);) {
             }
-            const std::string expected = std::string(row.ImageOutcome) == "cannot open"
-                                             ? CannotOpenMessage(path)
-                                             : NotHexMessage(path, std::string(ReasonLongLine) + "1");
-            if (reporter.Messages != std::vector<std::string>{expected}) problems += " image";
+            const std::string message = name[0] == '6'
+                                            ? NotHexMessage(path, std::string(ReasonLongLine) + "1")
+                                            : CannotOpenMessage(path);
+            if (reporter.Messages != std::vector<std::string>{message}) problems += " image";
             // Last: a write that went ahead would replace the file.
-            if (WriteSetting(path, "INIT", "ExtraParameters", "x")) problems += " settings-write";
+            if (WriteSetting(path, "INIT", "K", "x")) problems += " settings-write";
             return problems;
         });
         EXPECT_EQ("", report);
     }
-    // The bounds themselves, just below and above.
-    EXPECT_EQ(StepFileLimit, SettingsFileLimit);
+    // The size bound, just below and just above.
     const std::string ini = dir.File("big.ini");
-    {
-        std::ofstream out(ini, std::ios::binary);
-        out << "[INIT]\nExtraParameters=/S\n" << std::string(SettingsFileLimit - 40, ';') << "\n";
-    }
-    EXPECT_EQ("/S", ReadSetting(ini, "INIT", "ExtraParameters", "d"));
-    std::ofstream(ini, std::ios::binary | std::ios::app) << std::string(64, ';');
-    EXPECT_EQ("d", ReadSetting(ini, "INIT", "ExtraParameters", "d"));
+    std::ofstream(ini) << "[INIT]\nK=/S\n" << std::string(SettingsFileLimit - 13, ';') << "\n";
+    EXPECT_EQ("/S", ReadSetting(ini, "INIT", "K", "d"));
+    std::ofstream(ini, std::ios::app) << ';';
+    EXPECT_EQ("d", ReadSetting(ini, "INIT", "K", "d"));
 }
 
 TEST(HostileFiles, TheStepFileIsReadAgainWhenItChanges) {
@@ -167,122 +152,71 @@ TEST(HostileFiles, TheStepFileIsReadAgainWhenItChanges) {
 }
 
 TEST(HostileFiles, TheSettingsWriterKeepsLinksOwnersModesAndEveryUpdate) {
-    struct Row {
-        const char* Name;
-        std::function<std::string(TempDir&)> Make;  // returns the path written to
-        bool Written;
-        std::function<void(TempDir&, const std::string&)> Check;
-    };
-    const std::string before = "[INIT]\nExtraParameters=/S\n";
-    const std::vector<Row> rows = {
-        {"through a link",
-         [&](TempDir& d) {
-             d.Write("real.ini", before);
-             (void)!symlink(d.File("real.ini").c_str(), d.File("PROGRAMMER.INI").c_str());
-             return d.File("PROGRAMMER.INI");
-         },
-         true,
-         [](TempDir& d, const std::string& path) {
-             struct stat st {};
-             EXPECT_TRUE(lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
-             EXPECT_EQ("/NEW", ReadSetting(d.File("real.ini"), "INIT", "ExtraParameters", ""));
-         }},
-        {"mode and owner",
-         [&](TempDir& d) {
-             const std::string p = d.Write("PROGRAMMER.INI", before);
-             chmod(p.c_str(), 0640);
-             if (geteuid() == 0) (void)!chown(p.c_str(), 1234, 2345);
-             return p;
-         },
-         true,
-         [](TempDir&, const std::string& path) {
-             struct stat st {};
-             ASSERT_EQ(0, stat(path.c_str(), &st));
-             EXPECT_EQ(0640u, st.st_mode & 07777);
-             if (geteuid() == 0) {
-                 EXPECT_EQ(1234u, st.st_uid);
-                 EXPECT_EQ(2345u, st.st_gid);
-             }
-         }},
-        {"read-only file",
-         [&](TempDir& d) {
-             const std::string p = d.Write("PROGRAMMER.INI", before);
-             chmod(p.c_str(), 0444);
-             return p;
-         },
-         false,
-         [&](TempDir&, const std::string& path) { EXPECT_EQ(before, ReadBytes(path)); }},
-        {"FIFO",
-         [](TempDir& d) {
-             mkfifo(d.File("PROGRAMMER.INI").c_str(), 0644);
-             return d.File("PROGRAMMER.INI");
-         },
-         false, nullptr},
-        {"value in double quotes",
-         [](TempDir& d) { return d.Write("PROGRAMMER.INI", "[INIT]\nV=\"/AUTOCONTINUE\"\n"); },
-         true,
-         [](TempDir&, const std::string& path) {
-             EXPECT_EQ("/AUTOCONTINUE", ReadSetting(path, "INIT", "V", ""));
-             // Blanks and quotes at a value's ends read back as written.
-             ASSERT_TRUE(WriteSetting(path, "INIT", "W", "\" /S \""));
-             EXPECT_EQ("\" /S \"", ReadSetting(path, "INIT", "W", ""));
-         }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.Name);
-        TempDir dir;
-        const std::string path = row.Make(dir);
-        EXPECT_EQ(row.Written, WriteSetting(path, "INIT", "ExtraParameters", "/NEW"));
-        if (row.Check) row.Check(dir, path);
-        // Nothing but what the row made is left in the folder.
-        for (const std::string& name : dir.Entries()) {
-            EXPECT_EQ(std::string::npos, name.find(TempFileMarker)) << name;
-        }
-    }
+    TempDir d;
+    const std::string before = "[INIT]\nK=/S\n";
+    // A link stays; the file it points to is written.
+    (void)!symlink(d.Write("real.ini", before).c_str(), d.File("link.ini").c_str());
+    EXPECT_TRUE(WriteSetting(d.File("link.ini"), "INIT", "K", "/NEW"));
+    EXPECT_EQ("/NEW", ReadSetting(d.File("real.ini"), "INIT", "K", ""));
+    struct stat st {};
+    EXPECT_TRUE(lstat(d.File("link.ini").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    // Mode, owner and group stay.
+    const std::string owned = d.Write("owned.ini", before);
+    chmod(owned.c_str(), 0640);
+    if (geteuid() == 0) (void)!chown(owned.c_str(), 1234, 2345);
+    EXPECT_TRUE(WriteSetting(owned, "INIT", "K", "/NEW"));
+    ASSERT_EQ(0, stat(owned.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_TRUE(geteuid() != 0 || (st.st_uid == 1234 && st.st_gid == 2345));
+    // A read-only file is not replaced.
+    const std::string readOnly = d.Write("ro.ini", before);
+    chmod(readOnly.c_str(), 0444);
+    EXPECT_FALSE(WriteSetting(readOnly, "INIT", "K", "/NEW"));
+    EXPECT_EQ(before, ReadBytes(readOnly));
+    // One pair of double quotes is not part of a value; blanks and quotes at a value's ends
+    // read back as written.
+    const std::string quoted = d.Write("q.ini", "[INIT]\nV=\"/AUTOCONTINUE\"\n");
+    EXPECT_EQ("/AUTOCONTINUE", ReadSetting(quoted, "INIT", "V", ""));
+    ASSERT_TRUE(WriteSetting(quoted, "INIT", "W", "\" /S \""));
+    EXPECT_EQ("\" /S \"", ReadSetting(quoted, "INIT", "W", ""));
+    EXPECT_EQ(5u, d.Entries().size());  // no temporary file left
 
     // Two stations writing different keys at once: every update is kept.
-    TempDir dir;
-    const std::string ini = dir.Write("PROGRAMMER.INI", before);
     constexpr int Keys = 40;
     std::vector<pid_t> writers;
     for (const char* who : {"A", "B"}) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            alarm(60);
-            for (int k = 0; k < Keys; ++k) {
-                WriteSetting(ini, "INIT", who + std::to_string(k), std::to_string(k));
-            }
-            _exit(0);
+        if (const pid_t pid = fork(); pid != 0) {
+            writers.push_back(pid);
+            continue;
         }
-        writers.push_back(pid);
+        alarm(60);
+        for (int k = 0; k < Keys; ++k) WriteSetting(owned, "INIT", who + std::to_string(k), "v");
+        _exit(0);
     }
     for (pid_t pid : writers) waitpid(pid, nullptr, 0);
     int kept = 0;
     for (const char* who : {"A", "B"}) {
         for (int k = 0; k < Keys; ++k) {
-            kept += ReadSetting(ini, "INIT", who + std::to_string(k), "") == std::to_string(k);
+            kept += ReadSetting(owned, "INIT", who + std::to_string(k), "") == "v";
         }
     }
     EXPECT_EQ(2 * Keys, kept);
 }
 
 TEST(HostileFiles, AFailedOrStoppedBinCopyKeepsTheOldCopy) {
-    enum class Shown { SaveError, Saving, SaveOk };
     struct Row {
         const char* Name;
         int32_t AddrLen;
-        bool FullDisk;
-        bool Stop;
+        bool FullDisk, Stop;
         int32_t RunError;
-        Shown Status;
+        int Status;  // index into the texts below
         uint32_t Colour;
     };
+    // STOP: the run shows "BREAK" afterwards; the copy itself shows nothing more.
     const std::vector<Row> rows = {
-        {"full disk", 5000, true, false, RunImageFile, Shown::SaveError, StatusColorError},
-        // The run shows "BREAK" afterwards; the copy itself shows nothing more.
-        {"STOP while it writes", 64 << 20, false, true, RunStopped, Shown::Saving,
-         StatusColorNormal},
-        {"a copy that works", 300, false, false, RunOk, Shown::SaveOk, StatusColorNormal},
+        {"full disk", 5000, true, false, RunImageFile, 0, StatusColorError},
+        {"STOP while it writes", 64 << 20, false, true, RunStopped, 1, StatusColorNormal},
+        {"a copy that works", 300, false, false, RunOk, 2, StatusColorNormal},
     };
     const std::string tempName = std::string("MEM 2.BIN") + TempFileMarker;
     for (const Row& row : rows) {
@@ -300,18 +234,15 @@ TEST(HostileFiles, AFailedOrStoppedBinCopyKeepsTheOldCopy) {
         Station st{clock, view};
         st.Step.AddrLen = row.AddrLen;
         if (row.Stop) view.AfterPumps(3, [&st] { st.RunError = RunStopped; });
-        bool copied;
-        {
-            std::optional<test::FileSizeLimit> limit;
-            if (row.FullDisk) limit.emplace(1000);
-            copied = SrecToBin(st, source, target);
-        }
+        std::optional<test::FileSizeLimit> limit;
+        if (row.FullDisk) limit.emplace(1000);
+        EXPECT_EQ(row.RunError == RunOk, SrecToBin(st, source, target));
+        limit.reset();
         close(liveFd);
-        EXPECT_EQ(row.RunError == RunOk, copied);
         EXPECT_EQ(row.RunError, st.RunError);
-        const std::string shown[] = {MsgSaveBinError, MsgSavingBin + target + MsgSavingBinTail,
+        const std::string texts[] = {MsgSaveBinError, MsgSavingBin + target + MsgSavingBinTail,
                                      MsgSaveBinOk};
-        EXPECT_EQ(shown[static_cast<int>(row.Status)], view.LastStatus());
+        EXPECT_EQ(texts[row.Status], view.LastStatus());
         EXPECT_EQ(row.Colour, view.LastStatusColour());
         const std::string copy = std::string("\x05\x06") + std::string(298, '\xFF');
         EXPECT_EQ(row.RunError == RunOk ? copy : "old copy", ReadBytes(target));

@@ -42,7 +42,8 @@ bool IsTempUnique(const char* s) {
     size_t n = 0;
     for (; s[n] != '\0'; ++n) {
         const char c = s[n];
-        const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         if (!alnum) return false;
     }
     return n == TempUniqueChars;

@@ -24,7 +24,7 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    bool Open();  // creates the temporary file
+    bool Open();                                                    // creates the temporary file
     bool Write(const void* data, size_t count);                     // at the current position
     bool WriteAt(uint64_t offset, const void* data, size_t count);  // holes read as zero
     // Syncs and renames over the target; false (also after any failed write) leaves the

@@ -112,7 +112,9 @@ enum class FileState { Missing, Read, Refused };
 FileState ReadSettingsFile(const std::string& path, std::string& content) {
     content.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing : FileState::Refused;
+    if (fd < 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing : FileState::Refused;
+    }
     struct FdCloser {
         int Fd;
         ~FdCloser() { close(Fd); }
@@ -306,8 +308,8 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
 
     // Blanks around a value, or quotes around it, would not read back as written: such a
     // value gets one pair of quotes, which reading takes off again.
-    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                                          IsQuoted(value));
+    const bool quote =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
     const std::string keyLine = key + "=" + (quote ? "\"" + value + "\"" : value);
     const KeyPosition at = FindKey(content, section, key);
     const std::string lineEnd = at.FirstEnd.empty() ? NewFileLineEnd : std::string(at.FirstEnd);

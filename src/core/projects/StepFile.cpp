@@ -143,8 +143,7 @@ struct StepFileText {
     int Steps() const { return static_cast<int>(StepBegin.size()); }
     std::string_view Step(int k) const {
         const size_t begin = StepBegin[static_cast<size_t>(k - 1)];
-        const size_t end =
-            k < Steps() ? StepBegin[static_cast<size_t>(k)] : Text.size();
+        const size_t end = k < Steps() ? StepBegin[static_cast<size_t>(k)] : Text.size();
         return std::string_view(Text).substr(begin, end - begin);
     }
 };
@@ -194,8 +193,8 @@ std::shared_ptr<const StepFileText> ReadStepFile(const std::string& path) {
     {
         std::lock_guard<std::mutex> guard(cacheLock);
         const auto& c = cachedFile;
-        if (c && c->Trusted && c->Path == path && c->Device == st.st_dev &&
-            c->Inode == st.st_ino && c->Size == st.st_size && SameTime(c->Modified, st.st_mtim) &&
+        if (c && c->Trusted && c->Path == path && c->Device == st.st_dev && c->Inode == st.st_ino &&
+            c->Size == st.st_size && SameTime(c->Modified, st.st_mtim) &&
             SameTime(c->Changed, st.st_ctim)) {
             return c;
         }

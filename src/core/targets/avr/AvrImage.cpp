@@ -100,8 +100,8 @@ bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& 
     ImageText file;
     if (!OpenImageText(file, name, st)) return false;
     std::string line;
-    bool baseSet = false;        // the last type 02/04 record set a base other than 0
-    int64_t badChecksums = 0;    // records whose checksum is wrong
+    bool baseSet = false;      // the last type 02/04 record set a base other than 0
+    int64_t badChecksums = 0;  // records whose checksum is wrong
     int64_t firstBadLine = 0;
     RecordChecksum firstBad;
     int lineCount = 0;
@@ -118,8 +118,8 @@ bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& 
             if (baseSet && count > 0) {
                 // The flash takes the low 16 bits only: these bytes would land on data
                 // meant for the start of the flash.
-                st.ImageFileError(NotHexMessage(
-                    name, ReasonExtendedAddress + std::to_string(file.LineNumber())));
+                st.ImageFileError(
+                    NotHexMessage(name, ReasonExtendedAddress + std::to_string(file.LineNumber())));
                 return false;
             }
             for (int i = 0; i < count; ++i) {

@@ -25,8 +25,8 @@ enum class FillResult { Done, Failed, Stopped };
 FillResult Fill(Station& st, AtomicFile& out, int64_t length) {
     const std::vector<uint8_t> erased(FillChunk, 0xFF);
     for (int64_t left = length; left > 0;) {
-        const size_t n = left < static_cast<int64_t>(FillChunk) ? static_cast<size_t>(left)
-                                                                 : FillChunk;
+        const size_t n =
+            left < static_cast<int64_t>(FillChunk) ? static_cast<size_t>(left) : FillChunk;
         if (!out.Write(erased.data(), n)) return FillResult::Failed;
         left -= static_cast<int64_t>(n);
         PumpMessages(st);
