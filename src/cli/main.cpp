@@ -49,9 +49,11 @@ constexpr const char* Usage =
     "   1  BREAK: stopped, or a command refused by the board\n"
     "   2, 5, 8, 23, 24, 25  the run ended with that error code\n"
     "   3  the run went through, but a step ended with ERRORS: or CHECK SUM FAIL\n"
-    "  10  ERROR : opening file. (step file), or a bad value in it\n"
+    "  10  ERROR : opening file. (step file), or BAD VALUE: a value in it that cannot be\n"
+    "      used (a range that is empty, negative or too large, a NUL byte)\n"
     "  11  ERROR : opening COM port., or the port failed during the run\n"
-    "  12  an image file could not be opened or is malformed\n"
+    "  12  an image file could not be opened or is malformed (no data, data out of the\n"
+    "      flow's reach, a line too long), or its .BIN copy failed\n"
     "  13  a step names a model this station cannot program yet\n"
     "  64  bad command-line usage\n";
 
