@@ -50,7 +50,8 @@ struct Reporter : ImageReporter {
 // Runs `body` in a child process whose address space is limited to what it has plus
 // `extraBytes` (not under AddressSanitizer, which reserves far more), and which is killed
 // if it runs longer than the guard. Returns what the child wrote, or why it did not end.
-std::string InBoundedChild(size_t extraBytes, const std::function<std::string()>& body) {
+std::string InBoundedChild([[maybe_unused]] size_t extraBytes,
+                           const std::function<std::string()>& body) {
     int out[2];
     if (pipe(out) != 0) return "no pipe";
     const pid_t pid = fork();

@@ -61,20 +61,24 @@ int HexValue(char c) {
     return -1;
 }
 
-RecordChecksum CheckRecord(const std::string& line, int count) {
-    // Count, address high and low, type, the data, then the checksum.
-    const size_t summed = 4 + static_cast<size_t>(count);
-    unsigned sum = 0;
-    RecordChecksum c;
-    for (size_t i = 0; i <= summed; ++i) {
-        const size_t at = 1 + 2 * i;  // the byte's high digit, after the ':'
+RecordChecksum CheckRecord(const std::string& line) {
+    // The bytes after the ':': count, address high and low, type, the data, the checksum.
+    auto byteAt = [&line](size_t i) {
+        const size_t at = 1 + 2 * i;
         const int high = at < line.size() ? HexValue(line[at]) : -1;
         const int low = at + 1 < line.size() ? HexValue(line[at + 1]) : -1;
-        if (high < 0 || low < 0) break;
-        if (i == summed) {
-            c.InFile = high * 16 + low;
+        return high < 0 || low < 0 ? -1 : high * 16 + low;
+    };
+    RecordChecksum c;
+    const int count = byteAt(0);
+    unsigned sum = 0;
+    for (size_t i = 0; count >= 0 && i <= 4 + static_cast<size_t>(count); ++i) {
+        const int b = byteAt(i);
+        if (b < 0) break;
+        if (i == 4 + static_cast<size_t>(count)) {
+            c.InFile = b;
         } else {
-            sum += static_cast<unsigned>(high * 16 + low);
+            sum += static_cast<unsigned>(b);
         }
     }
     c.Computed = static_cast<int>((0x100 - (sum & 0xFF)) & 0xFF);
@@ -108,13 +112,13 @@ bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& 
     while (file.ReadLine(line)) {
         if (!CheckRecordMark(line, ':', name, st)) return false;
         const int type = StrictHexByte(line, 8);
-        const int count = StrictHexByte(line, 2);
-        const uint32_t address = StrictHex(line, 4, 4);
         if (type == TypeSegmentBase || type == TypeLinearBase) {
             // Toolchains write a base of 0 before data in the first 64 KB: harmless.
             baseSet = StrictHex(line, 10, 4) != 0;
         }
         if (type == TypeData) {
+            const int count = StrictHexByte(line, 2);
+            const uint32_t address = StrictHex(line, 4, 4);
             if (baseSet && count > 0) {
                 // The flash takes the low 16 bits only: these bytes would land on data
                 // meant for the start of the flash.
@@ -129,7 +133,7 @@ bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& 
                 if (b != 0xFF) ++counts.Data;
             }
         }
-        const RecordChecksum checksum = CheckRecord(line, count);
+        const RecordChecksum checksum = CheckRecord(line);
         if (checksum.InFile != checksum.Computed) {
             if (badChecksums++ == 0) {
                 firstBadLine = file.LineNumber();
