@@ -5,7 +5,11 @@
 #include <cstdlib>
 
 #include "sim/AvrBoard.h"
+#include "sim/Boot91360Board.h"
 #include "sim/GenericBoard.h"
+#include "sim/Loader91360Board.h"
+#include "sim/SharcHostBootBoard.h"
+#include "sim/SharcSplitBoard.h"
 #include "sim/SimPortDevice.h"
 
 namespace ps::sim {
@@ -23,6 +27,23 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"sharcsplit",
+         "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
+         "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",
+         &MakeSharcSplitBoard},
+        {"sharchost",
+         "SHARC board's AVR bridge taking a host-boot stream with XOFF/XON; rate=N (DSP "
+         "bytes/s, 0 keeps up), xoff=N, xon=N, buffer=N, queue=N (station's port), noxon",
+         &MakeSharcHostBootBoard},
+        {"91360-boot",
+         "boot ROM of a 91360 target: wakes on \"V\", loads run frames into memory, starts the "
+         "program; refuse=01|03|04 answers that command with 0x15",
+         &MakeBoot91360Board},
+        {"91360-loader",
+         "flash loader of a 91360 board (2 x 256 KB at 0x180000, 14 sectors): erase, sector erase "
+         "by mask, range CRC, runs within a sector; blank, refuse=erase|sectors|write, "
+         "weakcell=ADDR",
+         &MakeLoader91360Board},
         // A new board adds its row here.
     };
     return types;

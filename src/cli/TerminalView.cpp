@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "app/RunController.h"
 #include "app/Station.h"
@@ -20,6 +21,8 @@ void OnStopSignal(int) {
 }
 
 constexpr int BarWidth = 40;
+constexpr int64_t BarRedrawMs = 100;
+constexpr int64_t MinRateMs = 200;  // before this the rate says nothing useful
 }  // namespace
 
 void InstallStopSignals() {
@@ -44,7 +47,13 @@ void TerminalView::EndBarLine() {
     }
 }
 
+bool UseColour(bool terminal) {
+    const char* noColour = std::getenv("NO_COLOR");
+    return terminal && (noColour == nullptr || *noColour == '\0');
+}
+
 void TerminalView::Finish() {
+    FlushQuietStatus();
     EndBarLine();
     std::fflush(out_);
     CheckTrace();
@@ -81,6 +90,20 @@ void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
     if (text == lastStatus_ && colour == lastColour_) return;
     lastStatus_ = text;
     lastColour_ = colour;
+    if (quiet_) {
+        quietPending_ = true;
+        return;
+    }
+    PrintStatus(text, colour);
+}
+
+void TerminalView::FlushQuietStatus() {
+    if (!quietPending_) return;
+    quietPending_ = false;
+    PrintStatus(lastStatus_, lastColour_);
+}
+
+void TerminalView::PrintStatus(const std::string& text, uint32_t colour) {
     EndBarLine();
     const bool error = colour == StatusColorError;
     if (colour_ && error)
@@ -91,6 +114,9 @@ void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
 }
 
 void TerminalView::ShowFileName(const std::string& text) {
+    // A new step begins: in quiet mode the last status of the step before is its verdict.
+    FlushQuietStatus();
+    if (quiet_) return;
     EndBarLine();
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
@@ -98,13 +124,21 @@ void TerminalView::ShowFileName(const std::string& text) {
 
 void TerminalView::SetProgress(int percent) {
     if (percent == lastPercent_) return;
+    // A gauge that goes back (0 at the start of a step, or a new transfer) starts the rate
+    // of the transfer anew.
+    if (percent < lastPercent_ || lastPercent_ < 0) StartTransfer();
     lastPercent_ = percent;
     // 0 is the gauge being reset at the start of a step, not progress worth a line.
-    if (percent == 0) return;
+    if (percent == 0 || quiet_) return;
     if (progressBar_) {
+        // On a terminal at most ten redraws a second; the last one always shows.
+        const int64_t now = station_ ? station_->clock.NowMs() : 0;
+        if (percent < 100 && barShown_ && now - lastDrawMs_ < BarRedrawMs) return;
+        lastDrawMs_ = now;
         const int filled = percent * BarWidth / 100;
-        std::fprintf(out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(BarWidth - filled, ' ').c_str(), percent);
+        std::fprintf(out_, "\r[%s%s] %3d%%%s", std::string(filled, '#').c_str(),
+                     std::string(BarWidth - filled, ' ').c_str(), percent,
+                     RateText(percent).c_str());
         barShown_ = true;
     } else {
         std::fprintf(out_, "%d%%\n", percent);
@@ -112,8 +146,29 @@ void TerminalView::SetProgress(int percent) {
     std::fflush(out_);
 }
 
+void TerminalView::StartTransfer() {
+    if (!station_) return;
+    transferStartMs_ = station_->clock.NowMs();
+    transferStartBytes_ = station_->Comm.BytesSent() + station_->Comm.BytesReceived();
+}
+
+std::string TerminalView::RateText(int percent) const {
+    if (!station_ || percent <= 0) return "";
+    const int64_t elapsed = station_->clock.NowMs() - transferStartMs_;
+    if (elapsed < MinRateMs) return "";
+    const int64_t bytes =
+        station_->Comm.BytesSent() + station_->Comm.BytesReceived() - transferStartBytes_;
+    const double perSecond = static_cast<double>(bytes) * 1000.0 / static_cast<double>(elapsed);
+    const int64_t leftSeconds = percent >= 100 ? 0 : elapsed * (100 - percent) / percent / 1000;
+    char text[64];
+    std::snprintf(text, sizeof text, "  %7.1f kB/s  %2d:%02d left  \033[K", perSecond / 1000.0,
+                  static_cast<int>(leftSeconds / 60), static_cast<int>(leftSeconds % 60));
+    return text;
+}
+
 void TerminalView::ShowPanels(bool, bool, bool cont) {
     if (cont && !waitingForContinue_) {
+        FlushQuietStatus();
         EndBarLine();
         std::fprintf(out_, "waiting for CONTINUE (press Enter; end of input stops)\n");
         std::fflush(out_);

@@ -17,6 +17,8 @@ class WireTrace;
 class TerminalView : public NullView {
 public:
     TerminalView(std::FILE* out, bool colour, bool progressBar);
+    // Quiet: only the last status line of each step (and message boxes), no progress.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
     void Attach(Station* station) { station_ = station; }
 
     void ShowStatus(const std::string& text, uint32_t colour) override;
@@ -40,6 +42,12 @@ public:
 
 private:
     void EndBarLine();
+    void PrintStatus(const std::string& text, uint32_t colour);
+    void StartTransfer();
+    // "  3.2 kB/s  0:12 left": bytes per second of the current transfer and the time the
+    // gauge says is left, for the bar on a terminal.
+    std::string RateText(int percent) const;
+    void FlushQuietStatus();
     void ReadContinueInput();
     void CheckTrace();
 
@@ -55,10 +63,18 @@ private:
     bool terminateRequested_ = false;
     std::string lastStatus_;
     uint32_t lastColour_ = 0;
+    bool quiet_ = false;
+    int64_t lastDrawMs_ = 0;
+    int64_t transferStartMs_ = 0;
+    int64_t transferStartBytes_ = 0;
+    bool quietPending_ = false;  // a status line not printed yet (quiet mode)
     WireTrace* trace_ = nullptr;
     std::FILE* traceFile_ = nullptr;
     std::string traceName_;
 };
+
+// Colour on a terminal unless the user asked for none (NO_COLOR set and not empty).
+bool UseColour(bool terminal);
 
 // First SIGINT/SIGTERM: STOP at the next wait. Second: exit at once (the OS closes the port).
 void InstallStopSignals();

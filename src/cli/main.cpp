@@ -12,21 +12,30 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "app/Hints.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
 #include "app/Station.h"
+#include "app/Version.h"
+#include "cli/Gang.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
 #include "link/Clock.h"
+#include "link/PortList.h"
 #include "link/WireTrace.h"
+#include "production/ImageCheck.h"
+#include "production/RunRecord.h"
 #include "projects/Settings.h"
 #include "projects/ShowSteps.h"
+#include "records/RecordFile.h"
 
 namespace {
 
 constexpr const char* Usage =
-    "usage: progstation-cli [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]] [step lines...]\n"
+    "usage: progstation-cli [-q|-v] [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]]\n"
+    "                       [step lines...]\n"
     "       progstation-cli --show-steps [--ini PATH] [step lines...]\n"
+    "       progstation-cli --list-ports [--ini PATH]\n"
     "\n"
     "Runs the current project (the step file \"upgrade.cfg\" in the current folder) at once,\n"
     "as the desktop station's START does, and exits with the run's status.\n"
@@ -38,9 +47,24 @@ constexpr const char* Usage =
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
     "  --trace FILE   write every port event to FILE (ms since start, then the event)\n"
-    "  --show-steps   print the settings of every step as a run would load them, and exit\n"
+    "  -q, --quiet    print only the last status line of each step and the exit status\n"
+    "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
+    "  --show-steps   print the settings of every step as a run would load them, and the\n"
+    "                 damaged records of its images, and exit\n"
+    "production line (see docs/production.md):\n"
+    "  --gang LIST    run the project on every COM port of LIST (\"1,2,3,4\") at once\n"
+    "  --record FILE  append one JSON line per run (and port) to FILE\n"
+    "  --silence-limit SECONDS  end a run whose board says nothing for that long in a\n"
+    "                 wait (status 14); off by default: waits have no time limit\n"
+    "  --check-images list the image records whose checksum or length is wrong, then run\n"
+    "  --strict-images  refuse such images (status 12) before anything is sent\n"
+    "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
+    "                 them, and exit\n"
+    "  --version      print the version and exit\n"
     "  --help         this text\n"
     "Other arguments are applied to every step as step-file lines (\"/AUTOCONTINUE\").\n"
+    "After a failure, lines beginning \"hint: \" on standard error say what was tried.\n"
+    "Error lines are red on a terminal unless NO_COLOR is set.\n"
     "While a step waits for CONTINUE, a line on standard input continues and the end of\n"
     "input stops. Ctrl-C (SIGINT, SIGTERM) is STOP; a second Ctrl-C exits at once.\n"
     "\n"
@@ -55,6 +79,7 @@ constexpr const char* Usage =
     "  12  an image file could not be opened or is malformed (no data, data out of the\n"
     "      flow's reach, a line too long), or its .BIN copy failed\n"
     "  13  a step names a model this station cannot program yet\n"
+    "  14  --silence-limit: the board said nothing for that long\n"
     "  64  bad command-line usage\n";
 
 std::string ProgramFolder() {
@@ -112,15 +137,35 @@ int main(int argc, char** argv) {
     std::string iniOverride, traceFile;
     int port = 1;
     bool showSteps = false;
+    bool listPorts = false;
+    bool quiet = false, verbose = false;
+    bool checkImages = false, strictImages = false;
+    std::string recordFile;
+    int64_t silenceLimitMs = 0;
+    std::vector<int> gang;
+    std::vector<std::string> childArgs;  // what a gang passes on to each port's run
     std::vector<std::string> stepArgs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        const int optionStart = i;
         auto value = [&](const char* option, std::string& out) {
             if (i + 1 >= argc) return false;
             out = argv[++i];
             (void)option;
             return true;
         };
+        // Every argument but the gang's own goes on to the runs of a gang.
+        struct PassOn {
+            int From;
+            int& To;
+            std::vector<std::string>& Args;
+            char** Argv;
+            bool Skip = false;
+            ~PassOn() {
+                if (!Skip)
+                    for (int k = From; k <= To; ++k) Args.push_back(Argv[k]);
+            }
+        } passOn{optionStart, i, childArgs, argv};
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
             return ps::ExitSuccess;
@@ -135,6 +180,40 @@ int main(int argc, char** argv) {
             if (!value("--port", n) || n.size() != 1 || n[0] < '1' || n[0] > '4')
                 return UsageError("--port takes a number from 1 to 4");
             port = n[0] - '0';
+        } else if (a == "--gang") {
+            std::string list;
+            passOn.Skip = true;
+            if (!value("--gang", list) || !ps::ParseGangList(list, gang))
+                return UsageError("--gang takes a list of COM numbers 1 to 10, such as 1,2,3,4");
+        } else if (a == "--gang-port") {
+            // How a gang starts the run of one of its ports (COM1..COM10).
+            std::string n;
+            std::vector<int> one;
+            if (!value("--gang-port", n) || !ps::ParseGangList(n, one) || one.size() != 1)
+                return UsageError("--gang-port takes one COM number 1 to 10");
+            port = one[0];
+        } else if (a == "--record") {
+            if (!value("--record", recordFile)) return UsageError("--record needs a file name");
+        } else if (a == "--silence-limit") {
+            std::string n;
+            char* end = nullptr;
+            const long seconds = value("--silence-limit", n) ? std::strtol(n.c_str(), &end, 10) : 0;
+            if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
+                return UsageError("--silence-limit takes whole seconds from 1 to 86400");
+            silenceLimitMs = seconds * 1000;
+        } else if (a == "--check-images") {
+            checkImages = true;
+        } else if (a == "--strict-images") {
+            strictImages = true;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a == "-v" || a == "--verbose") {
+            verbose = true;
+        } else if (a == "--version") {
+            std::printf("progstation-cli %s\n", ps::VersionText().c_str());
+            return ps::ExitSuccess;
+        } else if (a == "--list-ports") {
+            listPorts = true;
         } else if (a == "--show-steps") {
             showSteps = true;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
@@ -145,21 +224,55 @@ int main(int argc, char** argv) {
     }
 
     const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
+    if (quiet && verbose) return UsageError("--quiet and --verbose exclude each other");
+    if (listPorts) {
+        std::fputs(ps::FormatPortList(ps::ListSerialPorts(), ps::ComTargets(iniPath)).c_str(),
+                   stdout);
+        return ps::ExitSuccess;
+    }
     if (showSteps) {
-        const ps::ShowStepsReport report =
-            ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
+        const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
+        const ps::ShowStepsReport report = ps::ShowSteps(project, stepArgs);
         std::fputs(report.Text.c_str(), stdout);
+        for (const auto& finding : ps::CheckProjectImages(project, stepArgs))
+            std::printf("Image warning: %s\n", finding.Describe().c_str());
         return report.ExitStatus;
+    }
+    if (!gang.empty()) return ps::RunGang(gang, childArgs, iniPath);
+    if (checkImages || strictImages) {
+        const auto findings = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
+        for (const auto& finding : findings)
+            std::fprintf(stderr, "%s\n", finding.Describe().c_str());
+        if (strictImages && !findings.empty()) {
+            std::fprintf(stderr,
+                         "progstation-cli: --strict-images: %zu damaged record(s); nothing was "
+                         "sent\n",
+                         findings.size());
+            return ps::ExitImageFile;
+        }
     }
 
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
-    ps::TerminalView view(stdout, terminal, terminal);
+    ps::TerminalView view(stdout, ps::UseColour(terminal), terminal);
+    view.SetQuiet(quiet);
     ps::Station st(clock, view);
     view.Attach(&st);
     st.IniPath = iniPath;
     st.ProgramFolder = ProgramFolder();
     st.CommandLineArgs = stepArgs;
+    st.SilenceLimitMs = silenceLimitMs;
+    ps::RunRecorder recorder;
+    if (!recordFile.empty()) {
+        recorder.Version = ps::VersionText();
+        recorder.Sink = [&recordFile](const ps::RunRecord& record) {
+            std::string error;
+            if (!ps::AppendRecord(recordFile, record, error))
+                std::fprintf(stderr, "progstation-cli: run record not written: %s\n",
+                             error.c_str());
+        };
+        st.Recorder = &recorder;
+    }
 
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;
@@ -173,12 +286,17 @@ int main(int argc, char** argv) {
         st.Comm.SetTrace(trace.get());
         view.SetTrace(trace.get(), traceOut, traceFile);
     }
+    if (verbose) {
+        if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);
+        trace->AlsoTo(stderr);
+        st.Comm.SetTrace(trace.get());
+    }
     ps::SetUpPorts(st, clock);
 
     bool first = true;
     ps::ActivateStation(st, first);
     st.SelectedPort = port;
-    std::printf("%s\n", st.Project.Label().c_str());
+    if (!quiet) std::printf("%s\n", st.Project.Label().c_str());
     ps::InstallStopSignals();
     ps::StartBtnClick(st);
     view.Finish();
@@ -187,6 +305,9 @@ int main(int argc, char** argv) {
         const std::string hint = ps::PortOpenHint(st);
         if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     }
+    for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
+        std::fprintf(stderr, "%s\n", hint.c_str());
+    if (quiet) std::printf("exit status %d\n", ps::ExitStatusFor(st));
     if (traceOut) std::fclose(traceOut);
     return ps::ExitStatusFor(st);
 }

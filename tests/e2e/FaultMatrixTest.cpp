@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,8 +16,14 @@
 #include "app/ExitStatus.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"
+#include "sim/Boot91360Board.h"
+#include "sim/Loader91360Board.h"
+#include "sim/SharcHostBootBoard.h"
+#include "sim/SharcSplitBoard.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
+#include "targets/m91360/Rig91360.h"
+#include "targets/sharc/SharcRig.h"
 
 namespace ps {
 namespace {
@@ -39,11 +46,53 @@ struct ModelRow {
     // The board's protocol has a "no" on this project's path, so "negative" must fail the
     // run; otherwise the option changes nothing and the run must simply stay truthful.
     bool NegativeFails = true;
+    // The image is a raw binary, which any bytes make: a bad image is a missing one.
+    bool BinaryImage = false;
 };
 
 // The image of the ATMEL row: 3000 bytes of program with erased stretches.
 const Bytes& AtmelImage() {
     static const Bytes image = avrtest::SampleImage(3000, 7);
+    return image;
+}
+
+// The images of the SHARC rows: records in pages 0 and 3 (over the board's older program),
+// and a boot stream.
+const Bytes& SharcSplitImage() {
+    static const Bytes image = [] {
+        Bytes flash = pstest::BlankSharcFlash();
+        pstest::FillWords(flash, 0x0000, 0x100, 11);
+        pstest::FillWords(flash, 3 * pstest::SharcPage + 0x40, 0x40, 12);
+        return flash;
+    }();
+    return image;
+}
+const Bytes& SharcBootImage() {
+    static const Bytes image = [] {
+        Bytes boot(3000);
+        for (size_t i = 0; i < boot.size(); ++i) boot[i] = static_cast<uint8_t>(i * 151 + 7);
+        return boot;
+    }();
+    return image;
+}
+
+// The 91360 rows: a RAM program of thirty runs (so that a late STOP still falls inside the
+// step), and a flash image across a sector boundary.
+const m91360test::Memory& Boot91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x3E400, 6000);
+        return m;
+    }();
+    return image;
+}
+const m91360test::Memory& Loader91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x180000, 1000);
+        m91360test::Fill(m, 0x1B7F00, 512, 3);
+        return m;
+    }();
     return image;
 }
 
@@ -65,6 +114,63 @@ std::vector<ModelRow> Models() {
         },
         false,
         false,  // the AVR programmer has no negative answer on a plain flash step
+    });
+    rows.push_back({
+        "SHARC-SPLIT 32b",
+        "sharcsplit",
+        {"/PS=image.hex", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) { dir.Write("image.hex", pstest::RecordFile(SharcSplitImage())); },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::SharcSplitBoard&>(board).Flash() == SharcSplitImage();
+        },
+    });
+    rows.push_back({
+        "SHARC-HostBoot",
+        "sharchost",
+        {"/PSH=boot.bin", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            const Bytes& boot = SharcBootImage();
+            dir.Write("boot.bin", std::string(boot.begin(), boot.end()));
+        },
+        [](sim::Board& board) {
+            auto& b = dynamic_cast<sim::SharcHostBootBoard&>(board);
+            return b.Finished() && b.Memory() == SharcBootImage();
+        },
+        false,
+        true,
+        true,
+    });
+    rows.push_back({
+        "91360 BOOT",
+        "91360-boot",
+        {"/PFB=image.mhx", "/BaudRate=115200", "/AddrStart=$3E000", "/AddrLen=$2000",
+         "/BlockLen=256", "/BlocksOnRow=16", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Boot91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& rom = dynamic_cast<sim::Boot91360Board&>(board);
+            return rom.Started() && rom.Memory() == Boot91360Image();
+        },
+    });
+    rows.push_back({
+        "91360 LOADER",
+        "91360-loader",
+        {"/PFL=image.mhx", "/BaudRate=115200", "/AddrStart=$180000", "/AddrLen=$80000",
+         "/BlockLen=$2000", "/BlocksOnRow=16", "/AUTOERASE", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Loader91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& flash = dynamic_cast<sim::Loader91360Board&>(board);
+            for (uint32_t i = 0; i < sim::Loader91360Board::FlashSize; ++i) {
+                const uint32_t a = sim::Loader91360Board::FlashStart + i;
+                const auto it = Loader91360Image().find(a);
+                if (flash.At(a) != (it == Loader91360Image().end() ? 0xFF : it->second))
+                    return false;
+            }
+            return true;
+        },
     });
     return rows;
 }
@@ -229,12 +335,23 @@ TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
         }
         case Fault::BadImage:
             out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
-                // Every image the step names becomes text that is no image at all.
+                // Every image the step names becomes text that is no image at all (a raw
+                // binary is gone instead).
+                static const char* const keys[] = {
+                    "/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+                    "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
                 for (const auto& line : row.Step) {
-                    const auto eq = line.find('=');
-                    if (line.rfind("/PA=", 0) == 0 || line.rfind("/pa=", 0) == 0) {
-                        dir.Write(line.substr(eq + 1), "this is not an image\r\n");
-                    }
+                    std::string key = line.substr(0, line.find('=') + 1);
+                    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
+                        return static_cast<char>(std::toupper(c));
+                    });
+                    if (std::find(std::begin(keys), std::end(keys), key) == std::end(keys))
+                        continue;
+                    const std::string name = line.substr(key.size());
+                    if (row.BinaryImage)
+                        std::filesystem::remove(dir.File(name));
+                    else
+                        dir.Write(name, "this is not an image\r\n");
                 }
             });
             EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "images/TMOT.h"
+#include "production/RunRecord.h"
 
 namespace ps {
 
@@ -78,6 +79,7 @@ void Station::ImageFileError(const std::string& message) {
 
 void Station::ImageFileWarning(const std::string& message) {
     view.ShowWarning(message);
+    if (Recorder) Recorder->Warning(message);
 }
 
 void Station::AllocateImageBuffers() {

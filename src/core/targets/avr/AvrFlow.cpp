@@ -63,13 +63,6 @@ void RunAtmelFlow(Station& st) {
     const char* actionText = readEeprom ? MsgReading : MsgProgramming;
     const char* resultText = readEeprom ? MsgRead : MsgProgramed;
 
-    // A range the commands cannot address would erase the chip and write nothing (or
-    // something else): refused before anything goes to the board.
-    if (const std::string bad = AvrRangeError(step); !bad.empty()) {
-        st.Status(bad, StatusColorError);
-        st.RunError = RunBadStepValue;
-        return;
-    }
     // The image is read once, before the board is touched, and programmed and verified
     // from that copy: a missing or malformed file costs the board nothing, and a file
     // replaced during the step (a build writing the next firmware) cannot mix into it.
@@ -80,6 +73,13 @@ void RunAtmelFlow(Station& st) {
         return;
     }
     if (Failed(st)) return;
+    // A range the commands cannot address would erase the chip and write nothing (or
+    // something else): refused before anything goes to the board.
+    if (const std::string bad = AvrRangeError(step); !bad.empty()) {
+        st.Status(bad, StatusColorError);
+        st.RunError = RunBadStepValue;
+        return;
+    }
 
     // The programmer wants DTR asserted and RTS negated, whatever the boot line left.
     st.Comm.SetDTR(true);
