@@ -252,7 +252,7 @@ TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
          "none.ini does not exist; default settings are used"},
         {{"--ini", ini, "--trace", dir.File("fifo")}, 64, "cannot write the trace file"},
         {{"--ini", ini, "--trace", "/dev/full"}, 0, "cannot be written; the run goes on"},
-        {{"--ini", ini, "--trace", dir.File("trace.txt")},
+        {{"--ini", ini, "--trace", dir.File("trace.txt"), "--record", dir.File("runs.jsonl")},
          0,
          "warning: WRONG RECORD CHECKSUM: IMAGE.HEX line 2"},
     };
@@ -262,6 +262,7 @@ TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
         EXPECT_EQ(1, count(o.Output, row.Said)) << o.Output;
     }
     EXPECT_EQ(1, count(ReadFile(dir.File("trace.txt")), "WARNING WRONG RECORD CHECKSUM"));
+    EXPECT_EQ(1, count(ReadFile(dir.File("runs.jsonl")), "\"warnings\":[\"WRONG RECORD CHECKSUM"));
 }
 
 }  // namespace
