@@ -31,6 +31,8 @@ constexpr const char* TextVerifying = "verifying...";
 constexpr const char* TextPortLost = "ERROR : COM port failed: ";
 constexpr const char* TextModelUnavailable = "ERROR : model not available in this station: ";
 // The opt-in silence limit: followed by the limit in seconds and " s".
+// The opt-in wait for a missing port: followed by the COM number and "...".
+constexpr const char* TextWaitingForPort = "waiting for the port of COM";
 constexpr const char* TextNoAnswer = "ERROR : no answer from the board for ";
 constexpr const char* TextRunFailed = "ERROR : run failed: ";
 
