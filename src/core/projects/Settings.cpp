@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "projects/AtomicFile.h"
@@ -59,6 +61,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
         if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
     }
     return true;
+}
+
+std::string Lowered(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = LowerAscii(c);
+    return out;
 }
 
 LineInfo Classify(const std::string& text) {
@@ -213,9 +221,16 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section,
 
 bool WriteSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                   const std::string& value) {
-    if (iniPath.empty() || !IsWritableName(section, true) || !IsWritableName(key, false) ||
-        HasLineBreak(value)) {
-        return false;
+    return WriteSettings(iniPath, {{section, key, value}});
+}
+
+bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>& changes) {
+    if (iniPath.empty()) return false;
+    for (const SettingChange& c : changes) {
+        if (!IsWritableName(c.Section, true) || !IsWritableName(c.Key, false) ||
+            HasLineBreak(c.Value)) {
+            return false;
+        }
     }
     bool exists = false;
     std::optional<std::string> content = ReadWholeFile(iniPath, exists);
@@ -239,29 +254,98 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
             break;
         }
     }
-    const std::string keyLine = key + "=" + value;
-    KeyPosition at = FindKey(lines, section, key);
-    if (at.Key >= 0) {
-        lines[at.Key].Text = keyLine;
-    } else {
-        // New lines go after the last line of the section, or at the end of the file; the
-        // line before them needs an end of its own.
-        int after = at.Section >= 0 ? at.LastLine : static_cast<int>(lines.size()) - 1;
-        if (after >= 0 && lines[after].End.empty()) lines[after].End = lineEnd;
-        std::vector<IniLine> added;
-        if (at.Section < 0) added.push_back({"[" + section + "]", lineEnd});
-        added.push_back({keyLine, lineEnd});
-        lines.insert(lines.begin() + (after + 1), added.begin(), added.end());
+
+    // Where each key is, found in one pass as FindKey would find it: the first section of a
+    // name, the first key of a name in it, the section's last non-blank line.
+    struct SectionAt {
+        int LastLine = -1;  // -1: a section this batch adds at the end of the file
+        std::unordered_map<std::string, int> Keys;
+        std::vector<std::string> Added;  // new key lines, in order
+    };
+    std::unordered_map<std::string, SectionAt> sections;
+    std::vector<std::string> newSections;  // names as given, in order
+    SectionAt* current = nullptr;
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        LineInfo info = Classify(lines[i].Text);
+        if (info.Kind == LineKind::Section) {
+            auto [it, first] = sections.try_emplace(Lowered(info.Name));
+            if (first) it->second.LastLine = i;
+            current = first ? &it->second : nullptr;
+            continue;
+        }
+        if (current == nullptr) continue;
+        if (!Trim(lines[i].Text).empty()) current->LastLine = i;
+        if (info.Kind == LineKind::Key) current->Keys.try_emplace(Lowered(info.Name), i);
     }
 
+    size_t added = 0;
+    for (const SettingChange& c : changes) {
+        std::string keyLine = c.Key + "=" + c.Value;
+        added += keyLine.size() + c.Section.size() + 8;
+        auto [sec, newSection] = sections.try_emplace(Lowered(c.Section));
+        if (newSection) newSections.push_back(c.Section);
+        SectionAt& at = sec->second;
+        auto [key, newKey] = at.Keys.try_emplace(Lowered(c.Key), 0);
+        if (newKey) {
+            // Negative positions count the lines this batch adds: -1 is the first.
+            key->second = -1 - static_cast<int>(at.Added.size());
+            at.Added.push_back(std::move(keyLine));
+        } else if (key->second >= 0) {
+            lines[key->second].Text = std::move(keyLine);
+        } else {
+            at.Added[-1 - key->second] = std::move(keyLine);
+        }
+    }
+
+    // New keys go after the last line of their section, new sections at the end of the
+    // file; the line before them needs an end of its own.
+    std::unordered_map<int, const std::vector<std::string>*> after;
+    for (const auto& [name, at] : sections) {
+        if (at.LastLine >= 0 && !at.Added.empty()) after[at.LastLine] = &at.Added;
+    }
     std::string out;
-    out.reserve(content->size() + keyLine.size() + section.size() + 8);
-    for (const IniLine& l : lines) {
+    out.reserve(content->size() + added);
+    const int count = static_cast<int>(lines.size());
+    for (int i = 0; i < count; ++i) {
+        const IniLine& l = lines[i];
         out += l.Text;
-        out += l.End;
+        auto more = after.find(i);
+        const bool lastBeforeNew = i == count - 1 && !newSections.empty();
+        out += (l.End.empty() && (more != after.end() || lastBeforeNew)) ? lineEnd : l.End;
+        if (more == after.end()) continue;
+        for (const std::string& keyLine : *more->second) out += keyLine + lineEnd;
+    }
+    for (const std::string& name : newSections) {
+        out += "[" + name + "]" + lineEnd;
+        for (const std::string& keyLine : sections[Lowered(name)].Added) out += keyLine + lineEnd;
     }
     AtomicFile file(target);
     return file.Open() && file.Write(out.data(), out.size()) && file.Commit();
+}
+
+std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& iniPath,
+                                                             const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    bool exists = false;
+    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
+    if (!content) return keys;
+    const std::string_view wanted = Trim(section);
+    std::unordered_set<std::string> seen;  // names in lower case
+    bool inSection = false;
+    for (const IniLine& line : SplitLines(*content)) {
+        LineInfo info = Classify(line.Text);
+        if (info.Kind == LineKind::Section) {
+            if (inSection) break;  // the first section of that name ended
+            inSection = EqualNoCase(info.Name, wanted);
+            continue;
+        }
+        if (!inSection || info.Kind != LineKind::Key) continue;
+        if (seen.insert(Lowered(info.Name)).second) {
+            keys.emplace_back(std::string(info.Name),
+                              std::string(info.Value.substr(0, SettingValueLimit)));
+        }
+    }
+    return keys;
 }
 
 std::string GetField(const std::string& text, int k, char separator) {
