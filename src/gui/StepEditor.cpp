@@ -34,7 +34,8 @@ constexpr const char* ProcessorTitle = "PROCESSOR";
 constexpr const char* SpeedTitle = "Speed SPI";
 constexpr int PairedEditWidth = 70;
 constexpr int FieldWidth = 80;
-constexpr int ListRowHeight = 16;
+constexpr int CheckListWidth = 130;
+constexpr int CommentWidth = 300;
 
 QGroupBox* Group(const char* title, const char* name, QWidget* parent) {
     auto* g = new QGroupBox(QString::fromLatin1(title), parent);
@@ -42,29 +43,44 @@ QGroupBox* Group(const char* title, const char* name, QWidget* parent) {
     return g;
 }
 
-// A list of check items laid out in columns, as many rows as `rows`.
-QListWidget* CheckList(const char* name, int rows, QWidget* parent) {
+// A list of check items, all rows shown.
+template <size_t N>
+QListWidget* CheckList(const char* name, const std::array<const char*, N>& items, QWidget* parent) {
     auto* list = new QListWidget(parent);
     list->setObjectName(name);
-    list->setFlow(QListView::TopToBottom);
-    list->setWrapping(true);
-    list->setResizeMode(QListView::Adjust);
     list->setUniformItemSizes(true);
-    list->setFixedHeight(rows * ListRowHeight + 6);
+    list->setFixedWidth(CheckListWidth);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (const char* text : items) {
+        auto* item = new QListWidgetItem(QString::fromLatin1(text), list);
+        item->setCheckState(Qt::Unchecked);
+    }
+    list->setFixedHeight(list->sizeHintForRow(0) * list->count() + 2 * list->frameWidth());
     return list;
 }
 
-QListWidget* CommentList(const char* name, int rows, QWidget* parent) {
+// The comment beside a check list, as high as the list.
+QListWidget* CommentList(const char* name, QListWidget* beside, QWidget* parent) {
     auto* list = new QListWidget(parent);
     list->setObjectName(name);
-    list->setFixedHeight(rows * ListRowHeight + 6);
+    list->setFixedHeight(beside->height());
+    list->setMinimumWidth(CommentWidth);
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setFocusPolicy(Qt::NoFocus);
     QFont small = list->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
     list->setFont(small);
     return list;
+}
+
+bool HasShownControl(QGroupBox* group) {
+    for (QWidget* w : group->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QListWidget*>(w);
+        if (control && w->isVisibleTo(group)) return true;
+    }
+    return false;
 }
 
 void SetTextKeepingTyping(QLineEdit* edit, const QString& text, Qt::CaseSensitivity cs) {
@@ -84,8 +100,11 @@ TPEditing::TPEditing(QWidget* parent) : QDialog(parent) {
     column->addWidget(BuildTop());
     auto* middle = new QHBoxLayout;
     middle->setSpacing(6);
-    middle->addWidget(BuildLeft(), 0, Qt::AlignTop);
-    middle->addWidget(BuildMiddle(), 0, Qt::AlignTop);
+    auto* general = new QVBoxLayout;
+    general->addWidget(BuildLeft());
+    general->addWidget(BuildMiddle());
+    general->addStretch(1);
+    middle->addLayout(general);
     middle->addWidget(BuildRight(), 1, Qt::AlignTop);
     column->addLayout(middle, 1);
     column->addWidget(BuildBottom());
@@ -248,8 +267,9 @@ QWidget* TPEditing::BuildLeft() {
 
 QWidget* TPEditing::BuildMiddle() {
     auto* middle = new QWidget(this);
-    auto* column = new QVBoxLayout(middle);
-    column->setContentsMargins(0, 0, 0, 0);
+    auto* row = new QHBoxLayout(middle);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QVBoxLayout;
 
     BeforeGroup = Group(BeforeTitle, "BeforeGroup", middle);
     auto* before = new QVBoxLayout(BeforeGroup);
@@ -273,7 +293,8 @@ QWidget* TPEditing::BuildMiddle() {
     before->addWidget(
         AutoErase = Box(ps::CtlAutoErase, "Auto Sector Erase/Program", "AutoErase", BeforeGroup));
     before->addWidget(Usb = Box(ps::CtlUsb, "USB", "Usb", BeforeGroup));
-    column->addWidget(BeforeGroup);
+    row->addWidget(BeforeGroup, 1, Qt::AlignTop);
+    row->addLayout(column, 1);
 
     Infineon = new QGroupBox(middle);
     Infineon->setObjectName("Infineon");
@@ -319,7 +340,6 @@ QWidget* TPEditing::BuildRight() {
     SpeedBox = Group(SpeedTitle, "SpeedBox", right);
     (new QVBoxLayout(SpeedBox))
         ->addWidget(SpeedSet = Choice(ps::CtlSpeedSet, 2, "SpeedSet", SpeedBox));
-    shows_[ps::CtlSpeedSet] = SpeedBox;
     chip->addWidget(AtmelBox, 1, Qt::AlignTop);
     chip->addWidget(SpeedBox, 0, Qt::AlignTop);
     column->addLayout(chip);
@@ -329,14 +349,12 @@ QWidget* TPEditing::BuildRight() {
     auto* fuses = new QVBoxLayout(Fuses);
     fuses->setSpacing(2);
     fuses->addWidget(FusesSet = Box(ps::CtlFusesSet, "Set Fuses", "FusesSet", Fuses));
-    FusesChk = CheckList("FusesChk", ps::FuseItemCount / 2, Fuses);
-    for (const char* name : ps::FuseItemNames) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(name), FusesChk);
-        item->setCheckState(Qt::Unchecked);
-    }
-    fuses->addWidget(FusesChk);
-    Coment = CommentList("Coment", 5, Fuses);
-    fuses->addWidget(Coment);
+    auto* fuseLists = new QHBoxLayout;
+    FusesChk = CheckList("FusesChk", ps::FuseItemNames, Fuses);
+    Coment = CommentList("Coment", FusesChk, Fuses);
+    fuseLists->addWidget(FusesChk);
+    fuseLists->addWidget(Coment, 1);
+    fuses->addLayout(fuseLists);
     connect(FusesChk, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (refreshing_) return;
         editor_.SetFuse(FusesChk->row(item), item->checkState() == Qt::Checked);
@@ -349,14 +367,12 @@ QWidget* TPEditing::BuildRight() {
     auto* lock = new QVBoxLayout(Lock);
     lock->setSpacing(2);
     lock->addWidget(LockSet = Box(ps::CtlLockSet, "Lock", "LockSet", Lock));
-    LockChk = CheckList("LockChk", ps::LockItemCount / 2, Lock);
-    for (const char* name : ps::LockItemNames) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(name), LockChk);
-        item->setCheckState(Qt::Unchecked);
-    }
-    lock->addWidget(LockChk);
-    ComentLock = CommentList("ComentLock", 3, Lock);
-    lock->addWidget(ComentLock);
+    auto* lockLists = new QHBoxLayout;
+    LockChk = CheckList("LockChk", ps::LockItemNames, Lock);
+    ComentLock = CommentList("ComentLock", LockChk, Lock);
+    lockLists->addWidget(LockChk);
+    lockLists->addWidget(ComentLock, 1);
+    lock->addLayout(lockLists);
     connect(LockChk, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (refreshing_) return;
         editor_.SetLock(LockChk->row(item), item->checkState() == Qt::Checked);
@@ -474,15 +490,26 @@ void TPEditing::Show(const ps::StepView& v) {
         if (TRadioGroup* choice = choices_[c]) choice->SetItemIndex(cv.Index);
     }
     const auto& ctl = v.Controls;
-    for (QGroupBox* g : {BaudGroup, ResetGroup, BootGroup, AddressGroup}) {
-        g->setVisible(ctl[ps::CtlSignalGroups].Visible);
-    }
-    BeforeGroup->setVisible(ctl[ps::CtlBeforeProgramming].Visible);
-    AtmelBox->setVisible(ctl[ps::CtlAtmelBox].Visible);
-    Fuses->setVisible(ctl[ps::CtlFuses].Visible);
-    Lock->setVisible(ctl[ps::CtlLock].Visible);
-    Infineon->setVisible(ctl[ps::CtlInfineon].Visible);
-    SpeedBox->setVisible(ctl[ps::CtlSpeedSet].Visible);
+    const bool signalGroups = ctl[ps::CtlSignalGroups].Visible;
+    // A group is shown when the model shows it and it has a control to show: an empty
+    // frame tells the operator nothing. Inner groups first.
+    const std::pair<QGroupBox*, bool> groups[] = {
+        {PortGroup, true},
+        {BaudGroup, signalGroups},
+        {ResetGroup, signalGroups},
+        {BootGroup, signalGroups},
+        {AddressGroup, signalGroups},
+        {VisualGroup, true},
+        {BeforeGroup, ctl[ps::CtlBeforeProgramming].Visible},
+        {Infineon, ctl[ps::CtlInfineon].Visible},
+        {AfterGroup, true},
+        {AtmelBox, ctl[ps::CtlAtmelBox].Visible},
+        {SpeedBox, ctl[ps::CtlSpeedSet].Visible},
+        {Fuses, ctl[ps::CtlFuses].Visible},
+        {Lock, ctl[ps::CtlLock].Visible},
+        {ComSettings, true},
+    };
+    for (const auto& [group, shown] : groups) group->setVisible(shown && HasShownControl(group));
 
     AtmelCombo->setCurrentIndex(v.Processor);
     for (int i = 0; i < ps::FuseItemCount; ++i) {

@@ -241,17 +241,6 @@ TEST(ProjectListTest, MovingAndRemovingNodes) {
     EXPECT_FALSE(tree.Find(c)->IsFolder());
 }
 
-TEST(ProjectListTest, ProjectsButtonOnlyForOne) {
-    TempDir dir;
-    EXPECT_FALSE(ProjectsButtonWanted(dir.File("absent.ini")));
-    for (const auto& [value, wanted] :
-         std::vector<std::pair<const char*, bool>>{{"1", true}, {"0", false}, {"yes", false}}) {
-        std::string ini =
-            dir.Write(SettingsFileName, std::string("[INIT]\nShowProjects=") + value + "\n");
-        EXPECT_EQ(ProjectsButtonWanted(ini), wanted) << value;
-    }
-}
-
 // Several keys written at once give the file that writing them one by one gives.
 TEST(ProjectListTest, BatchWriteEqualsSingleWrites) {
     const char* files[] = {
