@@ -22,7 +22,6 @@ TRadioGroup::TRadioGroup(const std::vector<const char*>& items, int columns, QWi
     const int rows = (count + columns - 1) / columns;
     for (int i = 0; i < count; ++i) {
         auto* b = new QRadioButton(QString::fromLatin1(items[i]), this);
-        b->setObjectName(QString("%1Item%2").arg(objectName()).arg(i));
         group_->addButton(b, i);
         grid->addWidget(b, i % rows, i / rows);
         buttons_.push_back(b);

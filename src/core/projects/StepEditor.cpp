@@ -175,56 +175,38 @@ ControlSet Of(std::initializer_list<EditorControl> controls) {
     return set;
 }
 
-// One row per model: the controls it shows besides the port and the groups.
+// One row per model: the columns it shows ("+") and its own further controls. Columns:
+// baud rate, reset and boot signals, Boot and Reset boxes, image file, address fields,
+// Auto Reset, Auto Continue, CheckSum.
+enum Column {
+    ColBaud,
+    ColSignals,
+    ColBootReset,
+    ColFile,
+    ColAddress,
+    ColAutoReset,
+    ColAutoCont,
+    ColCheckSum
+};
 struct ModelRow {
-    bool Baud, Signals, BootReset, File, Address, AutoReset, AutoCont, CheckSum;
+    const char* Columns;
     std::initializer_list<EditorControl> Other;
 };
 const ModelRow ModelRows[LastModel + 1] = {
-    /* 0 None */ {true, true, true, false, false, true, true, true, {}},
-    /* 1 MOTOROLA */
-    {true, true, true, true, true, true, true, true, {CtlSinhro, CtlEraseSec, CtlRunAddr}},
-    /* 2 INTEL - BOOT */ {true, true, true, true, true, true, true, false, {}},
-    /* 3 INTEL - LOADER RAM */
-    {true, true, true, true, true, true, true, false, {CtlRamErase, CtlRunAddr}},
-    /* 4 INTEL - LOADER FLASH */
-    {true,
-     true,
-     true,
-     true,
-     true,
-     true,
-     true,
-     false,
-     {CtlFlashId, CtlFlashErase, CtlBankPort, CtlRunAddr}},
-    /* 5 INTEL - EMULATOR */ {true, false, false, true, true, false, true, false, {}},
-    /* 6 SHARC-SPLIT 32b */ {false, false, false, true, false, false, true, true, {CtlUsb}},
-    /* 7 ATMEL */
-    {true,
-     false,
-     false,
-     true,
-     true,
-     false,
-     true,
-     true,
-     {CtlAtmelBox, CtlFuses, CtlFusesSet, CtlLock, CtlLockSet, CtlSpeedSet}},
-    /* 8 SHARC-Boot flash */ {true, false, false, true, true, false, true, true, {CtlFlashErase}},
-    /* 9 SHARC-HostBoot */ {false, false, false, true, false, false, true, false, {}},
-    /* 10 574-BOOT */ {true, false, false, true, false, false, true, false, {CtlSinhro}},
-    /* 11 91360 BOOT */ {true, false, false, true, true, false, true, false, {}},
-    /* 12 91360 LOADER */
-    {true, false, false, true, true, false, true, true, {CtlFlashErase, CtlEraseSec, CtlAutoErase}},
-    /* 13 INFINEON XC161CJ */
-    {true,
-     false,
-     false,
-     true,
-     true,
-     false,
-     false,
-     false,
-     {CtlInfineon, CtlStartExtFlashAddr, CtlTestInt, CtlTestExt}},
+    {"+++--+++", {}},                                                    // None
+    {"++++++++", {CtlSinhro, CtlEraseSec, CtlRunAddr}},                  // MOTOROLA
+    {"+++++++-", {}},                                                    // INTEL - BOOT
+    {"+++++++-", {CtlRamErase, CtlRunAddr}},                             // .. LOADER RAM
+    {"+++++++-", {CtlFlashId, CtlFlashErase, CtlBankPort, CtlRunAddr}},  // .. FLASH
+    {"+--++-+-", {}},                                                    // .. EMULATOR
+    {"---+--++", {CtlUsb}},                                              // SHARC-SPLIT
+    {"+--++-++", {CtlAtmelBox, CtlFuses, CtlFusesSet, CtlLock, CtlLockSet, CtlSpeedSet}},  // ATMEL
+    {"+--++-++", {CtlFlashErase}},                                              // SHARC-Boot
+    {"---+--+-", {}},                                                           // SHARC-Host
+    {"+--+--+-", {CtlSinhro}},                                                  // 574-BOOT
+    {"+--++-+-", {}},                                                           // 91360 BOOT
+    {"+--++-++", {CtlFlashErase, CtlEraseSec, CtlAutoErase}},                   // 91360 LOADER
+    {"+--++---", {CtlInfineon, CtlStartExtFlashAddr, CtlTestInt, CtlTestExt}},  // INFINEON
 };
 
 std::string Upper(const std::string& s) {
@@ -331,15 +313,16 @@ std::vector<std::string> LockComment(const std::array<bool, LockItemCount>& enab
 std::bitset<CtlCount> ShownControls(int model, int processor, int eeprom) {
     if (model < 0 || model > LastModel) model = 0;
     const ModelRow& row = ModelRows[model];
+    auto has = [&row](Column c) { return row.Columns[c] == '+'; };
     ControlSet shown = Of({CtlComPort}) | Of(row.Other);
-    if (row.Baud) shown.set(CtlBaudRate);
-    if (row.Signals) shown |= Of({CtlResetSign, CtlBootSign});
-    if (row.BootReset) shown |= Of({CtlBoot, CtlResetS});
-    if (row.File) shown.set(CtlFile);
-    if (row.Address) shown |= Of({CtlStartAddr, CtlLenAddr, CtlLenBlock, CtlBlocksOnRow});
-    if (row.AutoReset) shown.set(CtlAutoReset);
-    if (row.AutoCont) shown.set(CtlAutoCont);
-    if (row.CheckSum) shown.set(CtlCheckSum);
+    if (has(ColBaud)) shown.set(CtlBaudRate);
+    if (has(ColSignals)) shown |= Of({CtlResetSign, CtlBootSign});
+    if (has(ColBootReset)) shown |= Of({CtlBoot, CtlResetS});
+    if (has(ColFile)) shown.set(CtlFile);
+    if (has(ColAddress)) shown |= Of({CtlStartAddr, CtlLenAddr, CtlLenBlock, CtlBlocksOnRow});
+    if (has(ColAutoReset)) shown.set(CtlAutoReset);
+    if (has(ColAutoCont)) shown.set(CtlAutoCont);
+    if (has(ColCheckSum)) shown.set(CtlCheckSum);
     if (model != ModelSharcSplit && model != ModelSharcHostBoot) shown.set(CtlSignalGroups);
     if (model != ModelInfineon) shown.set(CtlBeforeProgramming);
     if (model == ModelAtmel && processor == ProcessorLoader) {
