@@ -5,7 +5,13 @@
 #include <cstdlib>
 
 #include "sim/AvrBoard.h"
+#include "sim/Boot91360Board.h"
 #include "sim/GenericBoard.h"
+#include "sim/IntelBootBoard.h"
+#include "sim/IntelFlashBoard.h"
+#include "sim/IntelRamBoard.h"
+#include "sim/InfineonBoard.h"
+#include "sim/Loader91360Board.h"
 #include "sim/SharcHostBootBoard.h"
 #include "sim/SharcSplitBoard.h"
 #include "sim/SimPortDevice.h"
@@ -25,6 +31,17 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"intelboot",
+         "INTEL - BOOT: boot monitor taking bare 256-byte blocks back to back, no answers",
+         &MakeIntelBootBoard},
+        {"intelram",
+         "INTEL - LOADER RAM: RAM loader of 64 KB with range erase, acknowledged blocks and "
+         "run at address",
+         &MakeIntelRamBoard},
+        {"intelflash",
+         "INTEL - LOADER FLASH: banked flash loader (16 KB banks, the last one in the common "
+         "window); flash=N chip code (default 5, 256 KB), banks=N 1..16",
+         &MakeIntelFlashBoard},
         {"sharcsplit",
          "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
          "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",
@@ -33,6 +50,20 @@ const std::vector<BoardType>& BoardTypes() {
          "SHARC board's AVR bridge taking a host-boot stream with XOFF/XON; rate=N (DSP "
          "bytes/s, 0 keeps up), xoff=N, xon=N, buffer=N, queue=N (station's port), noxon",
          &MakeSharcHostBootBoard},
+        {"91360-boot",
+         "boot ROM of a 91360 target: wakes on \"V\", loads run frames into memory, starts the "
+         "program; refuse=01|03|04 answers that command with 0x15",
+         &MakeBoot91360Board},
+        {"91360-loader",
+         "flash loader of a 91360 board (2 x 256 KB at 0x180000, 14 sectors): erase, sector erase "
+         "by mask, range CRC, runs within a sector; blank, refuse=erase|sectors|write, "
+         "weakcell=ADDR",
+         &MakeLoader91360Board},
+        {"infineon",
+         "Infineon XC161CJ: bootstrap loader, boot program, loader1 and loader2 over internal and "
+         "external flash; ext=ADDR external flash base (default 0x400000), quiet=boot|loader1|"
+         "fill|loader2|program stays silent there, badcheck=fill|program answers one check wrong",
+         &MakeInfineonBoard},
         // A new board adds its row here.
     };
     return types;

@@ -309,6 +309,20 @@ int Wire::WaitReadable(int timeoutMs) {
     }
 }
 
+int Wire::DrainOutput(int timeoutMs) {
+    if (dead_) return -EIO;
+    if (!open_) return -EBADF;
+    Advance();
+    const int64_t deadline = NowUs() + static_cast<int64_t>(std::max(timeoutMs, 0)) * 1000;
+    for (;;) {
+        const int64_t now = NowUs();
+        if (txFreeUs_ <= now) return 0;
+        if (now >= deadline) return -ETIMEDOUT;
+        clock_.SleepMs((std::min(txFreeUs_, deadline) - now + 999) / 1000);
+        Advance();
+    }
+}
+
 void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {
     if (dead_ || bytes.empty() || board_->faults.Silent) return;
     const int64_t base = boardNowUs_ >= 0 ? boardNowUs_ : NowUs();

@@ -102,6 +102,9 @@ public:
     int SetRts(bool asserted);
     int SetBaud(uint32_t baud);
     int WaitReadable(int timeoutMs);
+    // Waits until the last byte the station wrote has reached the board, at most timeoutMs;
+    // 0 when it has, -ETIMEDOUT when not yet.
+    int DrainOutput(int timeoutMs);
 
     // True once the line has gone dead (DropAfterBytes): the device has vanished.
     bool Dead() const { return dead_; }

@@ -107,6 +107,7 @@ public:
     void ShowMessage(ps::MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
     void RequestTerminate() override;
+    void ShowWarning(const std::string& text) override;
 
     // Parts of the window, named as the station's documents name them.
     THeader* Header;
@@ -124,6 +125,9 @@ public:
     TFancyButton* StopBtn;
     TFancyButton* ContBtn;
     TFancyButton* ExitBtn;
+    // A mark at the right end of the file-name line while the step's image has a warning;
+    // its tooltip holds the warnings.
+    QLabel* WarningMark;
 
 signals:
     void RunFinished();
@@ -132,17 +136,22 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildProjectStrip();
     void BuildButtonStrip();
+    void PlaceExitButton();
     void AfterRun();
     void Terminate();
+    void PlaceWarningMark();
 
     std::unique_ptr<ps::Clock> ownClock_;
     std::unique_ptr<ps::Station> station_;
     bool firstActivation_ = true;
+    bool activationFallbackArmed_ = false;
     bool inRun_ = false;
     bool closePending_ = false;
     bool closed_ = false;

@@ -355,16 +355,19 @@ void TProjects::RemoveClick() {
 
 void TProjects::OkClick() {
     const int position = tree_.IndexOf(selected_) + 1;  // 0 without a selection
-    if (!ps::SaveProjectSettings(station_.IniPath, tree_, position,
-                                 ToStationText(ExtraEdit->text()))) {
+    ps::SettingsFiles files = files_;
+    if (files.Write.empty()) files = {station_.IniPath, station_.IniPath, ""};
+    if (!ps::SaveProjectSettings(files, tree_, position, ToStationText(ExtraEdit->text()))) {
         // Closing as if saved would lose the operator's list without a word.
-        QMessageBox box(QMessageBox::Critical, windowTitle(),
-                        QString::fromLatin1(TextErrorWritingSettings) + "\n" +
-                            FromStationText(station_.IniPath),
-                        QMessageBox::Ok, this);
+        QMessageBox box(
+            QMessageBox::Critical, windowTitle(),
+            QString::fromLatin1(TextErrorWritingSettings) + "\n" + FromStationText(files.Write),
+            QMessageBox::Ok, this);
         box.exec();
         return;
     }
+    // The file written is now the station's: the user's file, once there, is the one read.
+    station_.IniPath = files_.Read = files.Write;
     Fill();
     station_.Project = ps::SelectCurrentProject(station_.IniPath);
     accept();

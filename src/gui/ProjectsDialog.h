@@ -57,6 +57,10 @@ public:
     int RememberedId() const { return remembered_; }
     QTreeWidgetItem* ItemOf(int id) const;
 
+    // Where OK writes: the station's settings files (by default the one file it reads).
+    // After a write the file written is the one the station reads.
+    void SetSettingsFiles(const ps::SettingsFiles& files) { files_ = files; }
+
     // "Browse" asks this for the step file.
     FileChooser ChooseFile = ChooseFileWithDialog;
 
@@ -113,6 +117,7 @@ private:
 
     ps::Station& station_;
     TPEditing& editor_;
+    ps::SettingsFiles files_;
     ps::ProjectTree tree_;
     int selected_ = 0;    // the selected node's id
     int current_ = 0;     // the node the popup menu acts on

@@ -15,6 +15,7 @@
 #include "StepEditor.h"
 #include "app/ExitStatus.h"
 #include "app/Version.h"
+#include "projects/Settings.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
         }
     }
     QApplication app(argc, argv);
+    // The program ends only through the window's Terminating signal, which carries the
+    // status; closing the last window must not end it with 0 first.
+    app.setQuitOnLastWindowClosed(false);
     ps::gui::SetupOptions options;
     std::string error;
     if (!ps::gui::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     // The projects dialog and the step editor live as long as the window.
     ps::gui::TPEditing editor(&form);
     ps::gui::TProjects projects(form.St(), editor, &form);
+    projects.SetSettingsFiles(ps::LocateSettingsFiles(programFolder, options.IniOverride));
     ps::gui::ConnectProjectsButton(form, projects);
     form.show();
     form.activateWindow();

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "support/StationHarness.h"
@@ -49,6 +51,8 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     }
     close(in[0]);
     close(out[1]);
+    // A program that does not end is killed, which also ends every read of its output.
+    pstest::ChildDeadline deadline(pid);
     if (!input.empty()) (void)!write(in[1], input.data(), input.size());
     close(in[1]);
     if (onStart) onStart(pid, out[0]);
@@ -58,11 +62,17 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed())
+        << program << " did not end within " << pstest::ProgramLimit.count() << " ms; its output:\n"
+        << o.Output;
     o.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return o;
 }
 
 struct CliTest : ::testing::Test {
+    // An empty settings file: a missing one would be warned of on every run.
+    CliTest() { dir.Write("PROGRAMMER.INI", ""); }
     pstest::TempDir dir;
     std::map<std::string, std::string> env{{"PROGSTATION_COM1", "sim:generic,flash=3"}};
     void Steps(const std::vector<std::string>& lines) {
@@ -105,7 +115,7 @@ TEST_F(CliTest, ExitStatusesTellAScriptWhatHappened) {
 
     Steps({"/AT_PROG_EE=two", "/AUTOCONTINUE"});
     EXPECT_EQ(Run({}).Status, 10);
-    Steps({"/PB=boot.hex", "/AUTOCONTINUE"});
+    Steps({"/PE=emulator.hex", "/AUTOCONTINUE"});  // a model without its loader yet
     EXPECT_EQ(Run({}).Status, 13);
     Steps({"/ERASESECTORS=1", "/AUTOCONTINUE"});
     env["PROGSTATION_COM1"] = "sim:generic,negative";
@@ -172,6 +182,8 @@ public:
             _exit(127);
         }
         close(out[1]);
+        // Serving the board for the length of a test; one that outlives that is killed.
+        deadline_ = std::make_unique<pstest::ChildDeadline>(pid_);
         // It prints the terminal to use, then serves the board until it is stopped.
         std::string line;
         char c;
@@ -183,6 +195,7 @@ public:
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            if (deadline_) deadline_->Cancel();
         }
     }
     const std::string& Port() const { return port_; }
@@ -190,6 +203,7 @@ public:
 private:
     pid_t pid_ = -1;
     std::string port_;
+    std::unique_ptr<pstest::ChildDeadline> deadline_;
 };
 
 std::string ReadFile(const std::string& path) {
@@ -221,6 +235,45 @@ TEST_F(CliTest, APseudoTerminalThatGoesAwayEndsTheRunWithAPortError) {
     const Outcome o = Run({});
     EXPECT_EQ(o.Status, 11) << o.Output;
     EXPECT_NE(o.Output.find("ERROR : COM port failed: "), std::string::npos) << o.Output;
+}
+
+TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
+    // An image whose second record has a wrong checksum: it loads, with one warning on
+    // standard error and in the trace.
+    Steps({"/PA=image.hex", "/ATMEL=6", "/ADDRLEN=2048", "/CHECKSUM", "/AUTOCONTINUE"});
+    dir.Write("image.hex", ":0400000001020304F2\n:0400040005060708DF\n:00000001FF\n");
+    env["PROGSTATION_COM1"] = "sim:avr,proc=6";
+    mkfifo(dir.File("fifo").c_str(), 0644);
+    auto count = [](const std::string& text, const std::string& part) {
+        int n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    struct Row {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Said;  // once on the output
+    };
+    const std::string ini = dir.File("PROGRAMMER.INI");
+    const std::vector<Row> rows = {
+        {{"--ini", dir.Path()}, 64, "--ini names a folder"},
+        {{"--ini", dir.File("none.ini"), "--show-steps"},
+         0,
+         "none.ini does not exist; default settings are used"},
+        {{"--ini", ini, "--trace", dir.File("fifo")}, 64, "cannot write the trace file"},
+        {{"--ini", ini, "--trace", "/dev/full"}, 0, "cannot be written; the run goes on"},
+        {{"--ini", ini, "--trace", dir.File("trace.txt"), "--record", dir.File("runs.jsonl")},
+         0,
+         "warning: WRONG RECORD CHECKSUM: IMAGE.HEX line 2"},
+    };
+    for (const Row& row : rows) {
+        const Outcome o = RunProgram(Cli, row.Args, dir.Path(), env);
+        EXPECT_EQ(row.Status, o.Status) << o.Output;
+        EXPECT_EQ(1, count(o.Output, row.Said)) << o.Output;
+    }
+    EXPECT_EQ(1, count(ReadFile(dir.File("trace.txt")), "WARNING WRONG RECORD CHECKSUM"));
+    EXPECT_EQ(1, count(ReadFile(dir.File("runs.jsonl")), "\"warnings\":[\"WRONG RECORD CHECKSUM"));
 }
 
 }  // namespace

@@ -23,6 +23,11 @@ std::string Shape(const ProjectTree& tree) {
     return out;
 }
 
+// One file read and written.
+SettingsFiles Files(const std::string& ini) {
+    return {ini, ini, ""};
+}
+
 std::string Projects(const std::vector<std::string>& entries, const std::string& init) {
     std::string ini = "[INIT]\r\n" + init + "[PROJECTS]\r\n";
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -125,7 +130,7 @@ TEST(ProjectListTest, SavingFewerEntriesEndsTheListAndKeepsTheRest) {
     int f = tree.Add(0, "", "F", "");
     tree.Add(f, "007", "G", "g.cfg");
     tree.Add(0, "010", "H", "h.cfg");
-    ASSERT_TRUE(SaveProjectSettings(ini, tree, 2, "/AUTOCONTINUE  /BAUDRATE=9600"));
+    ASSERT_TRUE(SaveProjectSettings(Files(ini), tree, 2, "/AUTOCONTINUE  /BAUDRATE=9600"));
 
     EXPECT_EQ(ReadSetting(ini, "PROJECTS", "Project1", ""), "0~~F~~");
     EXPECT_EQ(ReadSetting(ini, "PROJECTS", "Project2", ""), "1~007~G~g.cfg~");
@@ -154,15 +159,24 @@ TEST(ProjectListTest, FirstSaveOfAFileWithoutVersion) {
     ProjectTree tree;
     tree.Add(0, "001", "NEW", "new.cfg");
     // No selection (OK cannot be pressed then, but the file stays sound): position 0.
-    ASSERT_TRUE(SaveProjectSettings(ini, tree, 0, ""));
+    ASSERT_TRUE(SaveProjectSettings(Files(ini), tree, 0, ""));
     ProjectSettings s = LoadProjectSettings(ini);
     EXPECT_EQ(s.Version, "3");
     EXPECT_EQ(Shape(s.Tree), "0:NEW");
     EXPECT_EQ(ReadSetting(ini, "INIT", "SelectedFile", ""), "0");
     // A missing file is created.
     std::string fresh = dir.File("sub/PROGRAMMER.INI");
-    ASSERT_TRUE(SaveProjectSettings(fresh, tree, 1, ""));
+    ASSERT_TRUE(SaveProjectSettings(Files(fresh), tree, 1, ""));
     EXPECT_EQ(LoadProjectSettings(fresh).SelectedPosition, 1);
+
+    // An installed station reads the shipped file and writes the user's, which starts as a
+    // copy of it: the shipped ports stay, the shipped file is untouched.
+    std::string shipped = dir.Write("shipped.ini", "[Ports]\nCOM1=sim:avr\n");
+    std::string user = dir.File("home/PROGRAMMER.INI");
+    ASSERT_TRUE(SaveProjectSettings({shipped, user, shipped}, tree, 1, ""));
+    EXPECT_EQ(ReadSetting(user, "Ports", "COM1", ""), "sim:avr");
+    EXPECT_EQ(LoadProjectSettings(user).Tree.Count(), 1);
+    EXPECT_EQ(ReadBytes(shipped), "[Ports]\nCOM1=sim:avr\n");
 }
 
 TEST(ProjectListTest, FieldsThatWouldSplitAnEntryAreStoredWithBlanks) {
@@ -171,7 +185,7 @@ TEST(ProjectListTest, FieldsThatWouldSplitAnEntryAreStoredWithBlanks) {
     ProjectTree tree;
     tree.Add(0, "0~1", "A~B", "dir/x~1.cfg");
     tree.Add(0, "002", "line\r\nbreak", "b.cfg");
-    ASSERT_TRUE(SaveProjectSettings(ini, tree, 1, "/S\r\n/AUTOCONTINUE"));
+    ASSERT_TRUE(SaveProjectSettings(Files(ini), tree, 1, "/S\r\n/AUTOCONTINUE"));
     ProjectSettings s = LoadProjectSettings(ini);
     ASSERT_EQ(s.Tree.Count(), 2);
     EXPECT_EQ(s.Tree.Nodes()[0].Number, "0 1");
@@ -257,6 +271,7 @@ TEST(ProjectListTest, BatchWriteEqualsSingleWrites) {
         {"PROJECTS", "Project2", "x"},
         {"INIT", "Version", "3b"},
         {"New", "L", "w"},
+        {"INIT", "Padded", " both ends "},
     };
     for (const char* content : files) {
         TempDir dir;

@@ -1,6 +1,10 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
+#include "targets/bootloader/intel/IntelFlows.h"
+#include "targets/bootloader/infineon/InfineonFlow.h"
+#include "targets/bootloader/m91360/Boot91360.h"
+#include "targets/bootloader/m91360/Loader91360.h"
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
 #include "targets/bootloader/sharc/SharcSplitFlow.h"
 
@@ -34,18 +38,18 @@ struct ModelEntry {
 const ModelEntry models[ModelCount] = {
     {true, nullptr},             // 0 None: the inline sequence without a loader
     {false, nullptr},            // 1 MOTOROLA
-    {false, nullptr},            // 2 INTEL - BOOT
-    {false, nullptr},            // 3 INTEL - LOADER RAM
-    {false, nullptr},            // 4 INTEL - LOADER FLASH
+    {true, &IntelBoot},          // 2 INTEL - BOOT
+    {true, &IntelLoaderRam},     // 3 INTEL - LOADER RAM
+    {true, &IntelLoaderFlash},   // 4 INTEL - LOADER FLASH
     {false, nullptr},            // 5 INTEL - EMULATOR
     {true, &SharcSplitFlow},     // 6 SHARC-SPLIT 32b
     {true, &RunAtmelFlow},       // 7 ATMEL
     {false, nullptr},            // 8 SHARC-Boot flash
     {true, &SharcHostBootFlow},  // 9 SHARC-HostBoot
     {false, nullptr},            // 10 574-BOOT
-    {false, nullptr},            // 11 91360 BOOT
-    {false, nullptr},            // 12 91360 LOADER
-    {false, nullptr},            // 13 INFINEON XC161CJ
+    {true, &Boot91360Flow},      // 11 91360 BOOT
+    {true, &Loader91360Flow},    // 12 91360 LOADER
+    {true, &InfineonFlow},       // 13 INFINEON XC161CJ
 };
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "app/RunController.h"
 
+#include <exception>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -10,6 +11,7 @@
 #include "app/StepResult.h"
 #include "app/Texts.h"
 #include "link/Link.h"
+#include "production/RunRecord.h"
 #include "projects/StepFile.h"
 
 namespace ps {
@@ -87,6 +89,8 @@ bool RunStep(Station& st) {
     // Each step reports its own refusals: a count left by an earlier step or run would
     // otherwise end a clean step with "ERRORS: ".
     st.ErrorCount = 0;
+    st.SilentMs = 0;
+    if (st.Recorder) st.Recorder->StepStarted(st);
     if (!SetUpStep(st)) return false;
     if (st.RunError != RunOk) return true;
     const int32_t model = st.Step.ModelIndex;
@@ -104,6 +108,7 @@ bool RunStep(Station& st) {
     // A flow that ends its step in the error colour without ending the run ("ERRORS: ",
     // "CHECK SUM FAIL") leaves a failed step behind, which the exit status must tell.
     if (st.RunError == RunOk && st.StatusColour() == StatusColorError) ++st.FailedSteps;
+    if (st.Recorder) st.Recorder->StepEnded(st);
     return true;
 }
 
@@ -129,6 +134,8 @@ int ComputeExitStatus(const Station& st) {
             return ExitImageFile;
         case RunModelUnavailable:
             return ExitModelUnavailable;
+        case RunFailed:
+            return ExitRunFailed;
         default:
             return st.RunError;
     }
@@ -141,6 +148,7 @@ void EndRunEarly(Station& st, const char* text, Station::RunEnd how) {
     st.LastRunEnd = how;
     st.LastExitStatus = ComputeExitStatus(st);
     st.Running = false;
+    if (st.Recorder) st.Recorder->RunEnded(st);
 }
 
 }  // namespace
@@ -159,35 +167,27 @@ bool WaitForContinue(Station& st) {
     return true;
 }
 
-void StartBtnClick(Station& st) {
-    if (st.Running) return;  // a run never starts inside another
-    st.Running = true;
-    st.LastRunEnd = Station::RunEnd::None;
-    st.FailedSteps = 0;
-    st.LastPortError.clear();
-    st.view.ShowPanels(false, true, false);
-    PumpMessages(st);
-    st.RunError = RunOk;
+namespace {
 
-    ResetRunSettings(st.Step, st.SelectedPort);
-    st.AllocateImageBuffers();
+// Steps 3 to 11 of a run: the step loop. False when the run has already ended at once
+// (the step file or the port could not be opened), without the end-of-run actions.
+bool RunSteps(Station& st) {
     st.CurrentStep = 1;
-
     for (;;) {
         const int loaded =
             LoadStep(st.CurrentStep, st.Project, st.CommandLineArgs, st.Step, st.Map);
         if (loaded == StepFileNotOpened) {
             EndRunEarly(st, TextErrorOpeningFile, Station::RunEnd::StepFileNotOpened);
-            return;
+            return false;
         }
         // A missing step ends the project even when "/S" comes from the command line or the
         // extra parameters for every step; otherwise such a run would never end.
-        if (loaded == StepMissing) break;
+        if (loaded == StepMissing) return true;
         if (!st.Step.SkipStep) {
             if (!st.Step.LoadError.empty()) {
                 st.Status(st.Step.LoadError, StatusColorError);
                 st.RunError = RunBadStepValue;
-                break;
+                return true;
             }
             bool portOpened = true;
             try {
@@ -196,27 +196,73 @@ void StartBtnClick(Station& st) {
                 st.Status(TextPortLost + std::string(e.what()), StatusColorError);
                 st.RunError = RunPortLost;
             } catch (const EConvertError& e) {
-                st.view.ShowMessage(MessageKind::Error, e.what());
-                if (st.RunError == RunOk || st.RunError == RunStopped) st.RunError = RunImageFile;
+                // STOP wins: an image line read after STOP that turns out malformed still
+                // ends the run as stopped.
+                if (st.RunError != RunStopped) {
+                    st.view.ShowMessage(MessageKind::Error, e.what());
+                    if (st.RunError == RunOk) st.RunError = RunImageFile;
+                }
             }
             if (!portOpened) {
                 EndRunEarly(st, TextErrorOpeningComPort, Station::RunEnd::PortNotOpened);
-                return;
+                return false;
             }
         }
         ++st.CurrentStep;
-        if (st.RunError != RunOk) break;
-        if (st.Step.ProgramFile.empty()) break;
+        if (st.RunError != RunOk) return true;
+        if (st.Step.ProgramFile.empty()) return true;
+        // STOP ends the run between any two steps, also in a long stretch of skipped ones.
+        PumpMessages(st);
+        if (st.RunError != RunOk) return true;
+    }
+}
+
+}  // namespace
+
+void StartBtnClick(Station& st) {
+    if (st.Running) return;  // a run never starts inside another
+    st.Running = true;
+    st.LastRunEnd = Station::RunEnd::None;
+    st.FailedSteps = 0;
+    st.LastPortError.clear();
+    st.SilenceTripped = false;
+    // Anything that fails in a way the flows do not report (memory, a fault of ours) ends
+    // the run like any other error: the run state must be reset, or START would never work
+    // again.
+    try {
+        st.view.ShowPanels(false, true, false);
+        PumpMessages(st);
+        st.RunError = RunOk;
+        if (st.Recorder) st.Recorder->RunStarted(st);
+        ResetRunSettings(st.Step, st.SelectedPort);
+        st.AllocateImageBuffers();
+        if (!RunSteps(st)) return;
+    } catch (const std::exception& e) {
+        st.Status(TextRunFailed + std::string(e.what()), StatusColorError);
+        st.RunError = RunFailed;
+    } catch (...) {
+        st.Status(TextRunFailed, StatusColorError);
+        st.RunError = RunFailed;
     }
 
-    if (st.RunError == RunStopped) st.Status(TextBreak, StatusColorError);
+    if (st.SilenceTripped && st.RunError != RunFailed) {
+        st.RunError = RunBoardSilent;
+        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s", StatusColorError);
+    } else if (st.RunError == RunStopped) {
+        st.Status(TextBreak, StatusColorError);
+    }
+    // The run's outcome is settled and shown: a STOP pressed while the boot line is released
+    // below (it waits 100 ms) must not turn a finished run into a stopped one.
+    const int32_t outcome = st.RunError;
     ReleaseBootLineQuietly(st);
+    st.RunError = outcome;
     CloseQuietly(st);
     ShowIdle(st);
     st.ReleaseImageBuffers();
     st.LastRunEnd = Station::RunEnd::Completed;
     st.LastExitStatus = ComputeExitStatus(st);
     st.Running = false;
+    if (st.Recorder) st.Recorder->RunEnded(st);
     if (st.AutoMode) {
         WaitMs(st, AutoExitDelayMs);
         ExitBtnClick(st);
@@ -238,6 +284,9 @@ void ExitBtnClick(Station& st) {
 }
 
 int ExitStatusFor(const Station& st) {
+    // A program that ends before its run has ended (a window closed while its automatic run
+    // was still to start) has programmed nothing: that is no success.
+    if (st.LastRunEnd == Station::RunEnd::None) return ExitBreak;
     return st.LastExitStatus;
 }
 

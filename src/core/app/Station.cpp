@@ -3,11 +3,18 @@
 #include <algorithm>
 
 #include "images/TMOT.h"
+#include "production/RunRecord.h"
 
 namespace ps {
 
 Station::Station(Clock& c, StationView& v)
-    : clock(c), view(v), blocks_(MapMaxRows * MapMaxCols, EmptyColour) {}
+    : clock(c), view(v), blocks_(MapMaxRows * MapMaxCols, EmptyColour) {
+    // Every station, the window's and the terminal's, gets its port set up here; the other
+    // properties keep the component's defaults (8N1, DTR and RTS under program control).
+    Comm.SetFlowControl(StationFlowControl);
+    Comm.SetReadBufSize(StationReadBufSize);
+    Comm.SetWriteBufSize(StationWriteBufSize);
+}
 
 Station::~Station() = default;
 
@@ -74,6 +81,11 @@ void Station::ImageFileError(const std::string& message) {
     // A run must not go on to report success on an empty or partial image. STOP keeps its
     // meaning if it came first.
     if (RunError == RunOk) RunError = RunImageFile;
+}
+
+void Station::ImageFileWarning(const std::string& message) {
+    view.ShowWarning(message);
+    if (Recorder) Recorder->Warning(message);
 }
 
 void Station::AllocateImageBuffers() {

@@ -16,9 +16,10 @@
 namespace ps {
 
 class TMOT;
+class RunRecorder;
 
-// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10, 11
-// and 12 are ours, so that a run that failed for these reasons never looks like success.
+// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10 to 15
+// are ours, so that a run that failed for these reasons never looks like success.
 enum RunErrorCode : int32_t {
     RunOk = 0,
     RunStopped = 1,      // STOP, EXIT, closing the window; 91360 refusals
@@ -29,6 +30,8 @@ enum RunErrorCode : int32_t {
     RunPortLost = 11,          // the port failed or vanished during the run
     RunImageFile = 12,         // image file missing or malformed
     RunModelUnavailable = 13,  // the step's model has no flow in this station
+    RunBoardSilent = 14,       // the opt-in silence limit ran out in a wait
+    RunFailed = 15,            // the run failed in a way no flow reports (out of memory, ...)
     RunAvrId = 23,
     RunWrongAvr = 24,
     RunAvrProtected = 25,
@@ -39,6 +42,12 @@ constexpr int RunLevel = 1;
 constexpr int ImageBufferCount = 8;
 constexpr int ImageBufferSize = 32768;
 constexpr int AvrImageSize = 0x20000;
+// The station's port: driver queues of these sizes and no flow control. The component's
+// own default is RTS/CTS, which on a cable or board that does not drive CTS holds every
+// byte the station sends.
+constexpr int StationReadBufSize = 40960;
+constexpr int StationWriteBufSize = 4096;
+constexpr TFlowControl StationFlowControl = fcNone;
 
 // The run state that belongs to the main window. The Qt window and the terminal front end
 // each own one Station and plug their view into it; flows take a Station&.
@@ -80,11 +89,25 @@ public:
     std::vector<std::string> CommandLineArgs;
     std::string IniPath;        // PROGRAMMER.INI in use
     std::string ProgramFolder;  // ends in '/'
-    int SelectedPort = 1;       // the "Com Port" choice, 1..4
+    int SelectedPort = 1;       // the "Com Port" choice, 1..4, read at every step
+
+    // The opt-in silence limit (0: off, waits have no time limit): a wait that has heard
+    // nothing from the board for this long ends the run with RunBoardSilent. The waits
+    // give up as for STOP; the controller then tells the two apart by SilenceTripped.
+    int64_t SilenceLimitMs = 0;
+    int64_t SilentMs = 0;  // time spent waiting since the board was last heard
+    bool SilenceTripped = false;
+
+    // Follows the run for a run record (--record); nullptr when none is kept.
+    RunRecorder* Recorder = nullptr;
 
     TSerialPort Comm;
     std::unique_ptr<TMOT> Mot;      // made at the first activation
     std::vector<uint8_t> AvrImage;  // AvrImageSize bytes once used
+    // The "INFINEON XC161CJ" image and its page-used flags (targets/bootloader/infineon),
+    // sized when first used.
+    std::vector<uint8_t> InfineonImage;
+    std::vector<uint8_t> InfineonPageUsed;
 
     // Status line: the text and colour the operator sees now.
     const std::string& StatusText() const { return statusText_; }
@@ -104,6 +127,8 @@ public:
 
     // ImageReporter: message box, terminate request, run ends with RunImageFile.
     void ImageFileError(const std::string& message) override;
+    // ImageReporter: shown through the view's warning; the run goes on.
+    void ImageFileWarning(const std::string& message) override;
     bool TerminateRequested = false;
 
     void AllocateImageBuffers();

@@ -4,8 +4,6 @@
 #include <charconv>
 #include <unordered_map>
 
-#include "projects/Settings.h"
-
 namespace ps {
 
 namespace {
@@ -219,7 +217,7 @@ std::string FormatProjectEntry(const ProjectNode& node) {
            StorableField(node.Name) + sep + StorableField(node.Path) + sep;
 }
 
-bool SaveProjectSettings(const std::string& iniPath, const ProjectTree& tree, int selectedPosition,
+bool SaveProjectSettings(const SettingsFiles& files, const ProjectTree& tree, int selectedPosition,
                          const std::string& extraParameters) {
     std::vector<SettingChange> changes;
     int position = 0;
@@ -237,7 +235,7 @@ bool SaveProjectSettings(const std::string& iniPath, const ProjectTree& tree, in
         {SettingsSectionInit, SettingsKeySelectedFile, std::to_string(selectedPosition)});
     changes.push_back({SettingsSectionInit, SettingsKeyExtraParameters, extra});
     changes.push_back({SettingsSectionInit, SettingsKeyVersion, ProjectVersion3});
-    return WriteSettings(iniPath, changes);
+    return WriteStationSettings(files, changes);
 }
 
 std::string ProposeProjectNumber(const std::string& iniPath) {

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "projects/Settings.h"
+
 namespace ps {
 
 // Keys of the project list in PROGRAMMER.INI.
@@ -87,8 +89,9 @@ std::string FormatProjectEntry(const ProjectNode& node);
 
 // Writes the tree as entries 1..N, an empty entry N + 1 (so a longer older list ends there),
 // SelectedFile (the position, 0 without a selection), ExtraParameters and Version "3", in
-// one replacement of the file. False when the file could not be written.
-bool SaveProjectSettings(const std::string& iniPath, const ProjectTree& tree, int selectedPosition,
+// one replacement of the station's settings file (files.Write, which starts as a copy of
+// the shipped file). False when the file could not be written.
+bool SaveProjectSettings(const SettingsFiles& files, const ProjectTree& tree, int selectedPosition,
                          const std::string& extraParameters);
 
 // The shortcut proposed for a new project: the highest number stored in the settings file

@@ -1,19 +1,18 @@
 #include "projects/Settings.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <optional>
+#include <ctime>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 #include "projects/AtomicFile.h"
 
@@ -24,12 +23,6 @@ constexpr const char* ConfigSubfolder = "progstation";
 constexpr const char* DefaultConfigHome = ".config";
 constexpr const char* NewFileLineEnd = "\n";
 constexpr mode_t NewFolderMode = 0755;
-
-// One line of the settings file with its own line end ("", "\n" or "\r\n").
-struct IniLine {
-    std::string Text;
-    std::string End;
-};
 
 enum class LineKind { Other, Section, Key };
 
@@ -69,7 +62,7 @@ std::string Lowered(std::string_view s) {
     return out;
 }
 
-LineInfo Classify(const std::string& text) {
+LineInfo Classify(std::string_view text) {
     LineInfo info;
     std::string_view t = Trim(text);
     if (t.empty() || t.front() == ';' || t.front() == '#') return info;
@@ -88,69 +81,109 @@ LineInfo Classify(const std::string& text) {
     return info;
 }
 
-std::vector<IniLine> SplitLines(const std::string& content) {
-    std::vector<IniLine> lines;
-    size_t pos = 0;
-    while (pos < content.size()) {
-        size_t lf = content.find('\n', pos);
-        if (lf == std::string::npos) {
-            lines.push_back({content.substr(pos), ""});
-            break;
-        }
-        size_t end = lf;
-        std::string lineEnd = "\n";
-        if (end > pos && content[end - 1] == '\r') {
-            --end;
-            lineEnd = "\r\n";
-        }
-        lines.push_back({content.substr(pos, end - pos), lineEnd});
-        pos = lf + 1;
-    }
-    return lines;
+bool IsQuoted(std::string_view value) {
+    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
 }
 
-// The whole file; nullopt when it exists but cannot be read, empty when it does not exist.
-std::optional<std::string> ReadWholeFile(const std::string& path, bool& exists) {
-    exists = false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::string();
-        exists = true;
-        return std::nullopt;
+// One line of the settings text: where it starts, its text and its line end ("", "\n" or
+// "\r\n"). Lines are walked in place, so reading a file costs no more than the file.
+struct IniLine {
+    size_t Begin = 0;
+    std::string_view Text;
+    std::string_view End;
+};
+
+bool NextIniLine(std::string_view content, size_t& pos, IniLine& line) {
+    if (pos >= content.size()) return false;
+    line.Begin = pos;
+    const size_t lf = content.find('\n', pos);
+    if (lf == std::string_view::npos) {
+        line.Text = content.substr(pos);
+        line.End = {};
+        pos = content.size();
+        return true;
     }
-    exists = true;
+    size_t end = lf;
+    if (end > pos && content[end - 1] == '\r') --end;
+    line.Text = content.substr(pos, end - pos);
+    line.End = content.substr(end, lf + 1 - end);
+    pos = lf + 1;
+    return true;
+}
+
+// What reading the settings file gave.
+enum class FileState { Missing, Read, Refused };
+
+// The whole settings file. Only a regular file of at most SettingsFileLimit bytes is read,
+// opened without blocking (a pipe or a device named PROGRAMMER.INI reads as defaults and is
+// never written over); Refused also covers a file that exists but cannot be read.
+FileState ReadSettingsFile(const std::string& path, std::string& content) {
+    content.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing : FileState::Refused;
+    }
+    struct FdCloser {
+        int Fd;
+        ~FdCloser() { close(Fd); }
+    } closer{fd};
     struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-    std::string content;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return FileState::Refused;
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > SettingsFileLimit) {
+        return FileState::Refused;
+    }
     char buf[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) content.append(buf, n);
-    if (std::ferror(f.get())) return std::nullopt;
-    return content;
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FileState::Refused;
+        if (n == 0) break;
+        if (content.size() + static_cast<size_t>(n) > SettingsFileLimit) return FileState::Refused;
+        content.append(buf, static_cast<size_t>(n));
+    }
+    return FileState::Read;
 }
 
 // Where a key is in the file: the first section of that name, the first key of that name
 // in it. Reading and writing use the same search, so a written value is the one read.
 struct KeyPosition {
-    int Section = -1;   // line of the section header
-    int LastLine = -1;  // last non-blank line of that section
-    int Key = -1;       // line of the key
+    bool SectionFound = false;
+    bool KeyFound = false;
+    IniLine Key;       // the key's line
+    IniLine LastLine;  // the last non-blank line of the section, or of the file
+    bool AnyLine = false;
+    std::string_view FirstEnd;  // the first line end of the file ("" when none)
 };
 
-KeyPosition FindKey(const std::vector<IniLine>& lines, std::string_view section,
-                    std::string_view key) {
+KeyPosition FindKey(std::string_view content, std::string_view section, std::string_view key) {
     KeyPosition at;
-    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
-        LineInfo info = Classify(lines[i].Text);
+    size_t pos = 0;
+    IniLine line;
+    bool inSection = false;
+    while (NextIniLine(content, pos, line)) {
+        if (at.FirstEnd.empty()) at.FirstEnd = line.End;
+        LineInfo info = Classify(line.Text);
+        if (!at.SectionFound) {
+            at.LastLine = line;  // new sections go after the file's last line
+            at.AnyLine = true;
+        }
         if (info.Kind == LineKind::Section) {
-            if (at.Section >= 0) break;  // the section ended
-            if (EqualNoCase(info.Name, section)) at.Section = at.LastLine = i;
+            if (inSection) break;  // the section ended
+            if (EqualNoCase(info.Name, section)) {
+                at.SectionFound = inSection = true;
+                at.LastLine = line;
+            }
             continue;
         }
-        if (at.Section < 0) continue;
-        if (!Trim(lines[i].Text).empty()) at.LastLine = i;
-        if (info.Kind == LineKind::Key && at.Key < 0 && EqualNoCase(info.Name, key)) at.Key = i;
+        if (!inSection) continue;
+        if (!Trim(line.Text).empty()) at.LastLine = line;
+        if (info.Kind == LineKind::Key && !at.KeyFound && EqualNoCase(info.Name, key)) {
+            at.KeyFound = true;
+            at.Key = line;
+        }
     }
+    // The first line end counts even when it comes after the section.
+    while (at.FirstEnd.empty() && NextIniLine(content, pos, line)) at.FirstEnd = line.End;
     return at;
 }
 
@@ -164,6 +197,46 @@ bool IsWritableName(std::string_view name, bool isSection) {
     if (isSection) return name.find(']') == std::string_view::npos;
     return name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';' &&
            name.front() != '#';
+}
+
+// Holds the folder's lock for as long as it lives, so that two stations writing settings
+// there at the same time take turns and neither loses the other's update.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        // Writers hold it for the few milliseconds of one write; give up rather than hang
+        // behind a process that holds it for good.
+        for (int tries = 0; tries < LockTries; ++tries) {
+            if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                locked_ = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) return;
+            const timespec pause{0, LockPauseNs};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) close(fd_);  // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Locked() const { return locked_; }
+
+private:
+    static constexpr int LockTries = 500;
+    static constexpr long LockPauseNs = 10'000'000;  // 10 ms: 5 s in all
+    int fd_ = -1;
+    bool locked_ = false;
+};
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
 // Creates the missing folders of a path (its last component is the file).
@@ -182,11 +255,10 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-std::string LocateSettingsFile(const std::string& programFolder, const std::string& override) {
-    if (!override.empty()) return override;
-    if (!programFolder.empty() && access(programFolder.c_str(), W_OK) == 0) {
-        return JoinPath(programFolder, SettingsFileName);
-    }
+namespace {
+
+// $XDG_CONFIG_HOME/progstation/PROGRAMMER.INI, by default under ~/.config.
+std::string UserSettingsFile() {
     std::string configHome;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
@@ -207,15 +279,70 @@ std::string LocateSettingsFile(const std::string& programFolder, const std::stri
     return JoinPath(JoinPath(configHome, ConfigSubfolder), SettingsFileName);
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+SettingsFiles ChooseSettingsFiles(const std::string& programFile, const std::string& userFile,
+                                  bool programFolderWritable, bool userFileExists) {
+    SettingsFiles files;
+    if (userFileExists || programFile.empty()) {
+        // The user's own file, once there, is the one read; its changes go there too, or
+        // they would never be read back.
+        files.Read = files.Write = userFile;
+    } else {
+        files.Read = programFile;
+        files.Write = programFolderWritable ? programFile : userFile;
+    }
+    if (files.Write == userFile && !programFile.empty()) files.Shipped = programFile;
+    return files;
+}
+
+SettingsFiles LocateSettingsFiles(const std::string& programFolder, const std::string& override) {
+    if (!override.empty()) return {override, override, ""};
+    const std::string userFile = UserSettingsFile();
+    const std::string programFile =
+        programFolder.empty() ? std::string() : JoinPath(programFolder, SettingsFileName);
+    const bool writable = !programFolder.empty() && access(programFolder.c_str(), W_OK) == 0;
+    return ChooseSettingsFiles(programFile, userFile, writable, IsRegularFile(userFile));
+}
+
+std::string LocateSettingsFile(const std::string& programFolder, const std::string& override) {
+    return LocateSettingsFiles(programFolder, override).Read;
+}
+
+bool WriteStationSettings(const SettingsFiles& files, const std::vector<SettingChange>& changes) {
+    // A user's file begins as a copy of the shipped one, so that the shipped extra
+    // parameters and ports are not lost with the first change.
+    if (!files.Shipped.empty() && files.Write != files.Shipped && !IsRegularFile(files.Write) &&
+        IsRegularFile(files.Shipped)) {
+        std::string shipped;
+        if (ReadSettingsFile(files.Shipped, shipped) != FileState::Read) return false;
+        MakeParentFolders(files.Write);
+        AtomicFile copy(files.Write);
+        if (!copy.Open() || !copy.Write(shipped.data(), shipped.size()) || !copy.Commit())
+            return false;
+    }
+    return WriteSettings(files.Write, changes);
+}
+
+bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
+                         const std::string& key, const std::string& value) {
+    return WriteStationSettings(files, {{section, key, value}});
+}
+
 std::string ReadSetting(const std::string& iniPath, const std::string& section,
                         const std::string& key, const std::string& defaultValue) {
-    bool exists = false;
-    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
-    if (!content) return defaultValue;
-    std::vector<IniLine> lines = SplitLines(*content);
-    KeyPosition at = FindKey(lines, Trim(section), Trim(key));
-    if (at.Key < 0) return defaultValue;
-    std::string_view value = Classify(lines[at.Key].Text).Value;
+    std::string content;
+    if (ReadSettingsFile(iniPath, content) != FileState::Read) return defaultValue;
+    KeyPosition at = FindKey(content, Trim(section), Trim(key));
+    if (!at.KeyFound) return defaultValue;
+    std::string_view value = Classify(at.Key.Text).Value;
+    // One pair of double quotes around a value is not part of it, as INI readers have it.
+    if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
     return std::string(value.substr(0, SettingValueLimit));
 }
 
@@ -223,6 +350,120 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
                   const std::string& value) {
     return WriteSettings(iniPath, {{section, key, value}});
 }
+
+namespace {
+
+// The text of the settings file with the changes made, as writing them one by one would
+// make it, in one pass over the text.
+std::string ApplyChanges(const std::string& content, const std::vector<SettingChange>& changes) {
+    // Where each key is, as FindKey finds it: the first section of a name, the first key
+    // of a name in it, the section's last non-blank line.
+    struct SectionAt {
+        bool Exists = false;
+        size_t After = 0;  // the end of its last non-blank line (with its line end)
+        bool AfterHasEnd = true;
+        std::unordered_map<std::string, size_t> Keys;  // lower-case name -> where its line begins
+        std::vector<std::string> Added;                // new key lines, in order
+    };
+    std::unordered_map<std::string, SectionAt> sections;
+    const std::string_view text(content);
+    std::string_view firstEnd;
+    size_t fileEnd = 0;  // the end of the line just read
+    bool fileEndHasEnd = true;
+    SectionAt* current = nullptr;
+    size_t pos = 0;
+    IniLine line;
+    while (NextIniLine(text, pos, line)) {
+        if (firstEnd.empty()) firstEnd = line.End;
+        fileEnd = line.Begin + line.Text.size() + line.End.size();
+        fileEndHasEnd = !line.End.empty();
+        LineInfo info = Classify(line.Text);
+        if (info.Kind == LineKind::Section) {
+            auto [it, first] = sections.try_emplace(Lowered(info.Name));
+            current = first ? &it->second : nullptr;
+            if (current != nullptr) {
+                current->Exists = true;
+                current->After = fileEnd;
+                current->AfterHasEnd = fileEndHasEnd;
+            }
+            continue;
+        }
+        if (current == nullptr) continue;
+        if (!Trim(line.Text).empty()) {
+            current->After = fileEnd;
+            current->AfterHasEnd = fileEndHasEnd;
+        }
+        if (info.Kind == LineKind::Key) current->Keys.try_emplace(Lowered(info.Name), line.Begin);
+    }
+    const std::string lineEnd = firstEnd.empty() ? NewFileLineEnd : std::string(firstEnd);
+
+    // Replaced lines by where they begin; new keys by section; new sections in order.
+    std::unordered_map<size_t, std::string> replaced;
+    std::vector<std::string> newSections;
+    std::unordered_map<std::string, std::unordered_map<std::string, size_t>> addedAt;
+    size_t extra = 0;
+    for (const SettingChange& c : changes) {
+        // Blanks around a value, or quotes around it, would not read back as written: such
+        // a value gets one pair of quotes, which reading takes off again.
+        const std::string& v = c.Value;
+        const bool quote = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) || IsQuoted(v));
+        std::string keyLine = c.Key + "=" + (quote ? "\"" + v + "\"" : v);
+        extra += keyLine.size() + c.Section.size() + 8;
+        const std::string sectionName = Lowered(c.Section);
+        const std::string keyName = Lowered(c.Key);
+        auto [sec, newSection] = sections.try_emplace(sectionName);
+        if (newSection) newSections.push_back(c.Section);
+        SectionAt& at = sec->second;
+        if (auto k = at.Keys.find(keyName); k != at.Keys.end()) {
+            replaced[k->second] = std::move(keyLine);
+            continue;
+        }
+        auto [added, isNew] = addedAt[sectionName].try_emplace(keyName, at.Added.size());
+        if (isNew) {
+            at.Added.push_back(std::move(keyLine));
+        } else {
+            at.Added[added->second] = std::move(keyLine);
+        }
+    }
+
+    // Sections that get new keys, by the end of their last line.
+    std::unordered_map<size_t, const SectionAt*> insertAt;
+    for (const auto& [name, at] : sections) {
+        if (at.Exists && !at.Added.empty()) insertAt[at.After] = &at;
+    }
+    std::string out;
+    out.reserve(content.size() + extra);
+    pos = 0;
+    auto insertAfter = [&](size_t end) {
+        auto it = insertAt.find(end);
+        if (it == insertAt.end()) return;
+        if (!it->second->AfterHasEnd) out += lineEnd;
+        for (const std::string& keyLine : it->second->Added) out += keyLine + lineEnd;
+    };
+    while (NextIniLine(text, pos, line)) {
+        auto r = replaced.find(line.Begin);
+        if (r != replaced.end()) {
+            out += r->second;
+        } else {
+            out.append(line.Text);
+        }
+        out.append(line.End);
+        insertAfter(line.Begin + line.Text.size() + line.End.size());
+    }
+    if (!newSections.empty()) {
+        // Whatever was added last in the file, the line before the new sections ends.
+        if (!out.empty() && out.back() != '\n') out += lineEnd;
+        for (const std::string& name : newSections) {
+            out += "[" + name + "]" + lineEnd;
+            for (const std::string& keyLine : sections[Lowered(name)].Added) {
+                out += keyLine + lineEnd;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
 
 bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>& changes) {
     if (iniPath.empty()) return false;
@@ -232,93 +473,22 @@ bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>&
             return false;
         }
     }
-    bool exists = false;
-    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
-    // A file that exists but cannot be read is never replaced: its content would be lost.
-    if (!content) return false;
-
-    // Replace the file a link points to, not the link.
+    // Write the file a link points to and keep the link.
     std::string target = iniPath;
-    if (exists) {
+    struct stat linkStat {};
+    if (lstat(iniPath.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
         char resolved[PATH_MAX];
-        if (realpath(iniPath.c_str(), resolved) != nullptr) target = resolved;
-    } else {
-        MakeParentFolders(iniPath);
+        if (realpath(iniPath.c_str(), resolved) == nullptr) return false;  // a dangling link
+        target = resolved;
     }
+    MakeParentFolders(target);
+    FolderLock lock(FolderOf(target));
+    if (!lock.Locked()) return false;
 
-    std::vector<IniLine> lines = SplitLines(*content);
-    std::string lineEnd = NewFileLineEnd;
-    for (const IniLine& l : lines) {
-        if (!l.End.empty()) {
-            lineEnd = l.End;
-            break;
-        }
-    }
-
-    // Where each key is, found in one pass as FindKey would find it: the first section of a
-    // name, the first key of a name in it, the section's last non-blank line.
-    struct SectionAt {
-        int LastLine = -1;  // -1: a section this batch adds at the end of the file
-        std::unordered_map<std::string, int> Keys;
-        std::vector<std::string> Added;  // new key lines, in order
-    };
-    std::unordered_map<std::string, SectionAt> sections;
-    std::vector<std::string> newSections;  // names as given, in order
-    SectionAt* current = nullptr;
-    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
-        LineInfo info = Classify(lines[i].Text);
-        if (info.Kind == LineKind::Section) {
-            auto [it, first] = sections.try_emplace(Lowered(info.Name));
-            if (first) it->second.LastLine = i;
-            current = first ? &it->second : nullptr;
-            continue;
-        }
-        if (current == nullptr) continue;
-        if (!Trim(lines[i].Text).empty()) current->LastLine = i;
-        if (info.Kind == LineKind::Key) current->Keys.try_emplace(Lowered(info.Name), i);
-    }
-
-    size_t added = 0;
-    for (const SettingChange& c : changes) {
-        std::string keyLine = c.Key + "=" + c.Value;
-        added += keyLine.size() + c.Section.size() + 8;
-        auto [sec, newSection] = sections.try_emplace(Lowered(c.Section));
-        if (newSection) newSections.push_back(c.Section);
-        SectionAt& at = sec->second;
-        auto [key, newKey] = at.Keys.try_emplace(Lowered(c.Key), 0);
-        if (newKey) {
-            // Negative positions count the lines this batch adds: -1 is the first.
-            key->second = -1 - static_cast<int>(at.Added.size());
-            at.Added.push_back(std::move(keyLine));
-        } else if (key->second >= 0) {
-            lines[key->second].Text = std::move(keyLine);
-        } else {
-            at.Added[-1 - key->second] = std::move(keyLine);
-        }
-    }
-
-    // New keys go after the last line of their section, new sections at the end of the
-    // file; the line before them needs an end of its own.
-    std::unordered_map<int, const std::vector<std::string>*> after;
-    for (const auto& [name, at] : sections) {
-        if (at.LastLine >= 0 && !at.Added.empty()) after[at.LastLine] = &at.Added;
-    }
-    std::string out;
-    out.reserve(content->size() + added);
-    const int count = static_cast<int>(lines.size());
-    for (int i = 0; i < count; ++i) {
-        const IniLine& l = lines[i];
-        out += l.Text;
-        auto more = after.find(i);
-        const bool lastBeforeNew = i == count - 1 && !newSections.empty();
-        out += (l.End.empty() && (more != after.end() || lastBeforeNew)) ? lineEnd : l.End;
-        if (more == after.end()) continue;
-        for (const std::string& keyLine : *more->second) out += keyLine + lineEnd;
-    }
-    for (const std::string& name : newSections) {
-        out += "[" + name + "]" + lineEnd;
-        for (const std::string& keyLine : sections[Lowered(name)].Added) out += keyLine + lineEnd;
-    }
+    std::string content;
+    // A file that exists but cannot be read is never replaced: its content would be lost.
+    if (ReadSettingsFile(target, content) == FileState::Refused) return false;
+    const std::string out = ApplyChanges(content, changes);
     AtomicFile file(target);
     return file.Open() && file.Write(out.data(), out.size()) && file.Commit();
 }
@@ -326,13 +496,14 @@ bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>&
 std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& iniPath,
                                                              const std::string& section) {
     std::vector<std::pair<std::string, std::string>> keys;
-    bool exists = false;
-    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
-    if (!content) return keys;
+    std::string content;
+    if (ReadSettingsFile(iniPath, content) != FileState::Read) return keys;
     const std::string_view wanted = Trim(section);
     std::unordered_set<std::string> seen;  // names in lower case
     bool inSection = false;
-    for (const IniLine& line : SplitLines(*content)) {
+    size_t pos = 0;
+    IniLine line;
+    while (NextIniLine(content, pos, line)) {
         LineInfo info = Classify(line.Text);
         if (info.Kind == LineKind::Section) {
             if (inSection) break;  // the first section of that name ended
@@ -340,10 +511,10 @@ std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& 
             continue;
         }
         if (!inSection || info.Kind != LineKind::Key) continue;
-        if (seen.insert(Lowered(info.Name)).second) {
-            keys.emplace_back(std::string(info.Name),
-                              std::string(info.Value.substr(0, SettingValueLimit)));
-        }
+        if (!seen.insert(Lowered(info.Name)).second) continue;
+        std::string_view value = info.Value;
+        if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
+        keys.emplace_back(std::string(info.Name), std::string(value.substr(0, SettingValueLimit)));
     }
     return keys;
 }

@@ -3,10 +3,8 @@
 #include <sys/stat.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <memory>
 
 #include "projects/AtomicFile.h"
 #include "projects/StepFile.h"
@@ -340,18 +338,8 @@ std::bitset<CtlCount> ShownControls(int model, int processor, int eeprom) {
 
 bool StepEditor::Load(const std::string& path) {
     lines_.clear();
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) return false;
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     std::string content;
-    char buf[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) content.append(buf, n);
-    if (std::ferror(f.get())) return false;
-    // Nothing after an end-of-file byte belongs to the file, as the station reads it.
-    if (size_t eof = content.find('\x1A'); eof != std::string::npos) content.resize(eof);
-
+    if (!ReadStepFileText(path, content)) return false;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t end = content.find_first_of("\r\n", pos);
@@ -369,12 +357,16 @@ bool StepEditor::Load(const std::string& path) {
 bool StepEditor::Save(const std::string& path, std::string& message) const {
     std::string out;
     for (const std::string& line : lines_) out += line + LineEnd;
-    // Replace the file a link points to, not the link.
+    // Write the file a link points to and keep the link; only a regular file is replaced.
+    bool ok = !path.empty();
     std::string target = path;
-    char resolved[PATH_MAX];
-    if (!path.empty() && realpath(path.c_str(), resolved) != nullptr) target = resolved;
     struct stat st {};
-    bool ok = !path.empty() && !(stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    if (ok && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        ok = realpath(path.c_str(), resolved) != nullptr;
+        if (ok) target = resolved;
+    }
+    if (ok && stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) ok = false;
     if (ok) {
         AtomicFile file(target);
         ok = file.Open() && file.Write(out.data(), out.size()) && file.Commit();
