@@ -5,9 +5,12 @@
 
 #include "app/StartUp.h"
 #include "app/Station.h"
+#include "app/Version.h"
 #include "link/PortMap.h"
 #include "link/WireTrace.h"
+#include "production/RunRecord.h"
 #include "projects/Settings.h"
+#include "records/RecordFile.h"
 #include "sim/Boards.h"
 
 namespace ps::gui {
@@ -43,6 +46,8 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
             if (!TakeValue(args, i, "--ini", out.IniOverride, error)) return false;
         } else if (Is(arg, "--trace")) {
             if (!TakeValue(args, i, "--trace", out.TraceFile, error)) return false;
+        } else if (Is(arg, "--record")) {
+            if (!TakeValue(args, i, "--record", out.RecordFile, error)) return false;
         } else if (arg == "--projects") {
             out.OpenProjects = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -84,6 +89,17 @@ bool StationSetup::Apply(Station& st, const SetupOptions& options, const std::st
         }
         trace_ = std::make_unique<WireTrace>(st.clock, traceFile_);
         st.Comm.SetTrace(trace_.get());
+    }
+
+    if (!options.RecordFile.empty()) {
+        recorder_ = std::make_unique<RunRecorder>();
+        recorder_->Version = VersionText();
+        recorder_->Sink = [file = options.RecordFile](const RunRecord& record) {
+            std::string why;
+            if (!AppendRecord(file, record, why))
+                std::fprintf(stderr, "progstation: run record not written: %s\n", why.c_str());
+        };
+        st.Recorder = recorder_.get();
     }
 
     PortMapConfig ports;

@@ -7,6 +7,7 @@
 namespace ps {
 class Station;
 class WireTrace;
+class RunRecorder;
 }  // namespace ps
 
 namespace ps::gui {
@@ -15,6 +16,7 @@ namespace ps::gui {
 struct SetupOptions {
     std::string IniOverride;            // --ini PATH
     std::string TraceFile;              // --trace FILE
+    std::string RecordFile;             // --record FILE: one JSON line per run
     std::vector<std::string> StepArgs;  // "AUTO[=n]" and step-file lines, in order
     bool Help = false;
     bool OpenProjects = false;  // --projects: the projects dialog at start
@@ -40,6 +42,7 @@ public:
 private:
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<WireTrace> trace_;
+    std::unique_ptr<RunRecorder> recorder_;
 };
 
 }  // namespace ps::gui

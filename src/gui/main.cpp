@@ -24,6 +24,7 @@ constexpr const char* UsageText =
     "lines...]\n"
     "  --ini PATH    use this PROGRAMMER.INI\n"
     "  --trace FILE  write every port event to FILE\n"
+    "  --record FILE append one JSON line per run to FILE (see progstation-cli)\n"
     "  --projects    open the projects dialog at start\n"
     "  --version     print the version and exit\n"
     "  AUTO[=n]      run the current project at once and end with its status\n"

@@ -1,3 +1,4 @@
+#include <algorithm>
 // The desktop program itself, started as a script would start it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -94,10 +95,16 @@ TEST(Program, AutoRunsAgainstASimulatedBoard) {
     dir.Write("upgrade.cfg", "/BOOT\r\n/RESET\r\n/BANKPORT=1234\r\n/AUTOCONTINUE\r\n");
     std::string ini = dir.Write("PROGRAMMER.INI", "[INIT]\r\n");
     std::string trace = dir.File("trace.txt");
+    std::string record = dir.File("runs.jsonl");
     ProgramResult r = RunProgram(
         dir, "sim:generic",
-        {"Auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace)});
+        {"Auto", "--ini", QString::fromStdString(ini), "--trace", QString::fromStdString(trace),
+         "--record", QString::fromStdString(record)});
     ASSERT_TRUE(r.Finished);
     EXPECT_EQ(r.Status, ps::ExitSuccess) << ReadFile(trace);
     EXPECT_NE(ReadFile(trace).find("OPEN COM1 sim:generic"), std::string::npos) << ReadFile(trace);
+    // The desktop station keeps run records as the terminal station does: one line a run.
+    const std::string line = ReadFile(record);
+    EXPECT_EQ(1, std::count(line.begin(), line.end(), '\n')) << line;
+    EXPECT_NE(line.find("\"exit_status\":0"), std::string::npos) << line;
 }
