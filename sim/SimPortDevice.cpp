@@ -58,4 +58,8 @@ int SimPortDevice::WaitReadable(int timeoutMs) {
     return open_ ? wire_->WaitReadable(timeoutMs) : -EBADF;
 }
 
+int SimPortDevice::DrainOutput(int timeoutMs) {
+    return open_ ? wire_->DrainOutput(timeoutMs) : -EBADF;
+}
+
 }  // namespace ps::sim

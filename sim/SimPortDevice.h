@@ -27,6 +27,7 @@ public:
     int SetDtr(bool asserted) override;
     int SetRts(bool asserted) override;
     int WaitReadable(int timeoutMs) override;
+    int DrainOutput(int timeoutMs) override;
     int LastOpenErrno() const override { return lastOpenErrno_; }
 
     Wire& wire() { return *wire_; }

@@ -289,6 +289,18 @@ int Wire::WaitReadable(int timeoutMs) {
     }
 }
 
+int Wire::DrainOutput(int timeoutMs) {
+    if (dead_) return -EIO;
+    if (!open_) return -EBADF;
+    Advance();
+    const int64_t now = NowUs();
+    const int64_t until =
+        std::min(txFreeUs_, now + static_cast<int64_t>(std::max(timeoutMs, 0)) * 1000);
+    if (until > now) clock_.SleepMs((until - now + 999) / 1000);
+    Advance();
+    return 0;
+}
+
 void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {
     if (dead_ || bytes.empty() || board_->faults.Silent) return;
     const int64_t base = boardNowUs_ >= 0 ? boardNowUs_ : NowUs();

@@ -116,9 +116,9 @@ TEST_F(RunTest, APortThatVanishesEndsTheRunWithAnErrorNotASilentWait) {
 }
 
 TEST_F(RunTest, AStepOfAModelWithoutAFlowIsRefusedNotReportedAsSuccess) {
-    h.StepFile({"/P=image.s19", "/AUTOCONTINUE"});
+    h.StepFile({"/PSH=image.bin", "/AUTOCONTINUE"});
     EXPECT_EQ(h.Run(), ps::ExitModelUnavailable);
-    EXPECT_EQ(h.view.LastStatus(), std::string(ps::TextModelUnavailable) + "MOTOROLA");
+    EXPECT_EQ(h.view.LastStatus(), std::string(ps::TextModelUnavailable) + "SHARC-HostBoot");
     EXPECT_EQ(h.view.LastStatusColour(), ps::StatusColorError);
 }
 

@@ -31,16 +31,16 @@ struct ModelEntry {
 // run controller carries out itself) is in this station.
 const ModelEntry models[ModelCount] = {
     {true, nullptr},        // 0 None: the inline sequence without a loader
-    {false, nullptr},       // 1 MOTOROLA
+    {true, nullptr},        // 1 MOTOROLA: the inline sequence
     {false, nullptr},       // 2 INTEL - BOOT
     {false, nullptr},       // 3 INTEL - LOADER RAM
     {false, nullptr},       // 4 INTEL - LOADER FLASH
-    {false, nullptr},       // 5 INTEL - EMULATOR
+    {true, nullptr},        // 5 INTEL - EMULATOR: the inline sequence
     {false, nullptr},       // 6 SHARC-SPLIT 32b
     {true, &RunAtmelFlow},  // 7 ATMEL
-    {false, nullptr},       // 8 SHARC-Boot flash
+    {true, nullptr},        // 8 SHARC-Boot flash: the inline sequence
     {false, nullptr},       // 9 SHARC-HostBoot
-    {false, nullptr},       // 10 574-BOOT
+    {true, nullptr},        // 10 574-BOOT: the inline sequence
     {false, nullptr},       // 11 91360 BOOT
     {false, nullptr},       // 12 91360 LOADER
     {false, nullptr},       // 13 INFINEON XC161CJ

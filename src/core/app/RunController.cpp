@@ -11,6 +11,7 @@
 #include "app/Texts.h"
 #include "link/Link.h"
 #include "projects/StepFile.h"
+#include "targets/bootloader/sharc/RangeCrc.h"
 
 namespace ps {
 
@@ -18,7 +19,6 @@ namespace {
 
 constexpr int AutoExitDelayMs = 500;
 constexpr int ModelSharcBootFlash = 8;
-constexpr uint8_t SharcBootFlashDone = 0xC9;
 constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'
 
 void ShowIdle(Station& st) {
@@ -75,8 +75,10 @@ bool SetUpStep(Station& st) {
 bool EndInlineStep(Station& st) {
     ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
     if (st.Step.ModelIndex == ModelSharcBootFlash) {
-        SendByte(st, SharcBootFlashDone);
+        // The DSP leaves its programming mode; the bridge confirms.
+        SendByte(st, SharcEnd);
         ExpectByte(st, SharcBootFlashDoneAck);
+        if (st.RunError != RunOk) return false;
     }
     return StepEnding(st);
 }
