@@ -150,7 +150,7 @@ void BM_Boot574_8K(benchmark::State& state) {
     const std::string image = WriteImage("ps-bench-574.mhx", 1, 0x8000, 0x2000, 16);
     double wall = 0, line = 0, waits = 0;
     for (auto _ : state) {
-        Bench bench("574-boot");
+        Bench bench("574boot");
         wall = bench.Time([&] { ps::TransferBoot574Image(bench.st, image); });
         const auto& board = bench.wire->BoardAs<ps::sim::Boot574Board>();
         if (bench.st.RunError != ps::RunOk || board.Frames.size() != 0x2000 / 16) {
@@ -169,7 +169,7 @@ void BM_SharcBootFlash32K(benchmark::State& state) {
     const std::string image = WriteImage("ps-bench-sharc-boot.hex", 0, 0, 0x8000, 32);
     double wall = 0, line = 0;
     for (auto _ : state) {
-        Bench bench("sharc-boot-flash");
+        Bench bench("sharcboot");
         // Bridge, DSP and the flash mode first, outside the timing.
         ps::Station& st = bench.st;
         ps::Handshake(st, 'A', 'a');

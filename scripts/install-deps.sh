@@ -5,7 +5,8 @@ set -euo pipefail
 case "${1:-test}" in
   run)  want=(cmake ninja-build g++) ;;
   test) want=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-              libbenchmark-dev qt6-base-dev) ;;
+              libbenchmark-dev qt6-base-dev
+              pandoc dpkg-dev file man-db desktop-file-utils) ;;
   *) echo "usage: $0 run|test" >&2; exit 64 ;;
 esac
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a normal build (with the desktop station's tests on Qt's
 # offscreen platform), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of every fuzz target on its seed corpus.
+# short run of every fuzz target on its seed corpus; the Debian package is built from the
+# normal build and checked.
 #   --quick   only the normal build
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 [ $quick -eq 1 ] && exit 0
+
+echo "== Debian package"
+scripts/package-check.sh build
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPS_SANITIZE=ON -DPS_GUI=OFF \

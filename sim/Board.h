@@ -39,6 +39,11 @@ public:
     virtual std::string Describe() const { return Kind(); }
 
     Faults faults;
+    // Bytes the station's port holds on their way out before a write has to wait for the
+    // line, as a real driver's output queue; -1 without limit. Boards that take a stream
+    // without answers (and hold it with XOFF) set it, so the station's writes are paced by
+    // the line and it sees the board's XOFF in time.
+    long StationQueueBytes = -1;
 
     void AttachWire(Wire* wire) { wire_ = wire; }
 

@@ -10,6 +10,8 @@
 #include "sim/GenericBoard.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
+#include "sim/SharcHostBootBoard.h"
+#include "sim/SharcSplitBoard.h"
 #include "sim/SimPortDevice.h"
 
 namespace ps::sim {
@@ -31,14 +33,22 @@ const std::vector<BoardType>& BoardTypes() {
          "resident S-record loader of a MOTOROLA board: S2 records into flash, \"K\" frames, "
          "checksum from its memory; memory=N, flash=N code, sig=HHHHHH, weakcell=N",
          &MakeMotorolaBoard},
-        {"574-boot", "574 boot loader: ready 0x18/0x11, S1 frames with their sum, end frame",
+        {"574boot", "574 boot loader: ready 0x18/0x11, S1 frames with their sum, end frame",
          &MakeBoot574Board},
-        {"sharc-boot-flash",
+        {"sharcboot",
          "AVR bridge and DSP of a SHARC-Boot flash board: escaped records into the boot flash, "
          "range sum; dsprefuses (the DSP answers \"KBoTaps\" with E)",
          &MakeSharcBootFlashBoard},
         {"emulator", "emulator: 'A' records into its memory, 'R' runs, chatters '.'; quiet",
          &MakeEmulatorBoard},
+        {"sharcsplit",
+         "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
+         "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",
+         &MakeSharcSplitBoard},
+        {"sharchost",
+         "SHARC board's AVR bridge taking a host-boot stream with XOFF/XON; rate=N (DSP "
+         "bytes/s, 0 keeps up), xoff=N, xon=N, buffer=N, queue=N (station's port), noxon",
+         &MakeSharcHostBootBoard},
         // A new board adds its row here.
     };
     return types;

@@ -11,14 +11,14 @@ constexpr int EndRest = 4;
 
 std::unique_ptr<Board> MakeBoot574Board(const BoardOptions& options, std::string& error) {
     if (!options.empty()) {
-        error = UnknownOptionError("574-boot", options.front());
+        error = UnknownOptionError("574boot", options.front());
         return nullptr;
     }
     return std::make_unique<Boot574Board>();
 }
 
 std::string Boot574Board::Describe() const {
-    return "574-boot: " + std::to_string(Frames.size()) + " frames, " +
+    return "574boot: " + std::to_string(Frames.size()) + " frames, " +
            std::to_string(RefusedFrames) + " refused, " + std::to_string(Ends) + " ends" +
            DescribeFaults(faults);
 }
@@ -60,7 +60,7 @@ void Boot574Board::Finish() {
     for (size_t i = 0; i + 1 < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
     const auto address = static_cast<uint16_t>(f[1] << 8 | f[2]);
     const int count = f[4];
-    if (sum != f.back() || f[0] != 0x00 || f[3] != 0x00 || faults.Negative) {
+    if (sum != f.back() || f[0] != 0x00 || f[3] != 0x00) {
         ++RefusedFrames;
         Send(Refused);
         return;

@@ -14,16 +14,16 @@ namespace ps::sim {
 // The far side of a "574-BOOT" step: the board's boot loader. 0x18 asks whether it is
 // ready and it answers 0x11; the frame that follows (0x00, address high, low, 0x00, count,
 // data, the 8-bit sum of the frame's bytes) goes into its 64 KB of memory and is answered
-// 0x01; 0x40 and four zero bytes end the transfer. It has no "no": a frame whose sum is
-// wrong (or every frame, with the negative fault) is answered 0x15, which the station does
-// not wait for, and is not stored. Memory starts with an old program.
+// 0x01; 0x40 and four zero bytes end the transfer. It has no "no" (the negative fault changes
+// nothing): a frame whose sum is wrong is answered 0x15, which the station does not wait
+// for, and is not stored. Memory starts with an old program.
 class Boot574Board : public Board {
 public:
     static constexpr size_t MemorySize = 0x10000;
     static constexpr uint8_t Refused = 0x15;
 
     Boot574Board() : memory_(OldProgram(MemorySize)) {}
-    std::string Kind() const override { return "574-boot"; }
+    std::string Kind() const override { return "574boot"; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

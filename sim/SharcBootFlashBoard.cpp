@@ -35,7 +35,7 @@ std::unique_ptr<Board> MakeSharcBootFlashBoard(const BoardOptions& options, std:
         if (o.Key == "dsprefuses" && !o.HasValue) {
             dspRefuses = true;
         } else {
-            error = UnknownOptionError("sharc-boot-flash", o);
+            error = UnknownOptionError("sharcboot", o);
             return nullptr;
         }
     }
@@ -43,7 +43,7 @@ std::unique_ptr<Board> MakeSharcBootFlashBoard(const BoardOptions& options, std:
 }
 
 std::string SharcBootFlashBoard::Describe() const {
-    return std::string("sharc-boot-flash: ") + (phase_ == Dsp ? "DSP" : "bridge") + ", " +
+    return std::string("sharcboot: ") + (phase_ == Dsp ? "DSP" : "bridge") + ", " +
            std::to_string(Records.size()) + " records, " + std::to_string(BadRecords) + " bad" +
            (dspRefuses_ ? ", dsprefuses" : "") + DescribeFaults(faults);
 }

@@ -31,7 +31,7 @@ public:
 
     explicit SharcBootFlashBoard(bool dspRefuses)
         : dspRefuses_(dspRefuses), flash_(OldProgram(FlashSize)) {}
-    std::string Kind() const override { return "sharc-boot-flash"; }
+    std::string Kind() const override { return "sharcboot"; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 
@@ -62,7 +62,7 @@ private:
     bool escaped_ = false;  // the last byte was the escape byte
 };
 
-// Options after "sharc-boot-flash,": dsprefuses.
+// Options after "sharcboot,": dsprefuses.
 std::unique_ptr<Board> MakeSharcBootFlashBoard(const BoardOptions& options, std::string& error);
 
 }  // namespace ps::sim

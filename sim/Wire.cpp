@@ -177,27 +177,47 @@ void Wire::Close() {
     board_->OnClose();
 }
 
+void Wire::WaitForQueueRoom(size_t bytes) {
+    const long queue = board_->StationQueueBytes;
+    if (queue <= 0) return;
+    // Room once no more than queue - bytes of what was written before is still to go out.
+    const int64_t until =
+        txFreeUs_ - BurstTimeUs(baud_, std::max<int64_t>(0, queue - static_cast<long>(bytes)));
+    while (NowUs() < until) {
+        clock_.SleepMs((until - NowUs() + 999) / 1000);
+        Advance();
+    }
+}
+
 long Wire::Write(const uint8_t* data, size_t count) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
     Advance();
     const long dropAfter = board_->faults.DropAfterBytes;
-    const int64_t now = NowUs();
-    const int64_t start = std::max(now, txFreeUs_);
-    int64_t t = start;
+    const size_t queue = board_->StationQueueBytes > 0
+                             ? static_cast<size_t>(board_->StationQueueBytes)
+                             : std::max<size_t>(count, 1);
+    const int64_t calledMs = clock_.NowMs();
     std::vector<uint8_t> written;
     size_t i = 0;
-    for (; i < count; ++i) {
-        if (dropAfter >= 0 && sentCount_ >= dropAfter) break;
-        t = start + BurstTimeUs(baud_, static_cast<int64_t>(i) + 1);
-        toBoard_.emplace(t, StationEvent{StationEvent::Byte, data[i]});
-        if (recording_) transcript_.Sent.push_back({now / 1000, t, data[i]});
-        written.push_back(data[i]);
-        ++sentCount_;
+    while (i < count && !(dropAfter >= 0 && sentCount_ >= dropAfter)) {
+        const size_t chunk = std::min(count - i, queue);
+        WaitForQueueRoom(chunk);
+        const int64_t now = NowUs();
+        const int64_t start = std::max(now, txFreeUs_);
+        int64_t t = start;
+        for (size_t k = 0; k < chunk; ++k, ++i) {
+            if (dropAfter >= 0 && sentCount_ >= dropAfter) break;
+            t = start + BurstTimeUs(baud_, static_cast<int64_t>(k) + 1);
+            toBoard_.emplace(t, StationEvent{StationEvent::Byte, data[i]});
+            if (recording_) transcript_.Sent.push_back({now / 1000, t, data[i]});
+            written.push_back(data[i]);
+            ++sentCount_;
+        }
+        txFreeUs_ = t;
     }
-    txFreeUs_ = t;
     if (!written.empty() && recording_) {
-        transcript_.Writes.push_back({now / 1000, written});
+        transcript_.Writes.push_back({calledMs, written});
         Record("TX " + HexBytes(written));
     }
     // The board drops off the line once it has had its share: the device is gone.

@@ -143,6 +143,9 @@ private:
     size_t DueCount() const;
     int64_t NextInterestingUs() const;  // -1 when nothing is on its way
     void DropDueBytes();
+    // Lets time pass until the station's port has room for `bytes` more (the board's
+    // StationQueueBytes).
+    void WaitForQueueRoom(size_t bytes);
     void Record(const std::string& text);
     uint8_t NoiseByte();
 

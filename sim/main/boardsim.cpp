@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/Version.h"
 #include "sim/Boards.h"
 #include "sim/PtyHost.h"
 
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintHelp(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("boardsim %s\n", ps::VersionText().c_str());
             return 0;
         }
         if (arg == "--log") {

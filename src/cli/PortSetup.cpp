@@ -1,5 +1,7 @@
 #include "cli/PortSetup.h"
 
+#include <unistd.h>
+
 #include "app/Station.h"
 #include "link/PortMap.h"
 #include "projects/Settings.h"
@@ -7,14 +9,37 @@
 
 namespace ps {
 
-void SetUpPorts(Station& st, Clock& clock) {
+namespace {
+PortMapConfig ConfigFor(const std::string& iniPath) {
     PortMapConfig config;
-    const std::string iniPath = st.IniPath;
     config.IniLookup = [iniPath](const std::string& key) {
         return ReadSetting(iniPath, PortIniSection, key, "");
     };
+    return config;
+}
+}  // namespace
+
+void SetUpPorts(Station& st, Clock& clock) {
+    PortMapConfig config = ConfigFor(st.IniPath);
     config.SimFactory = sim::SimDeviceFactory(clock);
     st.Comm.SetResolver(MakePortResolver(std::move(config)));
+}
+
+std::vector<std::string> ComTargets(const std::string& iniPath) {
+    const PortMapConfig config = ConfigFor(iniPath);
+    std::vector<std::string> targets;
+    for (int n = 1; n <= 4; ++n) targets.push_back(ResolvePortTarget(n, config).Value);
+    return targets;
+}
+
+HintContext HintContextFor(const Station& st) {
+    HintContext ctx;
+    char cwd[4096];
+    ctx.WorkingFolder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    ctx.Ports = ConfigFor(st.IniPath);
+    ctx.IniPath = st.IniPath;
+    ctx.ExamplesFolder = FindExamplesFolder(st.ProgramFolder);
+    return ctx;
 }
 
 std::string PortOpenHint(const Station& st) {

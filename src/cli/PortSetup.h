@@ -1,5 +1,8 @@
 #pragma once
 #include <string>
+#include <vector>
+
+#include "app/Hints.h"
 
 namespace ps {
 
@@ -9,6 +12,14 @@ class Station;
 // Gives the station's port its map: COMn from the environment, [Ports] of PROGRAMMER.INI,
 // or /dev/ttyS<n-1>; "sim:" ports are simulated boards in this process.
 void SetUpPorts(Station& st, Clock& clock);
+
+// What COM1..COM4 lead to under the settings file at iniPath ("/dev/ttyUSB0", "sim:avr"),
+// for the port listing.
+std::vector<std::string> ComTargets(const std::string& iniPath);
+
+// Where the hints after a failed run look: the current folder, this station's port map and
+// settings file, and the examples of this installation.
+HintContext HintContextFor(const Station& st);
 
 // A hint for an operator whose port could not be opened (permissions), or "".
 std::string PortOpenHint(const Station& st);

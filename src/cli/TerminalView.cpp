@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "app/RunController.h"
 #include "app/Station.h"
@@ -43,7 +44,13 @@ void TerminalView::EndBarLine() {
     }
 }
 
+bool UseColour(bool terminal) {
+    const char* noColour = std::getenv("NO_COLOR");
+    return terminal && (noColour == nullptr || *noColour == '\0');
+}
+
 void TerminalView::Finish() {
+    FlushQuietStatus();
     EndBarLine();
     std::fflush(out_);
 }
@@ -52,6 +59,20 @@ void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
     if (text == lastStatus_ && colour == lastColour_) return;
     lastStatus_ = text;
     lastColour_ = colour;
+    if (quiet_) {
+        quietPending_ = true;
+        return;
+    }
+    PrintStatus(text, colour);
+}
+
+void TerminalView::FlushQuietStatus() {
+    if (!quietPending_) return;
+    quietPending_ = false;
+    PrintStatus(lastStatus_, lastColour_);
+}
+
+void TerminalView::PrintStatus(const std::string& text, uint32_t colour) {
     EndBarLine();
     const bool error = colour == StatusColorError;
     if (colour_ && error)
@@ -62,6 +83,9 @@ void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
 }
 
 void TerminalView::ShowFileName(const std::string& text) {
+    // A new step begins: in quiet mode the last status of the step before is its verdict.
+    FlushQuietStatus();
+    if (quiet_) return;
     EndBarLine();
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
@@ -71,7 +95,7 @@ void TerminalView::SetProgress(int percent) {
     if (percent == lastPercent_) return;
     lastPercent_ = percent;
     // 0 is the gauge being reset at the start of a step, not progress worth a line.
-    if (percent == 0) return;
+    if (percent == 0 || quiet_) return;
     if (progressBar_) {
         const int filled = percent * BarWidth / 100;
         std::fprintf(out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
@@ -85,6 +109,7 @@ void TerminalView::SetProgress(int percent) {
 
 void TerminalView::ShowPanels(bool, bool, bool cont) {
     if (cont && !waitingForContinue_) {
+        FlushQuietStatus();
         EndBarLine();
         std::fprintf(out_, "waiting for CONTINUE (press Enter; end of input stops)\n");
         std::fflush(out_);

@@ -16,6 +16,8 @@ class Station;
 class TerminalView : public NullView {
 public:
     TerminalView(std::FILE* out, bool colour, bool progressBar);
+    // Quiet: only the last status line of each step (and message boxes), no progress.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
     void Attach(Station* station) { station_ = station; }
 
     void ShowStatus(const std::string& text, uint32_t colour) override;
@@ -32,6 +34,8 @@ public:
 
 private:
     void EndBarLine();
+    void PrintStatus(const std::string& text, uint32_t colour);
+    void FlushQuietStatus();
     void ReadContinueInput();
 
     std::FILE* out_;
@@ -46,7 +50,12 @@ private:
     bool terminateRequested_ = false;
     std::string lastStatus_;
     uint32_t lastColour_ = 0;
+    bool quiet_ = false;
+    bool quietPending_ = false;  // a status line not printed yet (quiet mode)
 };
+
+// Colour on a terminal unless the user asked for none (NO_COLOR set and not empty).
+bool UseColour(bool terminal);
 
 // First SIGINT/SIGTERM: STOP at the next wait. Second: exit at once (the OS closes the port).
 void InstallStopSignals();

@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "app/Hints.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
 #include "app/Station.h"
+#include "app/Version.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
 #include "link/Clock.h"
+#include "link/PortList.h"
 #include "link/WireTrace.h"
 #include "projects/Settings.h"
 #include "projects/ShowSteps.h"
@@ -21,8 +24,10 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: progstation-cli [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]] [step lines...]\n"
+    "usage: progstation-cli [-q|-v] [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]]\n"
+    "                       [step lines...]\n"
     "       progstation-cli --show-steps [--ini PATH] [step lines...]\n"
+    "       progstation-cli --list-ports [--ini PATH]\n"
     "\n"
     "Runs the current project (the step file \"upgrade.cfg\" in the current folder) at once,\n"
     "as the desktop station's START does, and exits with the run's status.\n"
@@ -33,9 +38,16 @@ constexpr const char* Usage =
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
     "  --trace FILE   write every port event to FILE (ms since start, then the event)\n"
+    "  -q, --quiet    print only the last status line of each step and the exit status\n"
+    "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
     "  --show-steps   print the settings of every step as a run would load them, and exit\n"
+    "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
+    "                 them, and exit\n"
+    "  --version      print the version and exit\n"
     "  --help         this text\n"
     "Other arguments are applied to every step as step-file lines (\"/AUTOCONTINUE\").\n"
+    "After a failure, lines beginning \"hint: \" on standard error say what was tried.\n"
+    "Error lines are red on a terminal unless NO_COLOR is set.\n"
     "While a step waits for CONTINUE, a line on standard input continues and the end of\n"
     "input stops. Ctrl-C (SIGINT, SIGTERM) is STOP; a second Ctrl-C exits at once.\n"
     "\n"
@@ -69,6 +81,8 @@ int main(int argc, char** argv) {
     std::string iniOverride, traceFile;
     int port = 1;
     bool showSteps = false;
+    bool listPorts = false;
+    bool quiet = false, verbose = false;
     std::vector<std::string> stepArgs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -90,6 +104,15 @@ int main(int argc, char** argv) {
             if (!value("--port", n) || n.size() != 1 || n[0] < '1' || n[0] > '4')
                 return UsageError("--port takes a number from 1 to 4");
             port = n[0] - '0';
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a == "-v" || a == "--verbose") {
+            verbose = true;
+        } else if (a == "--version") {
+            std::printf("progstation-cli %s\n", ps::VersionText().c_str());
+            return ps::ExitSuccess;
+        } else if (a == "--list-ports") {
+            listPorts = true;
         } else if (a == "--show-steps") {
             showSteps = true;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
@@ -100,6 +123,12 @@ int main(int argc, char** argv) {
     }
 
     const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
+    if (quiet && verbose) return UsageError("--quiet and --verbose exclude each other");
+    if (listPorts) {
+        std::fputs(ps::FormatPortList(ps::ListSerialPorts(), ps::ComTargets(iniPath)).c_str(),
+                   stdout);
+        return ps::ExitSuccess;
+    }
     if (showSteps) {
         const ps::ShowStepsReport report =
             ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
@@ -109,7 +138,8 @@ int main(int argc, char** argv) {
 
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
-    ps::TerminalView view(stdout, terminal, terminal);
+    ps::TerminalView view(stdout, ps::UseColour(terminal), terminal);
+    view.SetQuiet(quiet);
     ps::Station st(clock, view);
     view.Attach(&st);
     st.IniPath = iniPath;
@@ -124,12 +154,17 @@ int main(int argc, char** argv) {
         trace = std::make_unique<ps::WireTrace>(clock, traceOut);
         st.Comm.SetTrace(trace.get());
     }
+    if (verbose) {
+        if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);
+        trace->AlsoTo(stderr);
+        st.Comm.SetTrace(trace.get());
+    }
     ps::SetUpPorts(st, clock);
 
     bool first = true;
     ps::ActivateStation(st, first);
     st.SelectedPort = port;
-    std::printf("%s\n", st.Project.Label().c_str());
+    if (!quiet) std::printf("%s\n", st.Project.Label().c_str());
     ps::InstallStopSignals();
     ps::StartBtnClick(st);
     view.Finish();
@@ -138,6 +173,9 @@ int main(int argc, char** argv) {
         const std::string hint = ps::PortOpenHint(st);
         if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     }
+    for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
+        std::fprintf(stderr, "%s\n", hint.c_str());
+    if (quiet) std::printf("exit status %d\n", ps::ExitStatusFor(st));
     if (traceOut) std::fclose(traceOut);
     return ps::ExitStatusFor(st);
 }

@@ -11,6 +11,7 @@
 #include "MainWindow.h"
 #include "StationSetup.h"
 #include "app/ExitStatus.h"
+#include "app/Version.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ constexpr const char* UsageText =
     "usage: progstation [--ini PATH] [--trace FILE] [AUTO[=n]] [step-file lines...]\n"
     "  --ini PATH    use this PROGRAMMER.INI\n"
     "  --trace FILE  write every port event to FILE\n"
+    "  --version     print the version and exit\n"
     "  AUTO[=n]      run the current project at once and end with its status\n"
     "Other arguments are applied to every step as step-file lines.\n";
 constexpr int UsageStatus = ps::ExitUsage;
@@ -25,6 +27,13 @@ constexpr int UsageStatus = ps::ExitUsage;
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the window system is reached, so it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("progstation %s\n", ps::VersionText().c_str());
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     ps::gui::SetupOptions options;
     std::string error;

@@ -6,13 +6,13 @@
 #include <cctype>
 
 #include "app/InlineRig.h"
-#include "app/SharcBootFlashTransfer.h"
 #include "app/Texts.h"
 #include "sim/Boot574Board.h"
 #include "sim/CommandCollector.h"
 #include "sim/EmulatorBoard.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
+#include "targets/bootloader/sharc/SharcTexts.h"
 
 namespace inlinetest {
 namespace {
@@ -67,7 +67,7 @@ TEST(InlineModels, MotorolaJoinsContiguousRecordsProgramsVerifiesAndStarts) {
 }
 
 TEST(InlineModels, Boot574SendsEachS1RecordAsAFrameAfterItsReadyHandshake) {
-    Rig rig("574-boot");
+    Rig rig("574boot");
     const Bytes sixteen = SampleBytes(16, 3);
     const Chunks chunks = {{0x1000, sixteen}, {0x8000, SampleBytes(1000, 4)}};
     rig.Image("fw.MHX", ImageFileText(chunks, 16, 1));
@@ -91,7 +91,7 @@ TEST(InlineModels, Boot574SendsEachS1RecordAsAFrameAfterItsReadyHandshake) {
 }
 
 TEST(InlineModels, SharcBootFlashConnectsBridgeAndDspEscapesRecordsAndVerifies) {
-    Rig rig("sharc-boot-flash");
+    Rig rig("sharcboot");
     Bytes big = SampleBytes(251, 5);  // count 0xFB: sent as it is
     big[7] = 0xFB;
     const Chunks chunks = {{0x0000, SampleBytes(2000, 6)}, {0x4000, big}, {0x8400, {0x11, 0x22}}};
@@ -123,7 +123,10 @@ TEST(InlineModels, SharcBootFlashConnectsBridgeAndDspEscapesRecordsAndVerifies) 
     const Bytes sent = rig.Sent();
     EXPECT_TRUE(Contains(sent, {'S', 0xFB, 0x00, 0x40, 0x00}));
     Bytes escaped;
-    for (size_t i = 0; i < 8; ++i) ps::AppendBootFlashEscaped(escaped, big[i]);
+    for (size_t i = 0; i < 8; ++i) {
+        if (big[i] >= 0xFA) escaped.push_back(0xFF);
+        escaped.push_back(big[i] >= 0xFA ? Complement(big[i]) : big[i]);
+    }
     EXPECT_TRUE(Contains(escaped, {0xFF, 0x04}));
     EXPECT_TRUE(Contains(sent, escaped));
     EXPECT_TRUE(Contains(sent, {'F', 0x08}));

@@ -1,6 +1,6 @@
 // The inline step sequence against the simulated boards: every error code with its text,
-// negative answers counted, STOP in every wait, bad image files, and the faults of the line,
-// each table run over the models it applies to.
+// negative answers counted, STOP in every wait, bad image files. (The faults of the line are
+// rows of the fault matrix, tests/e2e/FaultMatrixTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -14,6 +14,7 @@
 #include "sim/EmulatorBoard.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
+#include "targets/bootloader/sharc/SharcTexts.h"
 
 namespace inlinetest {
 namespace {
@@ -44,7 +45,7 @@ std::vector<Model> Models() {
              return r.Board<ps::sim::MotorolaBoard>().Memory() == Overlay(Bytes(0x1000, 0xFF), c);
          }},
         {"574-BOOT",
-         "574-boot",
+         "574boot",
          "/PAB=",
          {{0x1000, plain}},
          1,
@@ -54,7 +55,7 @@ std::vector<Model> Models() {
                     Overlay(ps::sim::OldProgram(0x10000), c);
          }},
         {"SHARC-Boot flash",
-         "sharc-boot-flash",
+         "sharcboot",
          "/PSB=",
          {{0x0000, plain}},
          0,
@@ -105,19 +106,19 @@ TEST(InlineSequence, EveryErrorCodeEndsTheRunWithItsTextAndNothingLooksLikeSucce
         {"generic,sig=123456", "", {"/DEVCHECK", "/ATMEL=6"}, 23, ps::TextAtmelIdError, false},
         {"generic,sig=1E9403", "", {"/DEVCHECK", "/ATMEL=6"}, 24, ps::TextWrongAtmel, false},
         {"generic,sig=000102", "", {"/DEVCHECK", "/ATMEL=6"}, 25, ps::TextAtmelProtected, false},
-        {"sharc-boot-flash,negative",
+        {"sharcboot,negative",
          "SHARC-Boot flash",
          {},
          5,
-         std::string(ps::TextInitializingAtmel) + ps::TextRefused,
+         std::string(ps::SharcTextInitializingAtmel) + ps::SharcTextRefused,
          false},
-        {"sharc-boot-flash,dsprefuses",
+        {"sharcboot,dsprefuses",
          "SHARC-Boot flash",
          {},
          5,
-         std::string(ps::TextConnectingSharc) + ps::TextOk + ps::TextRefused,
+         std::string(ps::SharcTextConnectingSharc) + ps::TextOk + ps::SharcTextRefused,
          false},
-        {"574-boot",
+        {"574boot",
          "574-BOOT",
          {"/CHECKSUM"},
          ps::ExitStepFile,
@@ -229,13 +230,13 @@ TEST(InlineSequence, StopInEveryWaitEndsWithBreakAndNoSuccess) {
     }
 }
 
-TEST(InlineSequence, StopAfterTheResultOfASharcBootFlashStepEndsWithBreakWithoutAPause) {
+TEST(InlineSequence, StopWhileTheSharcBootFlashSessionEndsShowsBreakAloneWithoutAPause) {
     const auto models = Models();
     const Model& m = ModelNamed(models, "SHARC-Boot flash");
     Rig rig(m.Board);
     rig.StepFile(
         {m.Key + rig.Image("boot.hex", ImageFileText(m.Image, 32, m.Kind)), "/ADDRLEN=$10000"});
-    // The board never says 'O' to the closing 0xC9; the operator stops.
+    // The bridge never says 'O' to the closing 0xC9; the operator stops.
     auto& board = rig.Board<ps::sim::SharcBootFlashBoard>();
     rig.view.When([&] { return !rig.Sent().empty() && rig.Sent().back() == 0xC9; },
                   [&] { board.faults.Silent = true; });
@@ -243,6 +244,7 @@ TEST(InlineSequence, StopAfterTheResultOfASharcBootFlashStepEndsWithBreakWithout
     EXPECT_EQ(rig.Run(), ps::ExitBreak);
     EXPECT_TRUE(m.Holds(rig, m.Image));
     EXPECT_EQ(rig.view.LastStatus(), ps::TextBreak);
+    EXPECT_FALSE(rig.SawSuccess());
     for (const auto& call : rig.view.OfKind(ps::sim::RecordingView::CallKind::Panels))
         EXPECT_EQ(call.C, 0) << "the CONTINUE panel was shown after STOP";
 }
@@ -280,39 +282,6 @@ TEST(InlineSequence, ABadImageFileEndsTheRunWithItsMessageBeforeAnythingIsSent) 
             << rig.view.Messages()[0].Text;
         EXPECT_FALSE(rig.SawSuccess());
         EXPECT_TRUE(rig.Sent().empty()) << HexText(rig.Sent());
-    }
-}
-
-TEST(InlineSequence, FaultsOfTheLineOverEveryModel) {
-    for (const Model& m : Models()) {
-        SCOPED_TRACE(m.Name);
-        {  // a silent board is left with STOP
-            Rig rig(std::string(m.Board) + ",silent");
-            ModelStep(rig, m);
-            rig.view.AtTime(60000, [&] { ps::StopBtnClick(rig.st); });
-            EXPECT_EQ(rig.Run(), ps::ExitBreak);
-            EXPECT_EQ(rig.view.LastStatus(), ps::TextBreak);
-            EXPECT_FALSE(rig.SawSuccess());
-        }
-        {  // late answers cost time, not the image
-            Rig rig(std::string(m.Board) + ",late=300");
-            ModelStep(rig, m);
-            EXPECT_EQ(rig.Run(), ps::ExitSuccess) << rig.view.Dump();
-            EXPECT_TRUE(m.Holds(rig, m.Image));
-        }
-        {  // stray bytes are no answers
-            Rig rig(std::string(m.Board) + ",noise");
-            ModelStep(rig, m);
-            EXPECT_EQ(rig.Run(), ps::ExitSuccess) << rig.view.Dump();
-            EXPECT_TRUE(m.Holds(rig, m.Image));
-        }
-        {  // a board that drops off the line ends the run with a port error
-            Rig rig(std::string(m.Board) + ",drop=3");
-            ModelStep(rig, m);
-            EXPECT_EQ(rig.Run(), ps::ExitComPort) << rig.view.Dump();
-            EXPECT_EQ(rig.view.LastStatus().rfind(ps::TextPortLost, 0), 0u);
-            EXPECT_FALSE(rig.SawSuccess());
-        }
     }
 }
 

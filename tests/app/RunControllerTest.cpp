@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/InlineSequence.h"
+#include "app/Models.h"
 #include "app/StartUp.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
@@ -116,9 +117,17 @@ TEST_F(RunTest, APortThatVanishesEndsTheRunWithAnErrorNotASilentWait) {
 }
 
 TEST_F(RunTest, AStepOfAModelWithoutAFlowIsRefusedNotReportedAsSuccess) {
-    h.StepFile({"/PSH=image.bin", "/AUTOCONTINUE"});
+    // Any model whose flow this station does not have yet.
+    const std::pair<int, const char*> keys[] = {{2, "/PB="},   {3, "/PL="},   {4, "/PF="},
+                                                {11, "/PFB="}, {12, "/PFL="}, {13, "/P13="}};
+    const std::pair<int, const char*>* missing = nullptr;
+    for (const auto& k : keys)
+        if (!ps::ModelAvailable(k.first)) missing = &k;
+    if (!missing) GTEST_SKIP() << "every model has its flow";
+    h.StepFile({std::string(missing->second) + "image.hex", "/AUTOCONTINUE"});
     EXPECT_EQ(h.Run(), ps::ExitModelUnavailable);
-    EXPECT_EQ(h.view.LastStatus(), std::string(ps::TextModelUnavailable) + "SHARC-HostBoot");
+    EXPECT_EQ(h.view.LastStatus(),
+              std::string(ps::TextModelUnavailable) + ps::ModelName(missing->first));
     EXPECT_EQ(h.view.LastStatusColour(), ps::StatusColorError);
 }
 

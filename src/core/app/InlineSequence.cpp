@@ -14,6 +14,7 @@
 #include "images/ImageFile.h"
 #include "link/Link.h"
 #include "targets/avr/SrecToBin.h"
+#include "targets/bootloader/sharc/Bridge.h"
 #include "targets/bootloader/sharc/RangeCrc.h"
 
 namespace ps {
@@ -26,15 +27,9 @@ constexpr uint8_t SyncAnswer = 0x69;        // 'i'
 constexpr uint8_t ReadLockAsk = 0x6C;       // 'l'
 constexpr int ErrorPauseMs = 500;
 
-// The AVR bridge of a "SHARC-Boot flash" board and the DSP behind it.
-constexpr uint8_t BridgeAsk = 0x41;            // 'A'
-constexpr uint8_t BridgeAnswer = 0x61;         // 'a'
-constexpr const char* UnlockText = "KBoTaps";  // to the bridge, then to the DSP
-constexpr uint8_t UnlockAck = 0x4F;            // 'O'
-constexpr uint8_t UnlockNak = 0x45;            // 'E'
-constexpr uint8_t DspSyncPulse = 0x70;         // 'p', with "/SINHRO"
-constexpr uint8_t DspSelect = 0x50;            // 'P': the bridge passes on to the DSP
-constexpr uint8_t FlashModeAsk = 0x46;         // 'F', then 0x08, after the jumper is swapped
+// The boot flash of a "SHARC-Boot flash" board takes writes once the operator has moved its
+// jumper and the DSP has been told so.
+constexpr uint8_t FlashModeAsk = 0x46;  // 'F', then 0x08
 constexpr uint8_t FlashModeArg = 0x08;
 constexpr uint8_t FlashModeAnswer = 0x69;  // 'i'
 
@@ -137,42 +132,6 @@ void ReadTargetChecksum(Station& st) {
     st.TargetChecksum = static_cast<uint16_t>(high * 256 + low);
 }
 
-// The AVR bridge of a "SHARC-Boot flash" board: its handshake, then "KBoTaps".
-void ConnectBridge(Station& st) {
-    st.Status(TextConnectingAtmel, StatusColorNormal);
-    Handshake(st, BridgeAsk, BridgeAnswer);
-    if (Stopped(st)) return;
-    st.AppendStatus(TextOk);
-    st.Status(TextInitializingAtmel);
-    SendText(st, UnlockText);
-    const bool unlocked = ExpectAck(st, UnlockAck, UnlockNak);
-    if (Stopped(st)) return;
-    if (!unlocked) {
-        st.Status(st.StatusText() + TextRefused, StatusColorError);
-        st.RunError = RunUnlockRefused;
-        return;
-    }
-    st.AppendStatus(TextOk);
-}
-
-// The DSP behind the bridge: selected with 'P' (after a 'p' with "/SINHRO"), its handshake,
-// then "KBoTaps" again.
-void ConnectDsp(Station& st) {
-    if (st.Step.Sinhro) SendByte(st, DspSyncPulse);
-    SendByte(st, DspSelect);
-    st.Status(TextConnectingSharc, StatusColorNormal);
-    Handshake(st, SyncAsk, SyncAnswer);
-    if (Stopped(st)) return;
-    st.AppendStatus(TextOk);
-    SendText(st, UnlockText);
-    const bool unlocked = ExpectAck(st, UnlockAck, UnlockNak);
-    if (Stopped(st)) return;
-    if (!unlocked) {
-        st.Status(st.StatusText() + TextRefused, StatusColorError);
-        st.RunError = RunUnlockRefused;
-    }
-}
-
 }  // namespace
 
 std::string InlineFuseCommand(int processor, const std::string& fuseBits, bool high) {
@@ -245,10 +204,9 @@ void RunInlineSequence(Station& st) {
     if (transfer && !s.ProgramFile.empty() && !transfer->Check(st, s.ProgramFile)) return;
 
     if (s.ModelIndex == ModelSharcBootFlash) {
-        ConnectBridge(st);
-        if (Stopped(st)) return;
-        ConnectDsp(st);
-        if (Stopped(st)) return;
+        if (!UnlockSharcBridge(st)) return;
+        PassThroughToDsp(st, s.Sinhro);
+        if (!UnlockSharcDsp(st)) return;
     }
     if (s.SimulateFlash) {
         SendByte(st, SimulateFlashAsk);

@@ -1,6 +1,8 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
+#include "targets/bootloader/sharc/SharcHostBootFlow.h"
+#include "targets/bootloader/sharc/SharcSplitFlow.h"
 
 namespace ps {
 
@@ -30,20 +32,20 @@ struct ModelEntry {
 // One row per model. A model is available once its flow (or its loader, for the models the
 // run controller carries out itself) is in this station.
 const ModelEntry models[ModelCount] = {
-    {true, nullptr},        // 0 None: the inline sequence without a loader
-    {true, nullptr},        // 1 MOTOROLA: the inline sequence
-    {false, nullptr},       // 2 INTEL - BOOT
-    {false, nullptr},       // 3 INTEL - LOADER RAM
-    {false, nullptr},       // 4 INTEL - LOADER FLASH
-    {true, nullptr},        // 5 INTEL - EMULATOR: the inline sequence
-    {false, nullptr},       // 6 SHARC-SPLIT 32b
-    {true, &RunAtmelFlow},  // 7 ATMEL
-    {true, nullptr},        // 8 SHARC-Boot flash: the inline sequence
-    {false, nullptr},       // 9 SHARC-HostBoot
-    {true, nullptr},        // 10 574-BOOT: the inline sequence
-    {false, nullptr},       // 11 91360 BOOT
-    {false, nullptr},       // 12 91360 LOADER
-    {false, nullptr},       // 13 INFINEON XC161CJ
+    {true, nullptr},             // 0 None: the inline sequence without a loader
+    {true, nullptr},             // 1 MOTOROLA: the inline sequence
+    {false, nullptr},            // 2 INTEL - BOOT
+    {false, nullptr},            // 3 INTEL - LOADER RAM
+    {false, nullptr},            // 4 INTEL - LOADER FLASH
+    {true, nullptr},             // 5 INTEL - EMULATOR: the inline sequence
+    {true, &SharcSplitFlow},     // 6 SHARC-SPLIT 32b
+    {true, &RunAtmelFlow},       // 7 ATMEL
+    {true, nullptr},             // 8 SHARC-Boot flash: the inline sequence
+    {true, &SharcHostBootFlow},  // 9 SHARC-HostBoot
+    {true, nullptr},             // 10 574-BOOT: the inline sequence
+    {false, nullptr},            // 11 91360 BOOT
+    {false, nullptr},            // 12 91360 LOADER
+    {false, nullptr},            // 13 INFINEON XC161CJ
 };
 }  // namespace
 

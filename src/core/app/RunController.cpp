@@ -11,7 +11,7 @@
 #include "app/Texts.h"
 #include "link/Link.h"
 #include "projects/StepFile.h"
-#include "targets/bootloader/sharc/RangeCrc.h"
+#include "targets/bootloader/sharc/Bridge.h"
 
 namespace ps {
 
@@ -19,7 +19,6 @@ namespace {
 
 constexpr int AutoExitDelayMs = 500;
 constexpr int ModelSharcBootFlash = 8;
-constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'
 
 void ShowIdle(Station& st) {
     st.view.ShowPanels(true, false, false);
@@ -73,13 +72,13 @@ bool SetUpStep(Station& st) {
 // The end of an inline step: result text, the model-8 closing byte, CONTINUE, "/AUTORESET".
 // False when the run was stopped during the pause.
 bool EndInlineStep(Station& st) {
-    ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
+    // The DSP's session ends (the bridge confirms) before the verdict is shown, so STOP
+    // while the bridge is silent ends with "BREAK" alone, never after a success text.
     if (st.Step.ModelIndex == ModelSharcBootFlash) {
-        // The DSP leaves its programming mode; the bridge confirms.
-        SendByte(st, SharcEnd);
-        ExpectByte(st, SharcBootFlashDoneAck);
+        EndSharcExchange(st);
         if (st.RunError != RunOk) return false;
     }
+    ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
     return StepEnding(st);
 }
 

@@ -1,10 +1,13 @@
 #include "app/SharcBootFlashTransfer.h"
 
+#include <vector>
+
 #include "app/InlineTransfer.h"
 #include "app/Station.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"
+#include "targets/bootloader/sharc/Bridge.h"
 
 namespace ps {
 
@@ -30,12 +33,13 @@ void DecodeLine(const std::string& line, HexRecord& out) {
     out.Checksum = StrictHexByte(line, 10 + 2 * count);
 }
 
-std::vector<uint8_t> Frame(const HexRecord& r) {
-    std::vector<uint8_t> out = {BootFlashRecordMark, static_cast<uint8_t>(r.Data.size()), 0x00};
-    AppendBootFlashEscaped(out, static_cast<uint8_t>(r.Address >> 8));
-    AppendBootFlashEscaped(out, static_cast<uint8_t>(r.Address));
-    for (uint8_t b : r.Data) AppendBootFlashEscaped(out, b);
-    AppendBootFlashEscaped(out, r.Checksum);
+std::string Frame(const HexRecord& r) {
+    std::string out = {static_cast<char>(BootFlashRecordMark), static_cast<char>(r.Data.size()),
+                       '\0'};
+    AppendBridgeEscaped(out, static_cast<uint8_t>(r.Address >> 8));
+    AppendBridgeEscaped(out, static_cast<uint8_t>(r.Address));
+    for (uint8_t b : r.Data) AppendBridgeEscaped(out, b);
+    AppendBridgeEscaped(out, r.Checksum);
     return out;
 }
 
@@ -45,15 +49,6 @@ void MarkAddress(Station& st, uint32_t address) {
 }
 
 }  // namespace
-
-void AppendBootFlashEscaped(std::vector<uint8_t>& out, uint8_t b) {
-    if (b >= BootFlashFirstEscaped) {
-        out.push_back(BootFlashEscape);
-        out.push_back(static_cast<uint8_t>(~b));
-    } else {
-        out.push_back(b);
-    }
-}
 
 bool CheckSharcBootFlashImage(Station& st, const std::string& fileName) {
     HexRecord record;
@@ -85,8 +80,7 @@ void TransferSharcBootFlashImage(Station& st, const std::string& fileName) {
         ReadImageLines(st, name, ':', [&](const std::string& line, const ImageText&) {
             DecodeLine(line, record);
             if (record.IsData) {
-                const std::vector<uint8_t> frame = Frame(record);
-                SendBlock(st, frame.data(), static_cast<int>(frame.size()));
+                SendText(st, Frame(record));
                 for (uint8_t b : record.Data)
                     if (b != 0xFF) st.ImageChecksum = static_cast<uint16_t>(st.ImageChecksum + b);
                 sent += static_cast<int64_t>(record.Data.size());

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace ps {
 
@@ -9,13 +8,9 @@ class Station;
 
 // The AVR bridge of a "SHARC-Boot flash" board takes each Intel HEX data record as a frame:
 // 'S', the data count (as it is), 0x00, then the address, the data and the line's checksum,
-// each escaped; it answers 'i'. The bridge's own command bytes are 0xFA and above, so such
-// a byte in the frame travels as 0xFF followed by its complement (0xFB -> 0xFF 0x04).
+// each escaped as the bridge's streams are (0xFB -> 0xFF 0x04); it answers 'i'.
 constexpr uint8_t BootFlashRecordMark = 0x53;  // 'S'
 constexpr uint8_t BootFlashRecordAck = 0x69;   // 'i'
-constexpr uint8_t BootFlashEscape = 0xFF;
-constexpr uint8_t BootFlashFirstEscaped = 0xFA;
-void AppendBootFlashEscaped(std::vector<uint8_t>& out, uint8_t b);
 
 // Reads the step's Intel HEX file without sending anything (the strict fields included):
 // false, reported through the station, when it cannot be used.

@@ -13,19 +13,24 @@ std::string ImageCopyName(int32_t step) {
     return name;
 }
 
-std::string CheckSumFailText(uint16_t image, uint16_t target) {
+std::string CheckSumFailText(uint32_t image, uint32_t target) {
     return TextCheckSumFail + std::to_string(image) + "," + std::to_string(target) + ")";
 }
 
 void ShowStepResult(Station& st, const std::string& okText, bool checksum) {
+    ShowStepResult(st, okText, checksum, st.ImageChecksum, st.TargetChecksum);
+}
+
+void ShowStepResult(Station& st, const std::string& okText, bool checksum, uint32_t imageSum,
+                    uint32_t targetSum) {
     if (st.ErrorCount >= 1) {
         st.Status(TextErrors + std::to_string(st.ErrorCount), StatusColorError);
         return;
     }
     // One status change: the operator (and a script reading the terminal) sees the verdict
     // once, not a success line followed by its correction.
-    if (checksum && st.TargetChecksum != st.ImageChecksum)
-        st.Status(CheckSumFailText(st.ImageChecksum, st.TargetChecksum), StatusColorError);
+    if (checksum && targetSum != imageSum)
+        st.Status(CheckSumFailText(imageSum, targetSum), StatusColorError);
     else
         st.Status(checksum ? okText + TextCheckSumOk : okText, StatusColorNormal);
 }

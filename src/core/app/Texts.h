@@ -26,10 +26,6 @@ constexpr const char* TextErasingRam = "Erasing...";
 constexpr const char* TextErasingMemory = "erasing memory...";
 constexpr const char* TextProgramming = "programming...";
 constexpr const char* TextVerifying = "verifying...";
-constexpr const char* TextConnectingAtmel = "connecting atmel...";
-constexpr const char* TextInitializingAtmel = "initializing atmel...";
-constexpr const char* TextConnectingSharc = "connecting sharc...";
-constexpr const char* TextRefused = " ERROR";  // appended when "KBoTaps" is refused
 constexpr const char* TextSwapJumper = "Zamenjaj jumper";
 
 // Ours: failures the station's historic texts had no words for.

@@ -9,11 +9,13 @@ namespace ps {
 WireTrace::WireTrace(Clock& clock, std::FILE* out) : clock_(clock), out_(out) {}
 
 void WireTrace::Event(const std::string& text) {
-    if (out_ == nullptr) return;
-    std::fprintf(out_, "%" PRId64 " %s\n", clock_.NowMs(), text.c_str());
-    // One line at a time reaches the file, so a trace of a run that crashed or was killed
-    // still shows the last thing that went over the wire.
-    std::fflush(out_);
+    for (std::FILE* out : {out_, extra_}) {
+        if (out == nullptr) continue;
+        std::fprintf(out, "%" PRId64 " %s\n", clock_.NowMs(), text.c_str());
+        // One line at a time reaches the file, so a trace of a run that crashed or was
+        // killed still shows the last thing that went over the wire.
+        std::fflush(out);
+    }
 }
 
 void WireTrace::Bytes(const char* tag, const uint8_t* data, size_t count) {

@@ -14,10 +14,13 @@ public:
     WireTrace(Clock& clock, std::FILE* out);  // out is not closed by the trace
     void Event(const std::string& text);
     void Bytes(const char* tag, const uint8_t* data, size_t count);  // "TX"/"RX" + hex
+    // Every line also goes to `extra` (the terminal station's --verbose: standard error).
+    void AlsoTo(std::FILE* extra) { extra_ = extra; }
 
 private:
     Clock& clock_;
     std::FILE* out_;
+    std::FILE* extra_ = nullptr;
 };
 
 }  // namespace ps

@@ -1,0 +1,196 @@
+#include "app/Hints.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "app/Models.h"
+#include "app/Station.h"
+#include "images/FileLookup.h"
+#include "projects/StepFile.h"
+
+namespace ps {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* Hint = "hint: ";
+
+std::string Absolute(const std::string& folder, const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    return (fs::path(folder) / path).lexically_normal().string();
+}
+
+// Why a file cannot be read: "does not exist", "is a folder", ...
+std::string WhyNotReadable(const std::string& path) {
+    struct stat s {};
+    if (::stat(path.c_str(), &s) != 0) return "does not exist";
+    if (S_ISDIR(s.st_mode)) return "is a folder, not a file";
+    if (!S_ISREG(s.st_mode)) return "is not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return "is not readable for this user (permission)";
+    return "";
+}
+
+// The number and text of the first line of step `step` in the step file for which `match`
+// holds; 0 when there is none.
+std::pair<int, std::string> FindStepLine(const std::string& stepFile, int step,
+                                         const std::function<bool(const std::string&)>& match) {
+    std::ifstream in(stepFile, std::ios::binary);
+    std::string line;
+    int number = 0, counter = 1;
+    // Lines end at CR, as the step loader reads them; a LF after it is not part of the next.
+    char c;
+    auto take = [&]() -> bool {
+        ++number;
+        const std::string normal = NormaliseStepLine(line);
+        if (normal == StepSeparator) ++counter;
+        return counter == step && match(normal);
+    };
+    while (in.get(c)) {
+        if (c == '\x1A') break;
+        if (c == '\r') {
+            if (take()) return {number, line};
+            line.clear();
+            if (in.peek() == '\n') in.get();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty() && take()) return {number, line};
+    return {0, ""};
+}
+
+// The step the run ended in. The controller counts on past a step that ran, so only a
+// step refused before it ran (a bad value) is still the current one.
+int FailedStep(const Station& st) {
+    return st.RunError == RunBadStepValue ? st.CurrentStep : st.CurrentStep - 1;
+}
+
+std::string StepLineHint(const Station& st, const std::function<bool(const std::string&)>& match,
+                         const std::string& stepFile) {
+    const int step = FailedStep(st);
+    const auto [number, text] = FindStepLine(stepFile, step, match);
+    std::string h = Hint + std::string("step ") + std::to_string(step);
+    if (number > 0) {
+        h += ", line " + std::to_string(number) + " of " + stepFile + ": " + text;
+    } else {
+        h += " (the line comes from the extra parameters of PROGRAMMER.INI or the command line)";
+    }
+    return h;
+}
+
+void PortHints(const Station& st, const HintContext& ctx, std::vector<std::string>& out) {
+    const int port = st.SelectedPort;
+    const PortTarget target = ResolvePortTarget(port, ctx.Ports);
+    const std::string com = "COM" + std::to_string(port);
+    std::string from;
+    switch (target.Source) {
+        case PortSource::Default:
+            from = "the default (COMn is /dev/ttyS<n-1>)";
+            break;
+        case PortSource::Ini:
+            from = "[Ports] " + com + "= in " + ctx.IniPath;
+            break;
+        case PortSource::Environment:
+            from = "the environment (" + std::string(PortEnvPrefix) + std::to_string(port) + ")";
+            break;
+    }
+    out.push_back(Hint + com + " is " + target.Value + ", from " + from);
+    if (target.Value.rfind(SimPortPrefix, 0) == 0) {
+        out.push_back(Hint + std::string("no simulated board is called that; boardsim --help "
+                                         "lists the boards"));
+        return;
+    }
+    struct stat s {};
+    if (::stat(target.Value.c_str(), &s) != 0) {
+        out.push_back(Hint + target.Value + " does not exist");
+    } else if (::access(target.Value.c_str(), R_OK | W_OK) != 0) {
+        out.push_back(Hint + std::string("this user may not open ") + target.Value +
+                      " (add it to the group dialout, then log in again)");
+    }
+    const auto ports = ListSerialPorts(ctx.Roots);
+    std::string list;
+    for (const auto& p : ports) {
+        if (p.IsConsole) continue;
+        list += (list.empty() ? "" : ", ") + p.Path;
+    }
+    out.push_back(Hint +
+                  (list.empty() ? std::string("no serial devices found on this machine")
+                                : "serial devices here: " + list) +
+                  "; map " + com + " with [Ports] " + com + "=/dev/ttyUSB0 in PROGRAMMER.INI or " +
+                  PortEnvPrefix + std::to_string(port) + "=..., or to a simulated board with " +
+                  com + "=sim:NAME");
+}
+
+}  // namespace
+
+std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
+    std::vector<std::string> out;
+    const std::string stepFile = Absolute(ctx.WorkingFolder, st.Project.StepFile);
+    if (st.LastRunEnd == Station::RunEnd::StepFileNotOpened) {
+        const std::string why = WhyNotReadable(stepFile);
+        out.push_back(Hint + std::string("tried the step file ") + stepFile +
+                      (why.empty() ? ": it could not be read" : ": it " + why));
+        if (!ctx.ExamplesFolder.empty())
+            out.push_back(Hint + std::string("ready projects, one per model: ") +
+                          ctx.ExamplesFolder + " (run the station in one of its folders)");
+        return out;
+    }
+    if (st.LastRunEnd == Station::RunEnd::PortNotOpened) {
+        PortHints(st, ctx, out);
+        return out;
+    }
+    if (st.LastRunEnd != Station::RunEnd::Completed) return out;
+    if (st.RunError == RunImageFile && !st.Step.ProgramFile.empty()) {
+        const std::string image = Absolute(ctx.WorkingFolder, st.Step.ProgramFile);
+        std::string ambiguity;
+        const std::string found = FindFileIgnoringCase(image, ambiguity);
+        std::string what;
+        if (!ambiguity.empty()) {
+            what = ambiguity;
+        } else if (found.empty()) {
+            what = "it does not exist (names are matched in any case)";
+        } else {
+            const std::string why = WhyNotReadable(found);
+            what = (found != image ? "found as " + found + "; " : std::string()) +
+                   (why.empty() ? "it is not an image this model reads" : "it " + why);
+        }
+        out.push_back(Hint + std::string("step ") + std::to_string(FailedStep(st)) +
+                      " names the image " + st.Step.ProgramFile + "; tried " + image + ": " + what);
+    } else if (st.RunError == RunModelUnavailable) {
+        const std::string model = ModelName(st.Step.ModelIndex);
+        out.push_back(Hint + std::string("this station cannot program the model \"") + model +
+                      "\" yet");
+        out.push_back(StepLineHint(
+            st,
+            [&](const std::string& line) {
+                const size_t eq = line.find('=');
+                return line.rfind("/P", 0) == 0 && eq != std::string::npos &&
+                       line.substr(eq + 1, ProgramFileLimit) == st.Step.ProgramFile;
+            },
+            stepFile));
+    } else if (st.RunError == RunBadStepValue && !st.Step.LoadError.empty()) {
+        const std::string bad = st.Step.LoadError.substr(std::string(TextBadValue).size());
+        out.push_back(StepLineHint(
+            st, [&](const std::string& line) { return line == bad; }, stepFile));
+    }
+    return out;
+}
+
+std::string FindExamplesFolder(const std::string& programFolder) {
+    std::error_code ec;
+    for (const char* relative : {"../share/progstation/examples", "../examples"}) {
+        const fs::path p = (fs::path(programFolder) / relative).lexically_normal();
+        if (fs::is_directory(p, ec)) return p.string();
+    }
+    return "";
+}
+
+}  // namespace ps

@@ -1,0 +1,38 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace ps {
+
+// A serial device on this machine, as sysfs and /dev describe it.
+struct SerialPortInfo {
+    std::string Name;     // "ttyUSB0"
+    std::string Path;     // "/dev/ttyUSB0"
+    std::string Driver;   // "ftdi_sio", "serial8250", "cdc_acm"; "" when unknown
+    std::string UsbVendor, UsbProduct;  // "0403", "6001": USB ids, "" for other buses
+    std::string Serial;                 // the USB serial number, when the device has one
+    std::string Description;            // manufacturer and product strings, when given
+    std::vector<std::string> Links;     // /dev/serial/by-id/... and by-path/... names
+    bool IsConsole = false;             // the kernel's console: shown, never opened
+    bool Accessible = false;            // the current user may open it for reading and writing
+    std::vector<int> MappedCom;         // the COM numbers of the current settings that lead here
+};
+
+// Where the listing looks; tests point both at a tree they build.
+struct PortListRoots {
+    std::string Sys = "/sys";
+    std::string Dev = "/dev";
+};
+
+// Every serial device with hardware behind it: ttyS* whose UART the kernel found (a
+// "type" other than 0), ttyUSB*, ttyACM* and any other tty with a driver bound, sorted by
+// name. Walks sysfs by hand, so the core needs nothing beyond POSIX and a test can list a
+// fake tree.
+std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots = {});
+
+// The listing as `progstation-cli --list-ports` prints it, one block per device;
+// `comTargets[n-1]` is what COMn leads to (a path, "sim:..." or "").
+std::string FormatPortList(std::vector<SerialPortInfo> ports,
+                           const std::vector<std::string>& comTargets);
+
+}  // namespace ps

@@ -1,0 +1,398 @@
+// One matrix of faults run over every model: each row is a model with a project that
+// programs its simulated board cleanly; each column a way the board, the line or the
+// operator can spoil the run. Whatever the fault, a run that ends in a success text with
+// exit status 0 must leave the image in the board, and a run that does not must say so:
+// never a success text after a failure, never a hang.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ExitStatus.h"
+#include "app/InlineRig.h"
+#include "sim/AvrBoard.h"
+#include "sim/Board.h"
+#include "sim/Boot574Board.h"
+#include "sim/EmulatorBoard.h"
+#include "sim/MotorolaBoard.h"
+#include "sim/SharcBootFlashBoard.h"
+#include "sim/SharcHostBootBoard.h"
+#include "sim/SharcSplitBoard.h"
+#include "support/StationHarness.h"
+#include "targets/avr/AvrRig.h"
+#include "targets/sharc/SharcRig.h"
+
+namespace ps {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A model's clean project: what the board is, the step file, the images it needs, and how
+// to tell that the board holds the image after a run.
+struct ModelRow {
+    const char* Name;
+    std::string BoardSpec;  // as after "sim:", without fault options
+    std::vector<std::string> Step;
+    // Writes the images the step names into the test's folder.
+    std::function<void(pstest::TempDir&)> WriteImages;
+    // True when the board holds the image.
+    std::function<bool(sim::Board&)> HoldsImage;
+    // A run that waits at most this long for an answer (a flow with time-outs) may end in
+    // its own error when the board answers late; every other model just waits.
+    bool LateAnswersMayFail = false;
+    // The board's protocol has a "no" on this project's path, so "negative" must fail the
+    // run; otherwise the option changes nothing and the run must simply stay truthful.
+    bool NegativeFails = true;
+    // The image is a raw binary, which any bytes make: a bad image is a missing one.
+    bool BinaryImage = false;
+};
+
+// The image of the ATMEL row: 3000 bytes of program with erased stretches.
+const Bytes& AtmelImage() {
+    static const Bytes image = avrtest::SampleImage(3000, 7);
+    return image;
+}
+
+// The images of the SHARC rows: records in pages 0 and 3 (over the board's older program),
+// and a boot stream.
+const Bytes& SharcSplitImage() {
+    static const Bytes image = [] {
+        Bytes flash = pstest::BlankSharcFlash();
+        pstest::FillWords(flash, 0x0000, 0x100, 11);
+        pstest::FillWords(flash, 3 * pstest::SharcPage + 0x40, 0x40, 12);
+        return flash;
+    }();
+    return image;
+}
+const Bytes& SharcBootImage() {
+    static const Bytes image = [] {
+        Bytes boot(3000);
+        for (size_t i = 0; i < boot.size(); ++i) boot[i] = static_cast<uint8_t>(i * 151 + 7);
+        return boot;
+    }();
+    return image;
+}
+
+std::vector<ModelRow> Models() {
+    std::vector<ModelRow> rows;
+    rows.push_back({
+        "ATMEL",
+        "avr,proc=6",
+        {"/PA=image.hex", "/ATMEL=6", "/BaudRate=115200", "/AddrStart=0", "/AddrLen=32768",
+         "/BlockLen=1024", "/BlocksOnRow=32", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.hex", avrtest::IntelHex(AtmelImage(), AtmelImage().size()));
+        },
+        [](sim::Board& board) {
+            const auto& flash = dynamic_cast<sim::AvrBoard&>(board).Flash();
+            const Bytes& image = AtmelImage();
+            return flash.size() >= image.size() &&
+                   std::equal(image.begin(), image.end(), flash.begin());
+        },
+        false,
+        false,  // the AVR programmer has no negative answer on a plain flash step
+    });
+    rows.push_back({
+        "SHARC-SPLIT 32b",
+        "sharcsplit",
+        {"/PS=image.hex", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) { dir.Write("image.hex", pstest::RecordFile(SharcSplitImage())); },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::SharcSplitBoard&>(board).Flash() == SharcSplitImage();
+        },
+    });
+    rows.push_back({
+        "SHARC-HostBoot",
+        "sharchost",
+        {"/PSH=boot.bin", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            const Bytes& boot = SharcBootImage();
+            dir.Write("boot.bin", std::string(boot.begin(), boot.end()));
+        },
+        [](sim::Board& board) {
+            auto& b = dynamic_cast<sim::SharcHostBootBoard&>(board);
+            return b.Finished() && b.Memory() == SharcBootImage();
+        },
+        false,
+        true,
+        true,
+    });
+    // The models the run controller programs itself. Each image is a little over 2 KB.
+    using inlinetest::Chunks;
+    using inlinetest::Overlay;
+    using inlinetest::SampleBytes;
+    static const Chunks motorola = {{0x0000, SampleBytes(2048, 21)},
+                                    {0x4000, SampleBytes(512, 22)}};
+    static const Chunks boot574 = {{0x8000, SampleBytes(2048, 23)}};
+    static const Chunks bootFlash = {{0x0000, SampleBytes(2048, 24)}};
+    static const Chunks emulator = {{0x0000, SampleBytes(2048, 25)}};
+    rows.push_back({
+        "MOTOROLA",
+        "motorola,memory=0x10000",
+        {"/P=image.mhx", "/ADDRLEN=$10000", "/SINHRO", "/ERASEFLASH", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", inlinetest::ImageFileText(motorola, 32, 2));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::MotorolaBoard&>(board).Memory() ==
+                   Overlay(Bytes(0x10000, 0xFF), motorola);
+        },
+    });
+    rows.push_back({
+        "574-BOOT",
+        "574boot",
+        {"/PAB=image.mhx", "/SINHRO", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", inlinetest::ImageFileText(boot574, 16, 1));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::Boot574Board&>(board).Memory() ==
+                   Overlay(sim::OldProgram(0x10000), boot574);
+        },
+        false,
+        false,  // the 574 boot loader has no negative answer
+    });
+    rows.push_back({
+        "SHARC-Boot flash",
+        "sharcboot",
+        {"/PSB=image.hex", "/ADDRLEN=$10000", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.hex", inlinetest::ImageFileText(bootFlash, 32, 0));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::SharcBootFlashBoard&>(board).Flash() ==
+                   Overlay(Bytes(0x10000, 0xFF), bootFlash);
+        },
+    });
+    rows.push_back({
+        "INTEL - EMULATOR",
+        "emulator",
+        {"/PE=image.hex", "/SINHRO", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.hex", inlinetest::ImageFileText(emulator, 16, 0));
+        },
+        [](sim::Board& board) {
+            auto& b = dynamic_cast<sim::EmulatorBoard&>(board);
+            return b.Runs > 0 && b.Memory() == Overlay(sim::OldProgram(0x10000), emulator);
+        },
+        false,
+        false,  // the emulator answers nothing
+    });
+    return rows;
+}
+
+enum class Fault {
+    None,
+    Silent,
+    Negative,
+    Noise,
+    Late,
+    Unplugged,
+    StopEarly,
+    StopMid,
+    StopLate,
+    BadImage
+};
+
+const char* FaultName(Fault f) {
+    switch (f) {
+        case Fault::None:
+            return "Clean";
+        case Fault::Silent:
+            return "Silent";
+        case Fault::Negative:
+            return "Negative";
+        case Fault::Noise:
+            return "Noise";
+        case Fault::Late:
+            return "Late";
+        case Fault::Unplugged:
+            return "Unplugged";
+        case Fault::StopEarly:
+            return "StopEarly";
+        case Fault::StopMid:
+            return "StopMid";
+        case Fault::StopLate:
+            return "StopLate";
+        case Fault::BadImage:
+            return "BadImage";
+    }
+    return "?";
+}
+
+// No run of these projects takes anywhere near this long on the board's clock; a run still
+// going then is stopped and fails the test.
+constexpr int64_t RunLimitMs = 10 * 60 * 1000;
+// A silent board is left with STOP, as an operator would.
+constexpr int64_t SilentStopMs = 30 * 1000;
+
+bool IsSuccessText(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find("programed ok") != std::string::npos;
+}
+
+struct Outcome {
+    int Exit = -1;
+    bool SawSuccess = false;
+    bool SuccessBeforeFailure = false;  // a success text shown, then a failure
+    bool HoldsImage = false;
+    bool HitLimit = false;
+    long Pumps = 0;
+    long BytesSent = 0;
+    std::string LastStatus;
+    std::string Dump;
+};
+
+// Runs the row's project with `extraSpec` appended to the board spec; `arm` may set
+// reactions on the harness before the run.
+Outcome RunRow(const ModelRow& row, const std::string& extraSpec,
+               const std::function<void(pstest::StationHarness&)>& arm = {},
+               const std::function<void(pstest::TempDir&)>& spoil = {}) {
+    std::string error;
+    auto board = sim::MakeBoard(row.BoardSpec + extraSpec, error);
+    EXPECT_TRUE(board) << error;
+    if (!board) return {};
+    pstest::StationHarness h(std::move(board));
+    // Image names are taken from the project's folder, as the programs run in it.
+    avrtest::InFolder inFolder(h.dir.Path());
+    h.StepFile(row.Step);
+    row.WriteImages(h.dir);
+    if (spoil) spoil(h.dir);
+    h.ContinueWhenAsked();
+    Outcome out;
+    h.view.AtTime(RunLimitMs, [&] {
+        out.HitLimit = true;
+        StopBtnClick(h.st);
+    });
+    if (arm) arm(h);
+    out.Exit = h.Run();
+    bool failureAfterSuccess = false;
+    for (const auto& s : h.view.Statuses()) {
+        if (IsSuccessText(s.Text)) {
+            out.SawSuccess = true;
+        } else if (out.SawSuccess && s.Colour == StatusColorError) {
+            failureAfterSuccess = true;
+        }
+    }
+    out.SuccessBeforeFailure = failureAfterSuccess;
+    out.HoldsImage = row.HoldsImage(h.wire->board());
+    out.Pumps = h.view.Pumps;
+    out.BytesSent = static_cast<long>(h.Wire().SentBytes().size());
+    out.LastStatus = h.view.LastStatus();
+    out.Dump = h.view.Dump();
+    return out;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<size_t, Fault>> {};
+
+TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
+    const auto rows = Models();
+    const ModelRow& row = rows[std::get<0>(GetParam())];
+    const Fault fault = std::get<1>(GetParam());
+
+    // The clean run is the yardstick: it must succeed, and its length places the faults.
+    const Outcome clean = RunRow(row, "");
+    ASSERT_EQ(ExitSuccess, clean.Exit) << clean.Dump;
+    ASSERT_TRUE(clean.SawSuccess && clean.HoldsImage) << clean.Dump;
+
+    Outcome out;
+    switch (fault) {
+        case Fault::None:
+            out = clean;
+            break;
+        case Fault::Silent:
+            out = RunRow(row, ",silent", [](pstest::StationHarness& h) {
+                h.view.AtTime(SilentStopMs, [&h] { StopBtnClick(h.st); });
+            });
+            EXPECT_EQ(ExitBreak, out.Exit) << out.Dump;
+            break;
+        case Fault::Negative:
+            out = RunRow(row, ",negative");
+            if (row.NegativeFails) {
+                EXPECT_NE(ExitSuccess, out.Exit) << out.Dump;
+            }
+            break;
+        case Fault::Noise:
+            out = RunRow(row, ",noise");
+            break;
+        case Fault::Late:
+            out = RunRow(row, ",late=300");
+            if (!row.LateAnswersMayFail) {
+                EXPECT_EQ(ExitSuccess, out.Exit) << out.Dump;
+            }
+            break;
+        case Fault::Unplugged:
+            out = RunRow(row, ",drop=" + std::to_string(clean.BytesSent / 2));
+            EXPECT_EQ(ExitComPort, out.Exit) << out.Dump;
+            break;
+        case Fault::StopEarly:
+        case Fault::StopMid:
+        case Fault::StopLate: {
+            const long at = fault == Fault::StopEarly ? clean.Pumps / 10
+                            : fault == Fault::StopMid ? clean.Pumps / 2
+                                                      : clean.Pumps * 9 / 10;
+            out = RunRow(row, "", [at](pstest::StationHarness& h) {
+                h.view.AfterPumps(std::max(at, 1L), [&h] { StopBtnClick(h.st); });
+            });
+            EXPECT_EQ(ExitBreak, out.Exit) << out.Dump;
+            EXPECT_EQ("BREAK", out.LastStatus) << out.Dump;
+            break;
+        }
+        case Fault::BadImage:
+            out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
+                // Every image the step names becomes text that is no image at all (a raw
+                // binary is gone instead).
+                static const char* const keys[] = {
+                    "/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+                    "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
+                for (const auto& line : row.Step) {
+                    std::string key = line.substr(0, line.find('=') + 1);
+                    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
+                        return static_cast<char>(std::toupper(c));
+                    });
+                    if (std::find(std::begin(keys), std::end(keys), key) == std::end(keys))
+                        continue;
+                    const std::string name = line.substr(key.size());
+                    if (row.BinaryImage)
+                        std::filesystem::remove(dir.File(name));
+                    else
+                        dir.Write(name, "this is not an image\r\n");
+                }
+            });
+            EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
+            break;
+    }
+    EXPECT_FALSE(out.HitLimit) << "the run did not end by itself\n" << out.Dump;
+    // The promise every fault must keep.
+    if (out.Exit == ExitSuccess) {
+        EXPECT_TRUE(out.HoldsImage) << "exit 0 but the board does not hold the image\n" << out.Dump;
+    } else {
+        EXPECT_FALSE(out.SawSuccess) << "a success text after a failure\n" << out.Dump;
+    }
+    EXPECT_FALSE(out.SuccessBeforeFailure) << out.Dump;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<std::tuple<size_t, Fault>>& info) {
+    std::string model = Models()[std::get<0>(info.param)].Name;
+    std::string name;
+    for (char c : model)
+        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+    return name + "_" + FaultName(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryModel, FaultMatrix,
+    ::testing::Combine(::testing::Range<size_t>(0, Models().size()),
+                       ::testing::Values(Fault::None, Fault::Silent, Fault::Negative, Fault::Noise,
+                                         Fault::Late, Fault::Unplugged, Fault::StopEarly,
+                                         Fault::StopMid, Fault::StopLate, Fault::BadImage)),
+    CaseName);
+
+}  // namespace
+}  // namespace ps
