@@ -21,7 +21,13 @@ public:
     static constexpr size_t MemorySize = 0x10000;
     static constexpr uint8_t Chatter = '.';
 
-    explicit EmulatorBoard(bool quiet) : quiet_(quiet), memory_(OldProgram(MemorySize)) {}
+    // The station's port holds what a serial driver holds on its way out; a longer image is
+    // paced by the line, as it is on a real port.
+    static constexpr long DriverQueueBytes = 4096;
+
+    explicit EmulatorBoard(bool quiet) : quiet_(quiet), memory_(OldProgram(MemorySize)) {
+        StationQueueBytes = DriverQueueBytes;
+    }
     std::string Kind() const override { return "emulator"; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
