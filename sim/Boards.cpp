@@ -6,8 +6,10 @@
 
 #include "sim/AvrBoard.h"
 #include "sim/Boot574Board.h"
+#include "sim/Boot91360Board.h"
 #include "sim/EmulatorBoard.h"
 #include "sim/GenericBoard.h"
+#include "sim/Loader91360Board.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
 #include "sim/SharcHostBootBoard.h"
@@ -49,6 +51,15 @@ const std::vector<BoardType>& BoardTypes() {
          "SHARC board's AVR bridge taking a host-boot stream with XOFF/XON; rate=N (DSP "
          "bytes/s, 0 keeps up), xoff=N, xon=N, buffer=N, queue=N (station's port), noxon",
          &MakeSharcHostBootBoard},
+        {"91360-boot",
+         "boot ROM of a 91360 target: wakes on \"V\", loads run frames into memory, starts the "
+         "program; refuse=01|03|04 answers that command with 0x15",
+         &MakeBoot91360Board},
+        {"91360-loader",
+         "flash loader of a 91360 board (2 x 256 KB at 0x180000, 14 sectors): erase, sector erase "
+         "by mask, range CRC, runs within a sector; blank, refuse=erase|sectors|write, "
+         "weakcell=ADDR",
+         &MakeLoader91360Board},
         // A new board adds its row here.
     };
     return types;

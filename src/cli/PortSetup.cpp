@@ -25,11 +25,15 @@ void SetUpPorts(Station& st, Clock& clock) {
     st.Comm.SetResolver(MakePortResolver(std::move(config)));
 }
 
-std::vector<std::string> ComTargets(const std::string& iniPath) {
+std::vector<std::string> ComTargetsUpTo(const std::string& iniPath, int count) {
     const PortMapConfig config = ConfigFor(iniPath);
     std::vector<std::string> targets;
-    for (int n = 1; n <= 4; ++n) targets.push_back(ResolvePortTarget(n, config).Value);
+    for (int n = 1; n <= count; ++n) targets.push_back(ResolvePortTarget(n, config).Value);
     return targets;
+}
+
+std::vector<std::string> ComTargets(const std::string& iniPath) {
+    return ComTargetsUpTo(iniPath, 4);
 }
 
 HintContext HintContextFor(const Station& st) {

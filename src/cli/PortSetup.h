@@ -16,6 +16,8 @@ void SetUpPorts(Station& st, Clock& clock);
 // What COM1..COM4 lead to under the settings file at iniPath ("/dev/ttyUSB0", "sim:avr"),
 // for the port listing.
 std::vector<std::string> ComTargets(const std::string& iniPath);
+// The same for COM1..COMcount.
+std::vector<std::string> ComTargetsUpTo(const std::string& iniPath, int count);
 
 // Where the hints after a failed run look: the current folder, this station's port map and
 // settings file, and the examples of this installation.

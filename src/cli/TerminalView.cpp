@@ -20,6 +20,8 @@ void OnStopSignal(int) {
 }
 
 constexpr int BarWidth = 40;
+constexpr int64_t BarRedrawMs = 100;
+constexpr int64_t MinRateMs = 200;  // before this the rate says nothing useful
 }  // namespace
 
 void InstallStopSignals() {
@@ -93,18 +95,46 @@ void TerminalView::ShowFileName(const std::string& text) {
 
 void TerminalView::SetProgress(int percent) {
     if (percent == lastPercent_) return;
+    // A gauge that goes back (0 at the start of a step, or a new transfer) starts the rate
+    // of the transfer anew.
+    if (percent < lastPercent_ || lastPercent_ < 0) StartTransfer();
     lastPercent_ = percent;
     // 0 is the gauge being reset at the start of a step, not progress worth a line.
     if (percent == 0 || quiet_) return;
     if (progressBar_) {
+        // On a terminal at most ten redraws a second; the last one always shows.
+        const int64_t now = station_ ? station_->clock.NowMs() : 0;
+        if (percent < 100 && barShown_ && now - lastDrawMs_ < BarRedrawMs) return;
+        lastDrawMs_ = now;
         const int filled = percent * BarWidth / 100;
-        std::fprintf(out_, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(BarWidth - filled, ' ').c_str(), percent);
+        std::fprintf(out_, "\r[%s%s] %3d%%%s", std::string(filled, '#').c_str(),
+                     std::string(BarWidth - filled, ' ').c_str(), percent,
+                     RateText(percent).c_str());
         barShown_ = true;
     } else {
         std::fprintf(out_, "%d%%\n", percent);
     }
     std::fflush(out_);
+}
+
+void TerminalView::StartTransfer() {
+    if (!station_) return;
+    transferStartMs_ = station_->clock.NowMs();
+    transferStartBytes_ = station_->Comm.BytesSent() + station_->Comm.BytesReceived();
+}
+
+std::string TerminalView::RateText(int percent) const {
+    if (!station_ || percent <= 0) return "";
+    const int64_t elapsed = station_->clock.NowMs() - transferStartMs_;
+    if (elapsed < MinRateMs) return "";
+    const int64_t bytes =
+        station_->Comm.BytesSent() + station_->Comm.BytesReceived() - transferStartBytes_;
+    const double perSecond = static_cast<double>(bytes) * 1000.0 / static_cast<double>(elapsed);
+    const int64_t leftSeconds = percent >= 100 ? 0 : elapsed * (100 - percent) / percent / 1000;
+    char text[64];
+    std::snprintf(text, sizeof text, "  %7.1f kB/s  %2d:%02d left  \033[K", perSecond / 1000.0,
+                  static_cast<int>(leftSeconds / 60), static_cast<int>(leftSeconds % 60));
+    return text;
 }
 
 void TerminalView::ShowPanels(bool, bool, bool cont) {

@@ -35,6 +35,10 @@ public:
 private:
     void EndBarLine();
     void PrintStatus(const std::string& text, uint32_t colour);
+    void StartTransfer();
+    // "  3.2 kB/s  0:12 left": bytes per second of the current transfer and the time the
+    // gauge says is left, for the bar on a terminal.
+    std::string RateText(int percent) const;
     void FlushQuietStatus();
     void ReadContinueInput();
 
@@ -51,6 +55,9 @@ private:
     std::string lastStatus_;
     uint32_t lastColour_ = 0;
     bool quiet_ = false;
+    int64_t lastDrawMs_ = 0;
+    int64_t transferStartMs_ = 0;
+    int64_t transferStartBytes_ = 0;
     bool quietPending_ = false;  // a status line not printed yet (quiet mode)
 };
 

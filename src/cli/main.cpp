@@ -13,13 +13,17 @@
 #include "app/StartUp.h"
 #include "app/Station.h"
 #include "app/Version.h"
+#include "cli/Gang.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
 #include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/WireTrace.h"
 #include "projects/Settings.h"
+#include "production/ImageCheck.h"
+#include "production/RunRecord.h"
 #include "projects/ShowSteps.h"
+#include "records/RecordFile.h"
 
 namespace {
 
@@ -40,7 +44,15 @@ constexpr const char* Usage =
     "  --trace FILE   write every port event to FILE (ms since start, then the event)\n"
     "  -q, --quiet    print only the last status line of each step and the exit status\n"
     "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
-    "  --show-steps   print the settings of every step as a run would load them, and exit\n"
+    "  --show-steps   print the settings of every step as a run would load them, and the\n"
+    "                 damaged records of its images, and exit\n"
+    "production line (see docs/production.md):\n"
+    "  --gang LIST    run the project on every COM port of LIST (\"1,2,3,4\") at once\n"
+    "  --record FILE  append one JSON line per run (and port) to FILE\n"
+    "  --silence-limit SECONDS  end a run whose board says nothing for that long in a\n"
+    "                 wait (status 14); off by default: waits have no time limit\n"
+    "  --check-images list the image records whose checksum or length is wrong, then run\n"
+    "  --strict-images  refuse such images (status 12) before anything is sent\n"
     "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
     "                 them, and exit\n"
     "  --version      print the version and exit\n"
@@ -60,6 +72,7 @@ constexpr const char* Usage =
     "  11  ERROR : opening COM port., or the port failed during the run\n"
     "  12  an image file could not be opened or is malformed\n"
     "  13  a step names a model this station cannot program yet\n"
+    "  14  --silence-limit: the board said nothing for that long\n"
     "  64  bad command-line usage\n";
 
 std::string ProgramFolder() {
@@ -83,15 +96,33 @@ int main(int argc, char** argv) {
     bool showSteps = false;
     bool listPorts = false;
     bool quiet = false, verbose = false;
+    bool checkImages = false, strictImages = false;
+    std::string recordFile;
+    int64_t silenceLimitMs = 0;
+    std::vector<int> gang;
+    std::vector<std::string> childArgs;  // what a gang passes on to each port's run
     std::vector<std::string> stepArgs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        const int optionStart = i;
         auto value = [&](const char* option, std::string& out) {
             if (i + 1 >= argc) return false;
             out = argv[++i];
             (void)option;
             return true;
         };
+        // Every argument but the gang's own goes on to the runs of a gang.
+        struct PassOn {
+            int From;
+            int& To;
+            std::vector<std::string>& Args;
+            char** Argv;
+            bool Skip = false;
+            ~PassOn() {
+                if (!Skip)
+                    for (int k = From; k <= To; ++k) Args.push_back(Argv[k]);
+            }
+        } passOn{optionStart, i, childArgs, argv};
         if (a == "--help" || a == "-h") {
             std::fputs(Usage, stdout);
             return ps::ExitSuccess;
@@ -104,6 +135,31 @@ int main(int argc, char** argv) {
             if (!value("--port", n) || n.size() != 1 || n[0] < '1' || n[0] > '4')
                 return UsageError("--port takes a number from 1 to 4");
             port = n[0] - '0';
+        } else if (a == "--gang") {
+            std::string list;
+            passOn.Skip = true;
+            if (!value("--gang", list) || !ps::ParseGangList(list, gang))
+                return UsageError("--gang takes a list of COM numbers 1 to 10, such as 1,2,3,4");
+        } else if (a == "--gang-port") {
+            // How a gang starts the run of one of its ports (COM1..COM10).
+            std::string n;
+            std::vector<int> one;
+            if (!value("--gang-port", n) || !ps::ParseGangList(n, one) || one.size() != 1)
+                return UsageError("--gang-port takes one COM number 1 to 10");
+            port = one[0];
+        } else if (a == "--record") {
+            if (!value("--record", recordFile)) return UsageError("--record needs a file name");
+        } else if (a == "--silence-limit") {
+            std::string n;
+            char* end = nullptr;
+            const long seconds = value("--silence-limit", n) ? std::strtol(n.c_str(), &end, 10) : 0;
+            if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
+                return UsageError("--silence-limit takes whole seconds from 1 to 86400");
+            silenceLimitMs = seconds * 1000;
+        } else if (a == "--check-images") {
+            checkImages = true;
+        } else if (a == "--strict-images") {
+            strictImages = true;
         } else if (a == "-q" || a == "--quiet") {
             quiet = true;
         } else if (a == "-v" || a == "--verbose") {
@@ -130,10 +186,25 @@ int main(int argc, char** argv) {
         return ps::ExitSuccess;
     }
     if (showSteps) {
-        const ps::ShowStepsReport report =
-            ps::ShowSteps(ps::SelectCurrentProject(iniPath), stepArgs);
+        const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
+        const ps::ShowStepsReport report = ps::ShowSteps(project, stepArgs);
         std::fputs(report.Text.c_str(), stdout);
+        for (const auto& finding : ps::CheckProjectImages(project, stepArgs))
+            std::printf("Image warning: %s\n", finding.Describe().c_str());
         return report.ExitStatus;
+    }
+    if (!gang.empty()) return ps::RunGang(gang, childArgs, iniPath);
+    if (checkImages || strictImages) {
+        const auto findings = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
+        for (const auto& finding : findings)
+            std::fprintf(stderr, "%s\n", finding.Describe().c_str());
+        if (strictImages && !findings.empty()) {
+            std::fprintf(stderr,
+                         "progstation-cli: --strict-images: %zu damaged record(s); nothing was "
+                         "sent\n",
+                         findings.size());
+            return ps::ExitImageFile;
+        }
     }
 
     ps::RealClock clock;
@@ -145,6 +216,18 @@ int main(int argc, char** argv) {
     st.IniPath = iniPath;
     st.ProgramFolder = ProgramFolder();
     st.CommandLineArgs = stepArgs;
+    st.SilenceLimitMs = silenceLimitMs;
+    ps::RunRecorder recorder;
+    if (!recordFile.empty()) {
+        recorder.Version = ps::VersionText();
+        recorder.Sink = [&recordFile](const ps::RunRecord& record) {
+            std::string error;
+            if (!ps::AppendRecord(recordFile, record, error))
+                std::fprintf(stderr, "progstation-cli: run record not written: %s\n",
+                             error.c_str());
+        };
+        st.Recorder = &recorder;
+    }
 
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;

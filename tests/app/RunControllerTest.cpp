@@ -96,6 +96,13 @@ TEST_F(RunTest, ContinueGoesOnAndStopDuringThePauseEndsWithBreakWithoutAutoReset
     EXPECT_EQ(h.Wire().LineTexts(), (std::vector<std::string>{"DTR 1", "RTS 1"}));  // the open
 }
 
+TEST_F(RunTest, StopWhileTheFinishedRunReleasesTheBootLineLeavesItsOutcome) {
+    h.StepFile({"/AUTOCONTINUE"});
+    h.view.AtStatus(ps::TextProgramedOkLower, [&] { ps::StopBtnClick(st); });
+    EXPECT_EQ(h.Run(), ps::ExitSuccess);
+    EXPECT_EQ(h.view.LastStatus(), ps::TextProgramedOkLower);
+}
+
 TEST_F(RunTest, ASilentBoardIsLeftWithStop) {
     board.OnReceive = nullptr;
     h.StepFile({"/SINHRO", "/AUTOCONTINUE"});

@@ -10,23 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProgram.h"
 #include "support/StationHarness.h"
 
 namespace {
 
 const std::string Cli = std::string(PS_BINARY_DIR) + "/progstation-cli";
 
-struct Result {
-    int Status = -1;
-    std::string Out, Err;
-};
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    return text;
-}
+using Result = pstest::ProgramResult;
 
 void Exec(const std::vector<std::string>& args, const std::string& dir,
           const std::map<std::string, std::string>& env) {
@@ -41,29 +32,8 @@ void Exec(const std::vector<std::string>& args, const std::string& dir,
 
 // Standard output and standard error apart, input closed.
 Result RunCli(const std::vector<std::string>& args, const std::string& dir,
-           const std::map<std::string, std::string>& env) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        close(0);
-        Exec(args, dir, env);
-    }
-    close(out[1]);
-    close(err[1]);
-    Result r;
-    r.Out = ReadAll(out[0]);  // the outputs are small: the pipes never fill
-    r.Err = ReadAll(err[0]);
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+              const std::map<std::string, std::string>& env) {
+    return pstest::RunChildProgram(Cli, args, dir, env, true);
 }
 
 // On a pseudo-terminal, as a person at a terminal sees it (both streams together).

@@ -18,13 +18,16 @@
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"
 #include "sim/Boot574Board.h"
+#include "sim/Boot91360Board.h"
 #include "sim/EmulatorBoard.h"
+#include "sim/Loader91360Board.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
 #include "sim/SharcHostBootBoard.h"
 #include "sim/SharcSplitBoard.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
+#include "targets/m91360/Rig91360.h"
 #include "targets/sharc/SharcRig.h"
 
 namespace ps {
@@ -74,6 +77,26 @@ const Bytes& SharcBootImage() {
         Bytes boot(3000);
         for (size_t i = 0; i < boot.size(); ++i) boot[i] = static_cast<uint8_t>(i * 151 + 7);
         return boot;
+    }();
+    return image;
+}
+
+// The 91360 rows: a RAM program of thirty runs (so that a late STOP still falls inside the
+// step), and a flash image across a sector boundary.
+const m91360test::Memory& Boot91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x3E400, 6000);
+        return m;
+    }();
+    return image;
+}
+const m91360test::Memory& Loader91360Image() {
+    static const m91360test::Memory image = [] {
+        m91360test::Memory m;
+        m91360test::Fill(m, 0x180000, 1000);
+        m91360test::Fill(m, 0x1B7F00, 512, 3);
+        return m;
     }();
     return image;
 }
@@ -182,6 +205,38 @@ std::vector<ModelRow> Models() {
         },
         false,
         false,  // the emulator answers nothing
+    });
+    rows.push_back({
+        "91360 BOOT",
+        "91360-boot",
+        {"/PFB=image.mhx", "/BaudRate=115200", "/AddrStart=$3E000", "/AddrLen=$2000",
+         "/BlockLen=256", "/BlocksOnRow=16", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Boot91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& rom = dynamic_cast<sim::Boot91360Board&>(board);
+            return rom.Started() && rom.Memory() == Boot91360Image();
+        },
+    });
+    rows.push_back({
+        "91360 LOADER",
+        "91360-loader",
+        {"/PFL=image.mhx", "/BaudRate=115200", "/AddrStart=$180000", "/AddrLen=$80000",
+         "/BlockLen=$2000", "/BlocksOnRow=16", "/AUTOERASE", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", m91360test::SRecords(Loader91360Image()));
+        },
+        [](sim::Board& board) {
+            const auto& flash = dynamic_cast<sim::Loader91360Board&>(board);
+            for (uint32_t i = 0; i < sim::Loader91360Board::FlashSize; ++i) {
+                const uint32_t a = sim::Loader91360Board::FlashStart + i;
+                const auto it = Loader91360Image().find(a);
+                if (flash.At(a) != (it == Loader91360Image().end() ? 0xFF : it->second))
+                    return false;
+            }
+            return true;
+        },
     });
     return rows;
 }

@@ -1,6 +1,8 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
+#include "targets/bootloader/m91360/Boot91360.h"
+#include "targets/bootloader/m91360/Loader91360.h"
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
 #include "targets/bootloader/sharc/SharcSplitFlow.h"
 
@@ -43,8 +45,8 @@ const ModelEntry models[ModelCount] = {
     {true, nullptr},             // 8 SHARC-Boot flash: the inline sequence
     {true, &SharcHostBootFlow},  // 9 SHARC-HostBoot
     {true, nullptr},             // 10 574-BOOT: the inline sequence
-    {false, nullptr},            // 11 91360 BOOT
-    {false, nullptr},            // 12 91360 LOADER
+    {true, &Boot91360Flow},      // 11 91360 BOOT
+    {true, &Loader91360Flow},    // 12 91360 LOADER
     {false, nullptr},            // 13 INFINEON XC161CJ
 };
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/StepResult.h"
 #include "app/Texts.h"
 #include "link/Link.h"
+#include "production/RunRecord.h"
 #include "projects/StepFile.h"
 #include "targets/bootloader/sharc/Bridge.h"
 
@@ -69,7 +70,7 @@ bool SetUpStep(Station& st) {
     return true;
 }
 
-// The end of an inline step: result text, the model-8 closing byte, CONTINUE, "/AUTORESET".
+// The end of an inline step: the model-8 closing byte, result text, CONTINUE, "/AUTORESET".
 // False when the run was stopped during the pause.
 bool EndInlineStep(Station& st) {
     // The DSP's session ends (the bridge confirms) before the verdict is shown, so STOP
@@ -88,6 +89,8 @@ bool RunStep(Station& st) {
     // Each step reports its own refusals: a count left by an earlier step or run would
     // otherwise end a clean step with "ERRORS: ".
     st.ErrorCount = 0;
+    st.SilentMs = 0;
+    if (st.Recorder) st.Recorder->StepStarted(st);
     if (!SetUpStep(st)) return false;
     if (st.RunError != RunOk) return true;
     const int32_t model = st.Step.ModelIndex;
@@ -105,6 +108,7 @@ bool RunStep(Station& st) {
     // A flow that ends its step in the error colour without ending the run ("ERRORS: ",
     // "CHECK SUM FAIL") leaves a failed step behind, which the exit status must tell.
     if (st.RunError == RunOk && st.StatusColour() == StatusColorError) ++st.FailedSteps;
+    if (st.Recorder) st.Recorder->StepEnded(st);
     return true;
 }
 
@@ -142,6 +146,7 @@ void EndRunEarly(Station& st, const char* text, Station::RunEnd how) {
     st.LastRunEnd = how;
     st.LastExitStatus = ComputeExitStatus(st);
     st.Running = false;
+    if (st.Recorder) st.Recorder->RunEnded(st);
 }
 
 }  // namespace
@@ -166,10 +171,12 @@ void StartBtnClick(Station& st) {
     st.LastRunEnd = Station::RunEnd::None;
     st.FailedSteps = 0;
     st.LastPortError.clear();
+    st.SilenceTripped = false;
     st.view.ShowPanels(false, true, false);
     PumpMessages(st);
     st.RunError = RunOk;
 
+    if (st.Recorder) st.Recorder->RunStarted(st);
     ResetRunSettings(st.Step, st.SelectedPort);
     st.AllocateImageBuffers();
     st.CurrentStep = 1;
@@ -210,14 +217,25 @@ void StartBtnClick(Station& st) {
         if (st.Step.ProgramFile.empty()) break;
     }
 
-    if (st.RunError == RunStopped) st.Status(TextBreak, StatusColorError);
+    if (st.SilenceTripped) {
+        st.RunError = RunBoardSilent;
+        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s",
+                  StatusColorError);
+    } else if (st.RunError == RunStopped) {
+        st.Status(TextBreak, StatusColorError);
+    }
+    // The run's outcome is settled and shown: a STOP pressed while the boot line is released
+    // below (it waits 100 ms) must not turn a finished run into a stopped one.
+    const int32_t outcome = st.RunError;
     ReleaseBootLineQuietly(st);
+    st.RunError = outcome;
     CloseQuietly(st);
     ShowIdle(st);
     st.ReleaseImageBuffers();
     st.LastRunEnd = Station::RunEnd::Completed;
     st.LastExitStatus = ComputeExitStatus(st);
     st.Running = false;
+    if (st.Recorder) st.Recorder->RunEnded(st);
     if (st.AutoMode) {
         WaitMs(st, AutoExitDelayMs);
         ExitBtnClick(st);

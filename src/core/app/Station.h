@@ -16,6 +16,7 @@
 namespace ps {
 
 class TMOT;
+class RunRecorder;
 
 // RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10, 11
 // and 12 are ours, so that a run that failed for these reasons never looks like success.
@@ -29,6 +30,7 @@ enum RunErrorCode : int32_t {
     RunPortLost = 11,          // the port failed or vanished during the run
     RunImageFile = 12,         // image file missing or malformed
     RunModelUnavailable = 13,  // the step's model has no flow in this station
+    RunBoardSilent = 14,       // the opt-in silence limit ran out in a wait
     RunAvrId = 23,
     RunWrongAvr = 24,
     RunAvrProtected = 25,
@@ -81,6 +83,16 @@ public:
     std::string IniPath;        // PROGRAMMER.INI in use
     std::string ProgramFolder;  // ends in '/'
     int SelectedPort = 1;       // the "Com Port" choice, 1..4
+
+    // The opt-in silence limit (0: off, waits have no time limit): a wait that has heard
+    // nothing from the board for this long ends the run with RunBoardSilent. The waits
+    // give up as for STOP; the controller then tells the two apart by SilenceTripped.
+    int64_t SilenceLimitMs = 0;
+    int64_t SilentMs = 0;  // time spent waiting since the board was last heard
+    bool SilenceTripped = false;
+
+    // Follows the run for a run record (--record); nullptr when none is kept.
+    RunRecorder* Recorder = nullptr;
 
     TSerialPort Comm;
     std::unique_ptr<TMOT> Mot;      // made at the first activation

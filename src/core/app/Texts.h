@@ -33,5 +33,7 @@ constexpr const char* TextPortLost = "ERROR : COM port failed: ";
 constexpr const char* TextModelUnavailable = "ERROR : model not available in this station: ";
 // + model name: the model's target has no checksum command, so "/CHECKSUM" cannot be kept.
 constexpr const char* TextNoCheckSumFor = "ERROR : /CHECKSUM not available for ";
+// The opt-in silence limit: followed by the limit in seconds and " s".
+constexpr const char* TextNoAnswer = "ERROR : no answer from the board for ";
 
 }  // namespace ps

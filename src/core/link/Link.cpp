@@ -34,13 +34,30 @@ constexpr uint8_t RunAt16Done = 0x23;  // '#'
 constexpr uint8_t FrameAck = 0x69;     // 'i'
 constexpr uint8_t FrameNak = 0x68;     // 'h'
 
+// The opt-in silence limit counts only the time spent waiting for the board, so a long
+// send without answers is not silence; every byte heard starts the count again.
+void NoteHeard(Station& st) {
+    st.SilentMs = 0;
+}
+
+void NoteSilence(Station& st, int64_t ms) {
+    if (st.SilenceLimitMs <= 0 || st.RunError != RunOk) return;
+    st.SilentMs += ms;
+    if (st.SilentMs < st.SilenceLimitMs) return;
+    // The waits give up on RunStopped; the controller turns this into RunBoardSilent.
+    st.SilenceTripped = true;
+    st.RunError = RunStopped;
+}
+
 // Blocks until input may be waiting, for at most one slice; on a closed port (where input
 // never comes) it simply lets the slice pass.
 void WaitForInput(Station& st) {
+    const int64_t start = st.clock.NowMs();
     if (st.Comm.Active())
         st.Comm.WaitReadable(WaitSliceMs);
     else
         st.clock.SleepMs(WaitSliceMs);
+    if (st.Comm.InputCount() == 0) NoteSilence(st, st.clock.NowMs() - start);
 }
 
 void DiscardWaiting(Station& st) {
@@ -115,7 +132,10 @@ uint8_t ReadByte(Station& st) {
         if (st.RunError == RunStopped) return 0;
         if (st.Comm.InputCount() != 0) {
             uint8_t c = 0;
-            if (st.Comm.ReadChar(c)) return c;
+            if (st.Comm.ReadChar(c)) {
+                NoteHeard(st);
+                return c;
+            }
         }
         WaitForInput(st);
     }
@@ -134,6 +154,7 @@ bool ExpectAck(Station& st, uint8_t ack, uint8_t nak) {
         PumpMessages(st);
         uint8_t c = 0;
         const bool got = st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c);
+        if (got) NoteHeard(st);
         if (c == ack || c == nak) {
             if (c == nak) ++st.ErrorCount;
             return c == ack;
@@ -151,7 +172,12 @@ void Handshake(Station& st, uint8_t a, uint8_t b) {
         WaitMsUnlessStopped(st, HandshakeRoundMs);
         if (st.RunError == RunStopped) return;
         uint8_t c = 0;
-        if (st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c) && c == b) return;
+        if (st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c)) {
+            NoteHeard(st);
+            if (c == b) return;
+        } else {
+            NoteSilence(st, HandshakeRoundMs);
+        }
     }
 }
 

@@ -267,6 +267,7 @@ int TSerialPort::WriteBuf(const uint8_t* data, int count) {
     long written = device_->Write(data, static_cast<size_t>(count));
     Check(written, MsgWriteError);
     if (written > count) written = count;
+    bytesSent_ += written;
     if (trace_ != nullptr) {
         trace_->Bytes("TX", data, static_cast<size_t>(written));
         if (written < count) TraceEvent("TX TIMEOUT " + std::to_string(count - written));
@@ -282,6 +283,7 @@ int TSerialPort::ReadBuf(uint8_t* data, int count) {
     long got = device_->Read(data, static_cast<size_t>(count));
     Check(got, MsgReadError);
     if (got > count) got = count;
+    if (got > 0) bytesReceived_ += got;
     if (got > 0 && trace_ != nullptr) trace_->Bytes("RX", data, static_cast<size_t>(got));
     return static_cast<int>(got);
 }

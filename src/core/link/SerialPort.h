@@ -153,6 +153,10 @@ public:
     bool WriteText(const std::string& text);  // length-counted: zero bytes are sent
     bool WriteChar(uint8_t c);
     bool ReadChar(uint8_t& c);
+    // Bytes that went out and came in since the component was made, whatever the device;
+    // run records and the progress rate take differences of them.
+    int64_t BytesSent() const { return bytesSent_; }
+    int64_t BytesReceived() const { return bytesReceived_; }
     int InputCount();  // 0 when closed
     void PurgeAll();
     void SetDTR(bool asserted);  // nothing when closed
@@ -204,6 +208,8 @@ private:
     int xonLim_ = 1024;
     int xoffLim_ = 1024;
     TSerialEventChars eventChars_;
+    int64_t bytesSent_ = 0;
+    int64_t bytesReceived_ = 0;
     int readBufSize_ = 4096;
     int writeBufSize_ = 2048;
     TSerialEvents monitorEvents_ = 0;

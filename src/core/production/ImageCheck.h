@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "projects/CurrentProject.h"
+
+namespace ps {
+
+// A record the lenient image reading would load although it is damaged: its checksum is
+// wrong, or its length field disagrees with its text.
+struct ImageFinding {
+    std::string File;
+    int Line = 0;  // from 1
+    std::string Text;  // "record checksum 0x12, computed 0x34", ...
+
+    std::string Describe() const;  // "FILE:LINE: text"
+};
+
+// Checks the Intel HEX (":") and S-record ("S") lines of one image file. Model 6's files
+// are DSP records without a checksum and are not checked; binaries hold no records.
+std::vector<ImageFinding> CheckImageFile(const std::string& path, int modelIndex);
+
+// Every image the project's steps name (after extra parameters and command-line lines),
+// each checked once. Names are looked up as the flows look them up (any case), relative
+// to the current folder.
+std::vector<ImageFinding> CheckProjectImages(const CurrentProject& project,
+                                             const std::vector<std::string>& args);
+
+}  // namespace ps

@@ -1,0 +1,154 @@
+// "91360 BOOT" end to end against the simulated boot ROM: the image in the target's
+// memory, the runs and frames on the wire, the start, the refusals and STOP.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "images/ImageFile.h"
+#include "sim/Boot91360Board.h"
+#include "targets/bootloader/m91360/Texts91360.h"
+#include "targets/m91360/Rig91360.h"
+
+namespace {
+
+using namespace m91360test;
+using Board = ps::sim::Boot91360Board;
+using Frames = std::vector<std::pair<uint32_t, int>>;
+using Bytes = std::vector<uint8_t>;
+
+const std::vector<std::string> Window = {"/ADDRSTART=$3E000", "/ADDRLEN=$2000", "/BLOCKLEN=256",
+                                         "/BLOCKSONROW=16", "/AUTOCONTINUE"};
+
+struct BootRig : Rig {
+    explicit BootRig(Board::Options options = {})
+        : Rig(std::make_unique<Board>(options)), rom(static_cast<Board&>(board)) {}
+    int Run(const Memory& image, std::vector<std::string> lines = Window) {
+        return Rig::Run("/PFB=", image, lines);
+    }
+    Frames SentFrames() const {
+        Frames out;
+        for (const auto& f : rom.Frames()) out.emplace_back(f.Address, f.Length);
+        return out;
+    }
+    Board& rom;
+};
+
+bool SawProgramedOk(const ps::sim::RecordingView& view) {
+    return view.SawStatusContaining(ps::Msg91360ProgramedOk);
+}
+
+TEST(Boot91360, LoadsTheImageInRunsOfAtMost201AndStartsIt) {
+    Memory image;
+    Fill(image, 0x3E400, 500);    // 201, 201, 98
+    Fill(image, 0x3F000, 10, 7);  // one gap later: a run of its own
+    Fill(image, 0x3F00B, 3, 9);   // a single absent byte splits
+    Fill(image, 0x3DFF0, 16, 3);  // below the window, dropped
+    Fill(image, 0x40000, 16, 4);  // past it, never sent
+    BootRig rig;
+    EXPECT_EQ(ps::ExitSuccess, rig.Run(image)) << rig.h.view.Dump();
+
+    EXPECT_EQ((Frames{{0x3E400, 201}, {0x3E4C9, 201}, {0x3E592, 98}, {0x3F000, 10}, {0x3F00B, 3}}),
+              rig.SentFrames());
+    Memory inWindow(image.lower_bound(0x3E000), image.lower_bound(0x40000));
+    EXPECT_EQ(inWindow, rig.rom.Memory());
+    EXPECT_TRUE(rig.rom.Started());
+    EXPECT_EQ(0x3E400u, rig.rom.StartedAt());
+
+    // On the wire: "V" until "F", then per run 01, 03 and the frame (address and length low
+    // byte first) in one write; at the end 01, 04 and the start address.
+    const auto& writes = rig.h.Wire().Writes;
+    ASSERT_GE(writes.size(), 4u);
+    EXPECT_EQ(Bytes{0x56}, writes[0].Bytes);
+    const auto first = std::find_if(writes.begin(), writes.end(),
+                                    [](const auto& w) { return w.Bytes.size() > 4; });
+    ASSERT_NE(writes.end(), first);
+    EXPECT_EQ(Bytes{0x01}, (first - 2)->Bytes);
+    EXPECT_EQ(Bytes{0x03}, (first - 1)->Bytes);
+    EXPECT_EQ((Bytes{0x00, 0xE4, 0x03, 0x00, 0xC9, 0x00}),
+              Bytes(first->Bytes.begin(), first->Bytes.begin() + 6));
+    EXPECT_EQ(image.at(0x3E400), first->Bytes[6]);
+    const size_t n = writes.size();
+    EXPECT_EQ((Bytes{0x00, 0xE4, 0x03, 0x00}), writes[n - 1].Bytes);
+    EXPECT_EQ(Bytes{0x04}, writes[n - 2].Bytes);
+    EXPECT_EQ(Bytes{0x01}, writes[n - 3].Bytes);
+
+    EXPECT_TRUE(rig.h.view.SawStatus(std::string(ps::Msg91360Connecting) + ps::Msg91360Ok));
+    EXPECT_TRUE(rig.h.view.SawStatus(ps::Msg91360Programming));
+    EXPECT_EQ(ps::Msg91360ProgramedOk, rig.h.view.LastStatus());
+    // The gauge measures against every byte the file put in the image, those past the
+    // window too: 513 of 529.
+    EXPECT_EQ(97, rig.h.view.LastProgress());
+    EXPECT_EQ(513, rig.h.st.RowByteCounts[0] + rig.h.st.RowByteCounts[1]);
+}
+
+TEST(Boot91360, AnImageWithoutS2RecordsStillStartsTheTarget) {
+    BootRig rig;
+    EXPECT_EQ(ps::ExitSuccess, rig.Run({}));
+    EXPECT_TRUE(rig.rom.Frames().empty());
+    EXPECT_EQ(0x3E400u, rig.rom.StartedAt());
+    EXPECT_EQ(ps::Msg91360ProgramedOk, rig.h.view.LastStatus());
+}
+
+// Every refusal shows its message box and ends the run with "BREAK", status 1, and
+// "programed ok!" never appears.
+TEST(Boot91360, EachRefusalShowsItsMessageAndBreaks) {
+    const struct {
+        uint8_t refused;
+        const char* message;
+        size_t frames;
+    } cases[] = {{0x01, ps::Msg91360ErrorF1, 0},
+                 {0x03, ps::Msg91360Error83, 0},
+                 {0x04, ps::Msg91360Error84, 2}};
+    Memory image;
+    Fill(image, 0x3E400, 300);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        BootRig rig(Board::Options{{c.refused}});
+        EXPECT_EQ(ps::ExitBreak, rig.Run(image));
+        ASSERT_EQ(1u, rig.h.view.Messages().size());
+        EXPECT_EQ(c.message, rig.h.view.Messages()[0].Text);
+        EXPECT_EQ(ps::TextBreak, rig.h.view.LastStatus());
+        EXPECT_EQ(c.frames, rig.rom.Frames().size());
+        EXPECT_FALSE(rig.rom.Started());
+        EXPECT_FALSE(SawProgramedOk(rig.h.view));
+    }
+}
+
+// STOP at each wait: the wake-up loop of a silent ROM, and the answer after a run frame.
+// No message box (a stopped read is no refusal) and no success text.
+TEST(Boot91360, StopAtAnyWaitBreaksWithoutAMessage) {
+    Memory image;
+    Fill(image, 0x3E400, 600);
+    {
+        BootRig rig;
+        rig.board.faults.Silent = true;
+        rig.h.view.AtTime(5000, [&] { ps::StopBtnClick(rig.h.st); });
+        EXPECT_EQ(ps::ExitBreak, rig.Run(image));
+        for (uint8_t b : rig.h.Wire().SentBytes()) ASSERT_EQ(0x56, b);
+        EXPECT_GT(rig.h.Wire().Sent.size(), 400u);  // one "V" every 10 ms
+        EXPECT_EQ(ps::TextBreak, rig.h.view.LastStatus());
+        EXPECT_TRUE(rig.h.view.Messages().empty());
+    }
+    {
+        BootRig rig;
+        rig.h.view.When([&] { return rig.rom.Frames().size() == 1; },
+                        [&] { ps::StopBtnClick(rig.h.st); });
+        EXPECT_EQ(ps::ExitBreak, rig.Run(image));
+        EXPECT_EQ(1u, rig.rom.Frames().size());
+        EXPECT_FALSE(rig.rom.Started());
+        EXPECT_TRUE(rig.h.view.Messages().empty());
+        EXPECT_FALSE(SawProgramedOk(rig.h.view));
+    }
+}
+
+TEST(Boot91360, AMissingImageIsReportedAndNothingIsLoadedOrStarted) {
+    BootRig rig;
+    rig.h.StepFile({"/PFB=" + rig.h.dir.File("missing"), "/AUTOCONTINUE"});
+    EXPECT_EQ(ps::ExitImageFile, rig.h.Run());
+    ASSERT_EQ(1u, rig.h.view.Messages().size());
+    EXPECT_EQ(0u, rig.h.view.Messages()[0].Text.find(ps::MsgCannotOpenFile));
+    EXPECT_FALSE(rig.rom.Started());
+    EXPECT_FALSE(SawProgramedOk(rig.h.view));
+}
+
+}  // namespace
