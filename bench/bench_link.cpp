@@ -52,7 +52,6 @@ void OpenOnPty(ps::Station& st, const Pty& pty) {
     const std::string path = pty.slave;
     st.Comm.SetResolver([path](int) { return std::make_unique<ps::PosixPortDevice>(path); });
     st.Comm.SetPortNum(1);
-    st.Comm.SetFlowControl(ps::fcNone);
     st.Comm.SetBaudrate(ps::br115200);
     st.Comm.Open();
 }

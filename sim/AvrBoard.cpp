@@ -232,11 +232,12 @@ void AvrBoard::Finish() {
             break;
         }
         case CmdVersion:
-            if (IsLoader()) {
+            if (IsLoader() && options_.VersionRunOn > 0) {
+                Send(std::vector<uint8_t>(static_cast<size_t>(options_.VersionRunOn), '7'));
+            } else if (IsLoader()) {
                 std::string text = LoaderVersion();
-                std::vector<uint8_t> bytes(text.begin(), text.end());
-                bytes.push_back(0x00);
-                Send(bytes);
+                text += '\0';
+                Send(std::vector<uint8_t>(text.begin(), text.end()));
             }
             break;
         case CmdUnlock:

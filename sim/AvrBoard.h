@@ -29,6 +29,9 @@ public:
         bool HighFuseStuck = false;  // fusestuck=high: the same for the high fuse
         int EepromSize = 4096;
         int WeakCell = -1;  // weakcell=N: this flash byte never programs
+        // Loader: the version text runs on for this many bytes and never gets its closing
+        // 0x00 (set by tests; 0 sends the real text).
+        int VersionRunOn = 0;
     };
 
     explicit AvrBoard(const Options& options);

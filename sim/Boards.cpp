@@ -9,6 +9,9 @@
 #include "sim/Boot91360Board.h"
 #include "sim/EmulatorBoard.h"
 #include "sim/GenericBoard.h"
+#include "sim/IntelBootBoard.h"
+#include "sim/IntelFlashBoard.h"
+#include "sim/IntelRamBoard.h"
 #include "sim/Loader91360Board.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
@@ -43,6 +46,17 @@ const std::vector<BoardType>& BoardTypes() {
          &MakeSharcBootFlashBoard},
         {"emulator", "emulator: 'A' records into its memory, 'R' runs, chatters '.'; quiet",
          &MakeEmulatorBoard},
+        {"intelboot",
+         "INTEL - BOOT: boot monitor taking bare 256-byte blocks back to back, no answers",
+         &MakeIntelBootBoard},
+        {"intelram",
+         "INTEL - LOADER RAM: RAM loader of 64 KB with range erase, acknowledged blocks and "
+         "run at address",
+         &MakeIntelRamBoard},
+        {"intelflash",
+         "INTEL - LOADER FLASH: banked flash loader (16 KB banks, the last one in the common "
+         "window); flash=N chip code (default 5, 256 KB), banks=N 1..16",
+         &MakeIntelFlashBoard},
         {"sharcsplit",
          "SHARC board's AVR bridge with the DSP's split-flash loader (page CRCs, page erase, "
          "records); usb (behind a USB serial bridge), refuse=sharc, nak=N, blank",

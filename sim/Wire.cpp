@@ -313,12 +313,14 @@ int Wire::DrainOutput(int timeoutMs) {
     if (dead_) return -EIO;
     if (!open_) return -EBADF;
     Advance();
-    const int64_t now = NowUs();
-    const int64_t until =
-        std::min(txFreeUs_, now + static_cast<int64_t>(std::max(timeoutMs, 0)) * 1000);
-    if (until > now) clock_.SleepMs((until - now + 999) / 1000);
-    Advance();
-    return 0;
+    const int64_t deadline = NowUs() + static_cast<int64_t>(std::max(timeoutMs, 0)) * 1000;
+    for (;;) {
+        const int64_t now = NowUs();
+        if (txFreeUs_ <= now) return 0;
+        if (now >= deadline) return -ETIMEDOUT;
+        clock_.SleepMs((std::min(txFreeUs_, deadline) - now + 999) / 1000);
+        Advance();
+    }
 }
 
 void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {

@@ -102,8 +102,8 @@ public:
     int SetRts(bool asserted);
     int SetBaud(uint32_t baud);
     int WaitReadable(int timeoutMs);
-    // Waits, at most timeoutMs, until the board has every byte written so far (a port
-    // closed after its last command lets that command leave first, as a real one does).
+    // Waits until the last byte the station wrote has reached the board, at most timeoutMs;
+    // 0 when it has, -ETIMEDOUT when not yet.
     int DrainOutput(int timeoutMs);
 
     // True once the line has gone dead (DropAfterBytes): the device has vanished.

@@ -36,8 +36,8 @@ constexpr const char* Usage =
     "Runs the current project (the step file \"upgrade.cfg\" in the current folder) at once,\n"
     "as the desktop station's START does, and exits with the run's status.\n"
     "\n"
-    "  --ini PATH     settings file to use instead of PROGRAMMER.INI in the program's folder\n"
-    "                 (or ~/.config/progstation/PROGRAMMER.INI when that folder is read-only)\n"
+    "  --ini PATH     settings file to use instead of ~/.config/progstation/PROGRAMMER.INI\n"
+    "                 (when it exists) or PROGRAMMER.INI in the program's folder\n"
     "  --port N       COM port 1..4 (default 1); [Ports] COMn=... in the settings file or the\n"
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
@@ -73,6 +73,7 @@ constexpr const char* Usage =
     "  12  an image file could not be opened or is malformed\n"
     "  13  a step names a model this station cannot program yet\n"
     "  14  --silence-limit: the board said nothing for that long\n"
+    "  15  the run failed in a way no step reports (the status line says how)\n"
     "  64  bad command-line usage\n";
 
 std::string ProgramFolder() {

@@ -1,6 +1,7 @@
 #include "FancyButton.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
@@ -11,7 +12,7 @@ namespace ps::gui {
 TFancyButton::TFancyButton(QWidget* parent)
     : QAbstractButton(parent), buttonColor_(FromQColor(palette().color(QPalette::Button))) {
     resize(DefaultWidth, DefaultHeight);
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::NoFocus);
 }
 
 void TFancyButton::SetButtonColor(TColor colour) {
@@ -62,9 +63,17 @@ void TFancyButton::changeEvent(QEvent* event) {
     QAbstractButton::changeEvent(event);
 }
 
-// The outline of the shape, inset by `inset` pixels on every side. Corner ellipses shrink
-// with the inset and give way to a plain rectangle once they vanish.
-QPainterPath TFancyButton::ShapePath(int inset) const {
+void TFancyButton::keyPressEvent(QKeyEvent* event) {
+    event->ignore();  // Space, Enter and the arrows never press it
+}
+
+void TFancyButton::keyReleaseEvent(QKeyEvent* event) {
+    event->ignore();
+}
+
+// The outline of the shape, inset by `inset` pixels on every side, its corner radius
+// reduced by `shrink`. Corner ellipses give way to a plain rectangle once they vanish.
+QPainterPath TFancyButton::ShapePath(int inset, int shrink) const {
     QPainterPath path;
     QRectF box(inset, inset, width() - 2 * inset, height() - 2 * inset);
     if (box.width() <= 0 || box.height() <= 0) return path;
@@ -76,7 +85,7 @@ QPainterPath TFancyButton::ShapePath(int inset) const {
             path.addRect(box);
             break;
         case shCapsule: {
-            double radius = std::min(width(), height()) / 2 - inset;
+            double radius = std::min(width(), height()) / 2 - shrink;
             if (radius > 0) {
                 path.addRoundedRect(box, radius, radius);
             } else {
@@ -85,7 +94,7 @@ QPainterPath TFancyButton::ShapePath(int inset) const {
             break;
         }
         case shRoundRect: {
-            double radius = cornerRadius_ - inset;
+            double radius = cornerRadius_ - shrink;
             if (radius > 0) {
                 path.addRoundedRect(box, radius, radius);
             } else {
@@ -110,6 +119,16 @@ QRegion TFancyButton::ShapeRegion() const {
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
+QPainterPath TFancyButton::RingPath(int ring) const {
+    QPainterPath path = ShapePath(ring + 1, ring);
+    if (shape_ != shRectangle) return path;
+    // The rectangle's right and bottom edges sit one pixel further in.
+    QRectF box = path.boundingRect().adjusted(0, 0, -1, -1);
+    QPainterPath inner;
+    if (box.width() > 0 && box.height() > 0) inner.addRect(box);
+    return inner;
+}
+
 bool TFancyButton::hitButton(const QPoint& pos) const {
     return ShapeRegion().contains(pos);
 }
@@ -127,7 +146,7 @@ void TFancyButton::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), face);
 
     // Edge: one outline in one colour, the same outline moved by (1, 1) in the other.
-    QPainterPath outline = ShapePath(0);
+    QPainterPath outline = ShapePath(0, 0);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(pressed ? shadow : highlight, 1));
     p.drawPath(outline);
@@ -146,13 +165,7 @@ void TFancyButton::paintEvent(QPaintEvent*) {
         TColor colour = static_cast<TColor>(part(0)) | (static_cast<TColor>(part(8)) << 8) |
                         (static_cast<TColor>(part(16)) << 16);
         p.setPen(QPen(ToQColor(colour), 1));
-        QPainterPath ring = ShapePath(i + 1);
-        if (shape_ == shRectangle) {
-            QRectF box = ring.boundingRect().adjusted(0, 0, -1, -1);
-            ring = QPainterPath();
-            if (box.width() > 0 && box.height() > 0) ring.addRect(box);
-        }
-        p.drawPath(ring);
+        p.drawPath(RingPath(i));
     }
 
     // Caption: an effect layer, then the text itself, nudged with the pressed look.

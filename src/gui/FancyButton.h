@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractButton>
+#include <QPainterPath>
 #include <QRegion>
 
 #include "Colours.h"
@@ -12,6 +13,10 @@ enum TTextStyle { txNone, txLowered, txRaised, txShadowed };
 // The curved-corner push button: a filled shape with a frame graded from FrameColor at the
 // rim to ButtonColor inside, a caption with a text effect, and clicks only inside the shape.
 // The first "&" of the caption marks its accelerator (Alt + letter).
+//
+// It never takes the keyboard focus and no key but its accelerator clicks it: when START
+// hides for a run, a focus passed on to EXIT would let a Space bar press end the run and
+// the program.
 class TFancyButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -42,6 +47,9 @@ public:
 
     // The region of the shape at the current size: where a press counts.
     QRegion ShapeRegion() const;
+    // Ring i (0 .. frame width - 1) of the graded frame: the shape inset by i + 1 on every
+    // side, its corner ellipses shrunk by 2 * i (a plain rectangle once they vanish).
+    QPainterPath RingPath(int ring) const;
     int RepaintCount() const { return repaints_; }
 
     QSize sizeHint() const override { return QSize(DefaultWidth, DefaultHeight); }
@@ -50,9 +58,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
-    QPainterPath ShapePath(int inset) const;
+    // The outline inset by `inset` pixels, its corner radius reduced by `shrink`.
+    QPainterPath ShapePath(int inset, int shrink) const;
 
     TColor buttonColor_;
     TColor frameColor_ = DefaultFrameColor;

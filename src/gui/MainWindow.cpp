@@ -25,6 +25,8 @@ constexpr const char* VersionText = "v" PS_VERSION_TEXT;
 constexpr int PanelWidth = 105;
 constexpr int PanelHeight = 31;
 constexpr int ComPortWidth = 270;
+constexpr int ExitRightMargin = 8;
+constexpr int ActivationFallbackMs = 500;
 }  // namespace
 
 QString FromStationText(const std::string& text) {
@@ -209,6 +211,14 @@ void TForm1::BuildButtonStrip() {
     for (size_t i = 0; i < ComPortItem.size(); ++i) {
         ComPortItem[i] = new QRadioButton(QString::fromLatin1(ComPortItems[i]), ComPortDg);
         ComPortItem[i]->setObjectName(QString("ComPortItem%1").arg(i + 1));
+        // No control of the window takes the keyboard focus: a key pressed at the bench
+        // (an arrow here) must never change a run. The choice is made with the mouse.
+        ComPortItem[i]->setFocusPolicy(Qt::NoFocus);
+        // Every step reads the choice when it opens its port, so a change during a run
+        // applies from the next step on.
+        connect(ComPortItem[i], &QRadioButton::toggled, this, [this](bool on) {
+            if (on) station_->SelectedPort = SelectedPort();
+        });
         items->addWidget(ComPortItem[i], 1);
     }
     ComPortItem[0]->setChecked(true);
@@ -246,13 +256,25 @@ void TForm1::BuildButtonStrip() {
     QFont f = ExitBtn->font();
     f.setBold(true);
     ExitBtn->setFont(f);
-    ExitBtn->move(FormWidth - TFancyButton::DefaultWidth - 8,
-                  (ButtonStripHeight - TFancyButton::DefaultHeight) / 2);
+    PlaceExitButton();
+    ButtonPanel->installEventFilter(this);
 
     connect(StartBtn, &QAbstractButton::clicked, this, &TForm1::StartBtnClick);
     connect(StopBtn, &QAbstractButton::clicked, this, &TForm1::StopBtnClick);
     connect(ContBtn, &QAbstractButton::clicked, this, &TForm1::ContinueBtnClick);
     connect(ExitBtn, &QAbstractButton::clicked, this, &TForm1::ExitBtnClick);
+}
+
+// EXIT keeps to the right edge of the button strip, however wide the window is made.
+void TForm1::PlaceExitButton() {
+    const int width = ButtonPanel->width() > 0 ? ButtonPanel->width() : FormWidth;
+    ExitBtn->move(width - TFancyButton::DefaultWidth - ExitRightMargin,
+                  (ButtonStripHeight - TFancyButton::DefaultHeight) / 2);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == ButtonPanel && e->type() == QEvent::Resize) PlaceExitButton();
+    return QWidget::eventFilter(watched, e);
 }
 
 int TForm1::SelectedPort() const {
@@ -275,10 +297,23 @@ bool TForm1::event(QEvent* e) {
     return QWidget::event(e);
 }
 
+void TForm1::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    // A window manager that keeps new windows from taking the focus never activates the
+    // window: without an activation of its own it is handled as activated shortly after it
+    // is shown, so an automatic run still starts.
+    if (firstActivation_ && !activationFallbackArmed_) {
+        activationFallbackArmed_ = true;
+        QTimer::singleShot(ActivationFallbackMs, this, [this] {
+            if (firstActivation_ && !closed_) FormActivate();
+        });
+    }
+}
+
 void TForm1::FormActivate() {
     bool startRun = ps::ActivateStation(*station_, firstActivation_);
     ComPortDg->show();
-    SelectPort(1);
+    SelectPort(station_->SelectedPort);  // COM1, unless a run is under way
     ProjectBtn->hide();
     Map1->SetMapVisible(false);
     Map1->SetBytesVisible(false);
@@ -304,6 +339,9 @@ void TForm1::closeEvent(QCloseEvent* e) {
     }
     closed_ = true;
     e->accept();
+    // Closed from the title bar or by the window manager: the program ends as EXIT ends
+    // it, so a script reads the run's status and never a success after a failure.
+    if (!terminateRequested_) Terminate();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -347,8 +385,11 @@ void TForm1::RequestTerminate() {
 
 void TForm1::Terminate() {
     terminateRequested_ = true;
-    // Automatic mode hands the run's outcome to the script that started the program.
-    exitStatus_ = station_->AutoMode ? ps::ExitStatusFor(*station_) : ps::ExitSuccess;
+    // Automatic mode hands the run's outcome to the script that started the program, also
+    // when the window is closed before its run could start or end.
+    const std::vector<std::string>& args = station_->CommandLineArgs;
+    const bool automatic = !args.empty() && ps::ParseAutoArgument(args.front()).AutoMode;
+    exitStatus_ = automatic ? ps::ExitStatusFor(*station_) : ps::ExitSuccess;
     closed_ = true;
     // The program ends the event loop on this signal (queued, so after this handler).
     emit Terminating(exitStatus_);

@@ -132,17 +132,21 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildProjectStrip();
     void BuildButtonStrip();
+    void PlaceExitButton();
     void AfterRun();
     void Terminate();
 
     std::unique_ptr<ps::Clock> ownClock_;
     std::unique_ptr<ps::Station> station_;
     bool firstActivation_ = true;
+    bool activationFallbackArmed_ = false;
     bool inRun_ = false;
     bool closePending_ = false;
     bool closed_ = false;

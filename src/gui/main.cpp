@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
         }
     }
     QApplication app(argc, argv);
+    // The program ends only through the window's Terminating signal, which carries the
+    // status; closing the last window must not end it with 0 first.
+    app.setQuitOnLastWindowClosed(false);
     ps::gui::SetupOptions options;
     std::string error;
     if (!ps::gui::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

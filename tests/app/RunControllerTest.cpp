@@ -2,14 +2,19 @@
 // loop, the port and line setup, the end of a step, STOP and CONTINUE, and the exit status
 // a script sees.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include "app/InlineSequence.h"
 #include "app/Models.h"
 #include "app/StartUp.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
+#include "link/PosixPortDevice.h"
+#include "link/PseudoTerminal.h"
 #include "projects/StepFile.h"
+#include "sim/AvrBoard.h"
 #include "support/StationHarness.h"
+#include "targets/avr/AvrFlow.h"
 
 using pstest::ScriptBoard;
 using pstest::StationHarness;
@@ -46,6 +51,37 @@ TEST_F(RunTest, NoneStepsDriveTheLinesAndBankPortAndEndInSuccess) {
     EXPECT_TRUE(h.view.StartShown());
     EXPECT_FALSE(h.view.StopShown());
     EXPECT_EQ(h.view.FileNames().back(), "FILE: ");
+}
+
+// The line as the board's side sees it while a step waits: the station's own port settings,
+// with nothing set by the test. A board that does not drive CTS must still hear every byte.
+TEST_F(RunTest, TheStationsPortRunsRaw8N1WithoutFlowControl) {
+    ps::test::PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::string path = pty.SlavePath();
+    st.Comm.SetResolver([path](int) { return std::make_unique<ps::PosixPortDevice>(path); });
+    EXPECT_EQ(st.Comm.ReadBufSize(), 40960);
+    EXPECT_EQ(st.Comm.WriteBufSize(), 4096);
+    // As another program may have left the line: both kinds of flow control, 7E2.
+    termios left{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &left), 0);
+    left.c_cflag = (left.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    left.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &left), 0);
+    h.StepFile({"/BAUDRATE=57600"});
+    termios seen{};
+    bool read = false;
+    h.view.OnContinueShown([&] {
+        read = tcgetattr(pty.Master(), &seen) == 0;
+        ps::StopBtnClick(st);
+    });
+    EXPECT_EQ(h.Run(), ps::ExitBreak);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B57600));
+    EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B57600));
+    EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(seen.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(seen.c_iflag & (IXON | IXOFF | IXANY), 0u);
 }
 
 TEST_F(RunTest, StepsCarryRunWideSettingsAndTheLoopEndsAtTheFirstStepWithoutImage) {
@@ -257,16 +293,70 @@ TEST_F(RunTest, AutomaticModeRunsOnceAndEndsTheProgramWithTheRunsStatus) {
     EXPECT_FALSE(ps::ActivateStation(st, first));
 }
 
-TEST_F(RunTest, ActivationDuringARunNeverStartsASecondRun) {
+TEST_F(RunTest, ActivationDuringARunNeverStartsASecondRunNorChangesThePort) {
     h.StepFile({"/AUTOCONTINUE"});
+    std::vector<int> opened;
+    st.Comm.SetResolver([&](int port) -> std::unique_ptr<ps::PortDevice> {
+        opened.push_back(port);
+        return std::make_unique<ps::sim::SimPortDevice>(h.wire);
+    });
     st.CommandLineArgs = {"AUTO"};
+    st.SelectedPort = 2;
     bool first = true;
     bool startedInside = true;
+    // A message box closed before the step opens its port activates the window again.
     h.view.AfterPumps(1, [&] { startedInside = ps::ActivateStation(st, first); });
-    st.Running = false;
     ps::StartBtnClick(st);
     EXPECT_FALSE(startedInside);
+    EXPECT_EQ(opened, std::vector<int>{2});
+    EXPECT_EQ(st.SelectedPort, 2);
+    // Outside a run an activation selects COM1 again.
+    ps::ActivateStation(st, first);
     EXPECT_EQ(st.SelectedPort, 1);
+}
+
+TEST(RunEnd, StopBeforeAMalformedImageLineEndsWithBreak) {
+    ps::sim::AvrBoard::Options options;
+    options.Processor = 6;
+    StationHarness h(std::make_unique<ps::sim::AvrBoard>(options));
+    const std::string good = ":0400000001020304F2\n:00000001FF\n";
+    h.dir.Write("image.hex", good);
+    h.StepFile({"/PA=image.hex", "/ATMEL=6", "/ADDRLEN=256", "/AUTOCONTINUE"});
+    // The file is checked before the erase; it is rewritten while the board is programmed
+    // and STOP comes while the programming pass clears the map, before its first line.
+    bool programming = false;
+    h.view.OnStatus = [&](const std::string& text, uint32_t) {
+        if (text != ps::MsgProgramming || programming) return;
+        programming = true;
+        h.dir.Write("image.hex", ":04000000010203ZZF2\n");
+    };
+    h.view.When(
+        [&] {
+            return programming && !h.view.Calls.empty() &&
+                   h.view.Calls.back().Kind == ps::sim::RecordingView::CallKind::ClearBlocks;
+        },
+        [&] { ps::StopBtnClick(h.st); });
+    EXPECT_EQ(h.Run(), ps::ExitBreak);
+    EXPECT_TRUE(programming);
+    EXPECT_EQ(h.view.LastStatus(), ps::TextBreak);
+    EXPECT_TRUE(h.view.Messages().empty());
+}
+
+TEST_F(RunTest, AFailureNoFlowReportsEndsTheRunAndStartWorksAgain) {
+    h.StepFile({"/AUTOCONTINUE"});
+    st.Comm.SetResolver([](int) -> std::unique_ptr<ps::PortDevice> {
+        throw std::runtime_error("no memory for the port");
+    });
+    EXPECT_EQ(h.Run(), ps::ExitRunFailed);
+    EXPECT_EQ(h.view.LastStatus(), std::string(ps::TextRunFailed) + "no memory for the port");
+    EXPECT_EQ(h.view.LastStatusColour(), ps::StatusColorError);
+    EXPECT_FALSE(st.Running);
+    EXPECT_TRUE(h.view.StartShown());
+    EXPECT_FALSE(h.view.StopShown());
+
+    st.Comm.SetResolver([&](int) { return std::make_unique<ps::sim::SimPortDevice>(h.wire); });
+    EXPECT_EQ(h.Run(), ps::ExitSuccess);
+    EXPECT_EQ(h.view.LastStatus(), ps::TextProgramedOkLower);
 }
 
 }  // namespace

@@ -42,12 +42,15 @@ Result RunOnTerminal(const std::vector<std::string>& args, const std::string& di
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) Exec(args, dir, env);
+    pstest::ChildDeadline deadline(pid);
     Result r;
     char buffer[4096];
     for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) r.Out.append(buffer, n);
     close(master);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "the program did not end; its output:\n" << r.Out;
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "support/StationHarness.h"
@@ -49,6 +50,8 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     }
     close(in[0]);
     close(out[1]);
+    // A program that does not end is killed, which also ends every read of its output.
+    pstest::ChildDeadline deadline(pid);
     if (!input.empty()) (void)!write(in[1], input.data(), input.size());
     close(in[1]);
     if (onStart) onStart(pid, out[0]);
@@ -58,6 +61,10 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed())
+        << program << " did not end within " << pstest::ProgramLimit.count() << " ms; its output:\n"
+        << o.Output;
     o.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return o;
 }
@@ -105,7 +112,7 @@ TEST_F(CliTest, ExitStatusesTellAScriptWhatHappened) {
 
     Steps({"/AT_PROG_EE=two", "/AUTOCONTINUE"});
     EXPECT_EQ(Run({}).Status, 10);
-    Steps({"/PB=boot.hex", "/AUTOCONTINUE"});
+    Steps({"/P13=image.hex", "/AUTOCONTINUE"});  // a model without its flow yet
     EXPECT_EQ(Run({}).Status, 13);
     Steps({"/ERASESECTORS=1", "/AUTOCONTINUE"});
     env["PROGSTATION_COM1"] = "sim:generic,negative";
@@ -172,6 +179,8 @@ public:
             _exit(127);
         }
         close(out[1]);
+        // Serving the board for the length of a test; one that outlives that is killed.
+        deadline_ = std::make_unique<pstest::ChildDeadline>(pid_);
         // It prints the terminal to use, then serves the board until it is stopped.
         std::string line;
         char c;
@@ -183,6 +192,7 @@ public:
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            if (deadline_) deadline_->Cancel();
         }
     }
     const std::string& Port() const { return port_; }
@@ -190,6 +200,7 @@ public:
 private:
     pid_t pid_ = -1;
     std::string port_;
+    std::unique_ptr<pstest::ChildDeadline> deadline_;
 };
 
 std::string ReadFile(const std::string& path) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 
 #include "FancyButton.h"
 
@@ -139,4 +140,45 @@ TEST(FancyButton, AcceleratorClicksAnEnabledButton) {
     QTest::keyClick(host.windowHandle(), Qt::Key_G, Qt::AltModifier);
     QApplication::processEvents();
     EXPECT_EQ(clicks.count(), 1);
+}
+
+TEST(FancyButton, NeverTakesFocusAndOnlyItsAcceleratorClicksFromTheKeyboard) {
+    QWidget host;
+    TFancyButton b(&host);
+    b.setText("&Go");
+    host.show();
+    QApplication::processEvents();
+    EXPECT_EQ(b.focusPolicy(), Qt::NoFocus);
+    QSignalSpy clicks(&b, &QAbstractButton::clicked);
+    // Even keys handed to the button itself press nothing.
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Select, Qt::Key_Up,
+                        Qt::Key_Down, Qt::Key_Left, Qt::Key_Right}) {
+        QTest::keyClick(&b, key);
+        QApplication::processEvents();
+        EXPECT_FALSE(b.Pressed()) << key;
+    }
+    EXPECT_EQ(clicks.count(), 0);
+}
+
+// Ring i of the frame is the shape inset by i + 1 with corner ellipses of 2 * (r - i), r the
+// shape's own corner radius. On a corner's diagonal a rounded box from `inset` with radius
+// `radius` begins at inset + radius * (1 - 1/sqrt 2); a ring one pixel too tight begins
+// about 0.3 pixels sooner.
+TEST(FancyButton, FrameRingsFollowTheShapesCorners) {
+    TFancyButton b;  // 97 x 25, frame width 6
+    struct Case {
+        TShape shape;
+        int radius;  // of the shape itself
+    };
+    for (Case c : {Case{shRoundRect, 10}, Case{shCapsule, 12}}) {
+        b.SetShape(c.shape);
+        for (int i = 0; i < b.FrameWidth(); ++i) {
+            const double edge = (i + 1) + (c.radius - i) * (1 - 1 / std::sqrt(2.0));
+            const QPainterPath ring = b.RingPath(i);
+            EXPECT_FALSE(ring.contains(QPointF(edge - 0.15, edge - 0.15))) << c.shape << " " << i;
+            EXPECT_TRUE(ring.contains(QPointF(edge + 0.15, edge + 0.15))) << c.shape << " " << i;
+            EXPECT_EQ(ring.boundingRect(),
+                      QRectF(i + 1, i + 1, 97 - 2 * (i + 1), 25 - 2 * (i + 1)));
+        }
+    }
 }

@@ -15,6 +15,7 @@
 #include "app/ExitStatus.h"
 #include "app/Texts.h"
 #include "projects/TempDir.h"
+#include "sim/AvrBoard.h"
 #include "sim/Board.h"
 #include "sim/SimPortDevice.h"
 #include "sim/VirtualClock.h"
@@ -113,30 +114,38 @@ TEST_F(WindowFixture, LaysOutTheStationWindow) {
     TForm1& f = *form_;
     ShowWindow();
     QApplication::processEvents();
-    EXPECT_EQ(f.width(), FormWidth);
-    EXPECT_EQ(f.ProjectPanel->height(), ProjectStripHeight);
-    EXPECT_EQ(f.ButtonPanel->height(), ButtonStripHeight);
-    EXPECT_EQ(f.ProjectPanel->Color(), ProjectStripColour);
-    EXPECT_EQ(ToQColor(ProjectStripColour), QColor(0, 0x80, 0xFF));
+    EXPECT_EQ(f.width(), 752);
+    EXPECT_EQ(f.ProjectPanel->height(), 22);
+    EXPECT_EQ(f.ButtonPanel->height(), 37);
+    EXPECT_EQ(f.ProjectPanel->Color(), 0xFF8000u);
+    EXPECT_EQ(ToQColor(f.ProjectPanel->Color()), QColor(0, 0x80, 0xFF));
     EXPECT_EQ(f.LabProject->font().family(), QString("Arial"));
-    EXPECT_EQ(f.Map1->ColorStatus(), MapStripColour);
-    EXPECT_EQ(f.Map1->ColorFileName(), MapStripColour);
-    EXPECT_EQ(f.Map1->ColorBytes(), MapStripColour);
-    EXPECT_EQ(f.Map1->StatusFont().pixelSize(), StatusFontPixels);
-    EXPECT_EQ(f.Map1->FileNameFont().pixelSize(), FileNameFontPixels);
-    EXPECT_EQ(f.StartBtn->text(), QString(StartCaption));
-    EXPECT_EQ(f.StopBtn->text(), QString(StopCaption));
-    EXPECT_EQ(f.ContBtn->text(), QString(ContinueCaption));
-    EXPECT_EQ(f.ExitBtn->text(), QString(ExitCaption));
-    EXPECT_EQ(f.StartBtn->ButtonColor(), StartColour);
-    EXPECT_EQ(f.StopBtn->ButtonColor(), StopColour);
-    EXPECT_EQ(f.ContBtn->ButtonColor(), ContinueColour);
+    EXPECT_EQ(f.Map1->ColorStatus(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->ColorFileName(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->ColorBytes(), 0x84FFFFu);
+    EXPECT_EQ(f.Map1->StatusFont().pixelSize(), 19);
+    EXPECT_EQ(f.Map1->FileNameFont().pixelSize(), 11);
+    EXPECT_EQ(f.StartBtn->text(), QString("&START"));
+    EXPECT_EQ(f.StopBtn->text(), QString("STO&P"));
+    EXPECT_EQ(f.ContBtn->text(), QString("&CONTINUE"));
+    EXPECT_EQ(f.ExitBtn->text(), QString("E&XIT"));
+    EXPECT_EQ(f.StartBtn->ButtonColor(), 0x008000u);  // green
+    EXPECT_EQ(f.StopBtn->ButtonColor(), 0x0000FFu);   // red
+    EXPECT_EQ(f.ContBtn->ButtonColor(), 0x00FFFFu);   // yellow
     // Idle: START shown, STOP and CONTINUE hidden, EXIT always there.
     EXPECT_TRUE(f.PanStart->isVisible());
     EXPECT_FALSE(f.PanStop->isVisible());
     EXPECT_FALSE(f.PanCont->isVisible());
     EXPECT_TRUE(f.ExitBtn->isVisible());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.ComPortItem[i]->text(), QString(ComPortItems[i]));
+    EXPECT_EQ(f.ComPortDg->title(), QString("Com Port"));
+    const char* items[] = {"COM1", "COM2", "COM3", "COM4"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.ComPortItem[i]->text(), QString(items[i]));
+    // EXIT keeps to the right edge when the window is made wider.
+    for (int width : {752, 1000}) {
+        f.resize(width, f.height());
+        QApplication::processEvents();
+        EXPECT_EQ(f.ExitBtn->x() + f.ExitBtn->width(), width - 8) << width;
+    }
 
     // Header: the gradient's ends, the logo centred, the title at the right edge.
     EXPECT_EQ(HeaderLineColour(0, 59), 0xFF1414u);
@@ -156,7 +165,7 @@ TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
     TForm1& f = *form_;
     ShowWindow();
     f.SelectPort(3);
-    f.resize(FormWidth, 400);
+    f.resize(752, 400);
     f.ProjectBtn->show();
     f.Map1->SetMapVisible(true);
     f.Map1->SetBytesVisible(true);
@@ -164,7 +173,7 @@ TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
 
     Activate();  // as when a message box or dialog closes
     EXPECT_EQ(f.SelectedPort(), 1);
-    EXPECT_EQ(f.height(), FormHeight);
+    EXPECT_EQ(f.height(), 270);
     EXPECT_FALSE(f.ProjectBtn->isVisible());
     EXPECT_FALSE(f.Map1->MapVisible());
     EXPECT_FALSE(f.Map1->BytesVisible());
@@ -191,7 +200,7 @@ TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
     EXPECT_TRUE(pausedLook);
     EXPECT_EQ(pauses_, 1);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorNormal);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x000000u);
     EXPECT_EQ(ps::ExitStatusFor(f.St()), ps::ExitSuccess);
     EXPECT_TRUE(f.PanStart->isVisible());
 
@@ -201,7 +210,7 @@ TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
     EXPECT_TRUE(pausedLook);
     EXPECT_EQ(pauses_, 2);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x0000FFu);
     EXPECT_TRUE(f.PanStart->isVisible());
     EXPECT_FALSE(f.PanStop->isVisible());
     EXPECT_FALSE(f.PanCont->isVisible());
@@ -326,9 +335,121 @@ TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
     ASSERT_TRUE(ProcessUntil([&] { return f.TerminateRequested(); }));
     EXPECT_TRUE(stopShownWhileWaiting);
     EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
-    EXPECT_EQ(f.Map1->StatusFontColor(), ps::StatusColorError);
+    EXPECT_EQ(f.Map1->StatusFontColor(), 0x0000FFu);
     EXPECT_EQ(f.ExitStatus(), ps::ExitBreak);
     EXPECT_FALSE(f.St().Comm.Active());
+}
+
+// Keys at the bench never change a run: no control takes the focus, so Space, Enter, Tab
+// and the arrows reach nothing; each button's accelerator still clicks it.
+TEST_F(WindowFixture, KeysDuringARunChangeNothingButAcceleratorsWork) {
+    WriteSteps("/BOOT\r\n");
+    TForm1& f = *form_;
+    ShowWindow();
+    QWindow* window = f.windowHandle();
+    auto press = [&](Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(window, key, mods);
+        QApplication::processEvents();
+    };
+    bool unchanged = false;
+    QTimer operatorTimer;
+    operatorTimer.setInterval(0);
+    QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+        if (!f.PanCont->isVisible()) {
+            seenPause_ = false;
+            return;
+        }
+        if (seenPause_) return;
+        seenPause_ = true;
+        if (++pauses_ == 1) {
+            for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter,
+                                Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Tab,
+                                Qt::Key_Space, Qt::Key_Backtab, Qt::Key_Space})
+                press(key);
+            unchanged = f.PanCont->isVisible() && f.RunUnderWay() && !f.TerminateRequested() &&
+                        f.SelectedPort() == 1 && f.St().RunError == ps::RunOk &&
+                        QApplication::focusWidget() == nullptr;
+            press(Qt::Key_C, Qt::AltModifier);  // CONTINUE
+        } else {
+            press(Qt::Key_P, Qt::AltModifier);  // STOP
+        }
+    });
+    operatorTimer.start();
+    press(Qt::Key_S, Qt::AltModifier);  // START
+    // The limits guard against a hang only.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauses_ == 1 && !f.RunUnderWay(); }, 10000));
+    EXPECT_TRUE(unchanged);
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextProgramedOkLower));
+    press(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauses_ == 2 && !f.RunUnderWay(); }, 10000));
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextBreak));
+    EXPECT_FALSE(f.TerminateRequested());
+    press(Qt::Key_X, Qt::AltModifier);  // EXIT
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.TerminateRequested(); }, 10000));
+}
+
+// The "Com Port" choice is read for every step: a change during a run applies from the next
+// step on, and a message box closed during the run (an activation) leaves it alone.
+TEST_F(WindowFixture, ThePortChosenDuringARunServesTheNextStep) {
+    ps::sim::AvrBoard::Options options;
+    options.Processor = 6;
+    wire_ = std::make_shared<ps::sim::Wire>(clock_, std::make_unique<ps::sim::AvrBoard>(options),
+                                            "sim:avr");
+    std::vector<int> opened;
+    form_->St().Comm.SetResolver([&](int port) -> std::unique_ptr<ps::PortDevice> {
+        opened.push_back(port);
+        return std::make_unique<ps::sim::SimPortDevice>(wire_);
+    });
+    dir_.Write("image.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
+    WriteSteps("/PA=image.hex\r\n/ATMEL=6\r\n/ADDRLEN=256\r\n*** NEXT ***\r\n/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    ShowWindow();
+    int chosenAfterActivation = 0;
+    Operator([&](int) -> QAbstractButton* {
+        QTest::mouseClick(f.ComPortItem[1], Qt::LeftButton, {}, f.ComPortItem[1]->rect().center());
+        Activate();  // as when a message box of the run closes
+        chosenAfterActivation = f.SelectedPort();
+        return f.ContBtn;
+    });
+    f.StartBtnClick();
+    EXPECT_EQ(pauses_, 1);
+    EXPECT_EQ(chosenAfterActivation, 2);
+    EXPECT_EQ(opened, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ps::ExitStatusFor(f.St()), ps::ExitSuccess);
+    Activate();  // outside a run, COM1 again
+    EXPECT_EQ(f.SelectedPort(), 1);
+}
+
+TEST_F(WindowFixture, ClosingTheWindowEndsWithTheAutomaticRunsStatus) {
+    WriteSteps("/AUTOCONTINUE\r\n");
+    portExists_ = false;
+    TForm1& f = *form_;
+    f.St().CommandLineArgs = {"AUTO"};
+    int status = -1;
+    QObject::connect(&f, &TForm1::Terminating, [&](int s) { status = s; });
+    ShowWindow();
+    ASSERT_TRUE(ProcessUntil([&] { return f.St().LastRunEnd != ps::Station::RunEnd::None; }));
+    EXPECT_FALSE(f.TerminateRequested());
+    f.close();  // the title bar's close button, or the window manager
+    EXPECT_EQ(status, ps::ExitComPort);
+}
+
+// A window manager that keeps new windows from taking the focus never activates ours.
+TEST_F(WindowFixture, AutomaticModeStartsWithoutAnActivation) {
+    struct NoActivation : QObject {
+        bool eventFilter(QObject*, QEvent* e) override {
+            return e->type() == QEvent::WindowActivate;
+        }
+    } noActivation;
+    WriteSteps("/AUTOCONTINUE\r\n");
+    TForm1& f = *form_;
+    f.installEventFilter(&noActivation);
+    f.St().CommandLineArgs = {"AUTO"};
+    f.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.TerminateRequested(); }, 10000));
+    EXPECT_EQ(f.ExitStatus(), ps::ExitSuccess);
+    EXPECT_EQ(wire_->transcript().Opens, 1);
+    f.removeEventFilter(&noActivation);
 }
 
 TEST(StationText, ShowsUtf8AndFallsBackToLatin1) {

@@ -28,13 +28,13 @@ TEST(Map1, StartsWithItsDefaults) {
     EXPECT_EQ(map.Rows(), 8);
     EXPECT_EQ(map.Cols(), 32);
     EXPECT_EQ(map.Progress(), 0);
-    EXPECT_EQ(map.StatusText(), QString(TMap1::DefaultStatusText));
-    EXPECT_EQ(map.FileNameText(), QString(TMap1::DefaultFileNameText));
+    EXPECT_EQ(map.StatusText(), QString("Status"));
+    EXPECT_EQ(map.FileNameText(), QString("FileName"));
     EXPECT_EQ(map.ColorStatus(), 0xC0C0C0u);
     EXPECT_EQ(map.ColorFileName(), 0xC0C0C0u);
     EXPECT_EQ(map.ColorBytes(), 0xC0C0C0u);
-    EXPECT_EQ(map.GetBlock(0, 0), ps::EmptyColour);
-    EXPECT_EQ(map.GetBlock(99, 199), ps::EmptyColour);
+    EXPECT_EQ(map.GetBlock(0, 0), 0xFFFFFFu);
+    EXPECT_EQ(map.GetBlock(99, 199), 0xFFFFFFu);
     EXPECT_EQ(map.ByteLabelCount(), 9);  // the total and one per row
 }
 
@@ -63,9 +63,9 @@ TEST(Map1, SetBlockClampsAndRepaintsOnlyOnChange) {
     ShowAndPaint(map);
 
     map.SetBlock(150, -3, ps::ProgrammedColour);
-    EXPECT_EQ(map.GetBlock(99, 0), ps::ProgrammedColour);
-    EXPECT_EQ(map.GetBlock(150, -3), ps::ProgrammedColour);
-    EXPECT_EQ(map.GetBlock(0, 0), ps::EmptyColour);
+    EXPECT_EQ(map.GetBlock(99, 0), 0x80FD9Fu);
+    EXPECT_EQ(map.GetBlock(150, -3), 0x80FD9Fu);
+    EXPECT_EQ(map.GetBlock(0, 0), 0xFFFFFFu);
 
     int before = map.BlockRepaints();
     map.SetBlock(3, 4, ps::LoadedColour);
@@ -78,8 +78,8 @@ TEST(Map1, SetBlockClampsAndRepaintsOnlyOnChange) {
     int afterWrites = map.BlockRepaints();
     map.ClearBlocks();
     EXPECT_EQ(map.BlockRepaints(), afterWrites);
-    EXPECT_EQ(map.GetBlock(3, 4), ps::EmptyColour);
-    EXPECT_EQ(map.GetBlock(99, 0), ps::EmptyColour);
+    EXPECT_EQ(map.GetBlock(3, 4), 0xFFFFFFu);
+    EXPECT_EQ(map.GetBlock(99, 0), 0xFFFFFFu);
     map.SetBlock(3, 4, ps::ProgrammedColour);
     EXPECT_EQ(map.BlockRepaints(), afterWrites + 1);
 }
@@ -95,16 +95,15 @@ TEST(Map1, GridShowsBlockColoursAndRings) {
     double w = (img.width() - 1) / 8.0, h = (img.height() - 1) / 4.0;
     // Near the cell's corner: the block's colour. In the ring's box: some green.
     QColor corner = img.pixelColor(static_cast<int>(2 * w) + 1, static_cast<int>(1 * h) + 1);
-    EXPECT_EQ(FromQColor(corner), ps::ProgrammedColour);
+    EXPECT_EQ(FromQColor(corner), 0x80FD9Fu);
     QColor other = img.pixelColor(static_cast<int>(5 * w) + 1, static_cast<int>(3 * h) + 1);
-    EXPECT_EQ(FromQColor(other), ps::EmptyColour);
+    EXPECT_EQ(FromQColor(other), 0xFFFFFFu);
     bool ring = false;
     for (int x = static_cast<int>(2 * w + 2 * w / 5) - 1;
          x <= static_cast<int>(2 * w + 3 * w / 5) + 1; ++x) {
         for (int y = static_cast<int>(h + 2 * h / 5) - 1; y <= static_cast<int>(h + 3 * h / 5) + 1;
              ++y) {
-            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == TMap1::RingColour)
-                ring = true;
+            if (img.valid(x, y) && FromQColor(img.pixelColor(x, y)) == 0x008000u) ring = true;
         }
     }
     EXPECT_TRUE(ring);
@@ -115,7 +114,7 @@ TEST(Map1, GridShowsBlockColoursAndRings) {
     EXPECT_TRUE(map.Gauge()->isVisible());
     EXPECT_TRUE(map.StatusLab()->isVisible());
     map.SetMapVisible(true);
-    EXPECT_EQ(map.GetBlock(1, 2), ps::ProgrammedColour);
+    EXPECT_EQ(map.GetBlock(1, 2), 0x80FD9Fu);
 }
 
 TEST(Map1, ByteLabelsAreUnseenWhenRowsAreTooSmall) {
@@ -128,8 +127,8 @@ TEST(Map1, ByteLabelsAreUnseenWhenRowsAreTooSmall) {
     ShowAndPaint(map);
     ASSERT_EQ(map.ByteLabelCount(), 5);
     EXPECT_EQ(map.ByteLabel(4)->text(), QString("256"));
-    EXPECT_EQ(map.ByteLabelTextColour(0), TMap1::ByteLabelColour);
-    EXPECT_EQ(map.ByteLabelTextColour(4), TMap1::ByteLabelColour);
+    EXPECT_EQ(map.ByteLabelTextColour(0), 0x008000u);
+    EXPECT_EQ(map.ByteLabelTextColour(4), 0x008000u);
     EXPECT_EQ(map.ByteLabel(4)->alignment() & Qt::AlignRight, Qt::AlignRight);
     // Row labels sit in their rows, top to bottom.
     EXPECT_LT(map.ByteLabel(1)->y(), map.ByteLabel(2)->y());
@@ -140,7 +139,7 @@ TEST(Map1, ByteLabelsAreUnseenWhenRowsAreTooSmall) {
     ASSERT_EQ(map.ByteLabelCount(), 101);
     EXPECT_EQ(map.ByteLabel(50)->text(), QString("12"));
     EXPECT_EQ(map.ByteLabelTextColour(50), map.ColorBytes());
-    EXPECT_EQ(map.ByteLabelTextColour(0), TMap1::ByteLabelColour);  // the total still shows
+    EXPECT_EQ(map.ByteLabelTextColour(0), 0x008000u);  // the total still shows
 
     map.SetGaugeVisible(false);
     ShowAndPaint(map);
@@ -152,8 +151,8 @@ TEST(Map1, GaugeAndStripsFollowTheirSettings) {
     map.SetProgress(40);
     ShowAndPaint(map);
     QImage gauge = map.Gauge()->grab().toImage();
-    EXPECT_EQ(FromQColor(gauge.pixelColor(1, 1)), TMap1::GaugeBarColour);
-    EXPECT_EQ(ToQColor(TMap1::GaugeBarColour), QColor(0xAA, 0xAA, 0xFF));
+    EXPECT_EQ(FromQColor(gauge.pixelColor(1, 1)), 0xFFAAAAu);
+    EXPECT_EQ(ToQColor(0xFFAAAAu), QColor(0xAA, 0xAA, 0xFF));  // light blue
     EXPECT_EQ(FromQColor(gauge.pixelColor(gauge.width() - 2, 1)), ClWhite);
 
     // A larger status font makes its strip taller: the strip is the label's height plus 2.

@@ -18,7 +18,6 @@ struct LinkTest : ::testing::Test {
 
     void SetUp() override {
         st.Comm.SetPortNum(1);
-        st.Comm.SetFlowControl(ps::fcNone);
         st.Comm.SetBaudrate(ps::br115200);
         st.Comm.Open();
     }

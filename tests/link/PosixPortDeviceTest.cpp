@@ -6,10 +6,13 @@
 #include <cerrno>
 #include <fstream>
 
+#include "app/Texts.h"
+#include "link/FakeTty.h"
 #include "link/PortMap.h"
 #include "link/PosixPortDevice.h"
 #include "link/PseudoTerminal.h"
 #include "link/SerialPort.h"
+#include "support/StationHarness.h"
 
 namespace ps {
 namespace {
@@ -96,6 +99,192 @@ TEST_F(PosixPortDeviceTest, LinesAndRatesOnAPseudoTerminal) {
     LineSettings bad = Line8N1(9600);
     bad.DataBits = 4;
     EXPECT_EQ(dev.ApplyLineSettings(bad), -EINVAL);
+}
+
+// ---- What reaches the terminal driver ----
+
+using test::FakeTty;
+
+// A port over a pseudo-terminal whose driver calls go through a FakeTty.
+struct FakeTtyPort {
+    PseudoTerminal pty;
+    std::shared_ptr<FakeTty> tty = std::make_shared<FakeTty>();
+    PortResolver Resolver() {
+        return [this](int port) -> std::unique_ptr<PortDevice> {
+            if (port != 1) return nullptr;
+            return std::make_unique<PosixPortDevice>(pty.SlavePath(), tty);
+        };
+    }
+};
+
+TEST(PosixPortLines, EachRequestLeavesItsLineAtTheLevelAskedAndTheOtherAlone) {
+    FakeTtyPort port;
+    ASSERT_TRUE(port.pty.Ok());
+    PosixPortDevice dev(port.pty.SlavePath(), port.tty);
+    ASSERT_EQ(dev.Open(), 0);
+    FakeTty& tty = *port.tty;
+    for (bool before : {false, true}) {
+        for (bool dtr : {true, false}) {
+            for (bool asserted : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "lines at " << before << ", "
+                                                << (dtr ? "DTR" : "RTS") << " to " << asserted);
+                tty.Dtr = tty.Rts = before;
+                EXPECT_EQ(dtr ? dev.SetDtr(asserted) : dev.SetRts(asserted), 0);
+                EXPECT_EQ(dtr ? tty.Dtr : tty.Rts, asserted);
+                EXPECT_EQ(dtr ? tty.Rts : tty.Dtr, before);
+            }
+        }
+    }
+}
+
+TEST(PosixPortLines, DtrAndRtsControlSetTheLinesWhenThePortOpens) {
+    struct Case {
+        TDTRControl Dtr;
+        TRTSControl Rts;
+        int DtrLevel;  // -1: left as it was (the driver's handshake has it)
+        int RtsLevel;
+    };
+    const Case cases[] = {
+        {dtrEnable, rtsEnable, 1, 1},         {dtrDisable, rtsDisable, 0, 0},
+        {dtrEnable, rtsDisable, 1, 0},        {dtrDisable, rtsEnable, 0, 1},
+        {dtrHandshake, rtsHandshake, -1, -1},
+    };
+    for (const Case& c : cases) {
+        for (bool before : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "DTRControl " << c.Dtr << ", RTSControl " << c.Rts
+                                            << ", lines at " << before);
+            FakeTtyPort port;
+            ASSERT_TRUE(port.pty.Ok());
+            port.tty->Dtr = port.tty->Rts = before;
+            TSerialPort comm(port.Resolver());
+            comm.SetPortNum(1);
+            comm.SetFlowControl(fcNone);
+            comm.SetDTRControl(c.Dtr);
+            comm.SetRTSControl(c.Rts);
+            comm.Open();
+            EXPECT_EQ(port.tty->Dtr, c.DtrLevel < 0 ? before : c.DtrLevel == 1);
+            EXPECT_EQ(port.tty->Rts, c.RtsLevel < 0 ? before : c.RtsLevel == 1);
+        }
+    }
+}
+
+// A real step through the run controller, on a port over the fake driver: the levels the
+// board's boot and reset pins see, in order. No board answers; the step asks for nothing.
+TEST(PosixPortLines, BootAndResetOfAStepReachTheDeviceInOrder) {
+    struct Case {
+        const char* Boot;
+        const char* Reset;
+        std::vector<std::string> Lines;
+    };
+    const Case cases[] = {
+        {"DTR1",
+         "RTS0",
+         {
+             "DTR 1", "RTS 1",  // both asserted as the port opens
+             "DTR 1",           // boot mode
+             "RTS 0", "RTS 1",  // reset pulse
+             "DTR 0",           // "/AUTORESET": run mode, then a reset pulse
+             "RTS 0", "RTS 1",
+             "DTR 0",  // the run ends with the boot line released
+         }},
+        {"RTS0",
+         "DTR1",
+         {"DTR 1", "RTS 1", "RTS 0", "DTR 1", "DTR 0", "RTS 1", "DTR 1", "DTR 0", "RTS 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("boot ") + c.Boot + ", reset " + c.Reset);
+        FakeTtyPort port;
+        ASSERT_TRUE(port.pty.Ok());
+        pstest::StationHarness h(port.Resolver());
+        h.StepFile({std::string("/BOOTSIGNAL=") + c.Boot, std::string("/RESETSIGNAL=") + c.Reset,
+                    "/BOOT", "/RESET", "/AUTORESET", "/AUTOCONTINUE"});
+        EXPECT_EQ(h.Run(), ExitSuccess) << h.view.Dump();
+        EXPECT_EQ(h.view.LastStatus(), TextProgramedOkLower);
+        EXPECT_EQ(port.tty->Lines, c.Lines);
+    }
+}
+
+TEST(PosixPortSettings, EveryLineSettingIsWhatTheDriverGets) {
+    FakeTtyPort port;
+    ASSERT_TRUE(port.pty.Ok());
+    FakeTty& tty = *port.tty;
+    TSerialPort comm(port.Resolver());
+    comm.SetPortNum(1);
+    comm.SetFlowControl(fcNone);
+    comm.Open();
+
+    // A pseudo-terminal keeps the odd, mark/space and stop-bit flags but always reads as
+    // 8 data bits without parity: those two come from the write the driver was given.
+    struct ParityRow {
+        TParity Parity;
+        bool Enabled, Odd, Sticky;
+    };
+    const ParityRow parities[] = {{paNone, false, false, false},
+                                  {paOdd, true, true, false},
+                                  {paEven, true, false, false},
+                                  {paMark, true, true, true},
+                                  {paSpace, true, false, true}};
+    struct StopRow {
+        TStopBits Stop;
+        bool Two;  // termios knows one and two; 1.5 takes two, the nearest
+    };
+    const StopRow stops[] = {{sb1, false}, {sb15, true}, {sb2, true}};
+    struct DataRow {
+        TDataBits Data;
+        tcflag_t Size;
+    };
+    const DataRow datas[] = {{db5, CS5}, {db6, CS6}, {db7, CS7}, {db8, CS8}};
+    for (const ParityRow& p : parities) {
+        for (const StopRow& s : stops) {
+            for (const DataRow& d : datas) {
+                SCOPED_TRACE(testing::Message() << "parity " << p.Parity << ", stop bits " << s.Stop
+                                                << ", data bits " << d.Data);
+                comm.SetParity(p.Parity);
+                comm.SetStopbits(s.Stop);
+                comm.SetDatabits(d.Data);
+                const termios kept = tty.ReadBack();
+                EXPECT_EQ((kept.c_cflag & PARODD) != 0, p.Odd);
+                EXPECT_EQ((kept.c_cflag & CMSPAR) != 0, p.Sticky);
+                EXPECT_EQ((kept.c_cflag & CSTOPB) != 0, s.Two);
+                ASSERT_FALSE(tty.Written.empty());
+                const termios& written = tty.Written.back();
+                EXPECT_EQ((written.c_cflag & PARENB) != 0, p.Enabled);
+                EXPECT_EQ(written.c_cflag & CSIZE, d.Size);
+            }
+        }
+    }
+
+    // Standard rates and others (7200, and the list's 14400, 56000, ...), read back from the
+    // terminal; none of them disturbs the rest of the line.
+    comm.SetParity(paNone);
+    comm.SetStopbits(sb1);
+    comm.SetDatabits(db8);
+    for (int rate = br110; rate <= br256000; ++rate) {
+        comm.SetBaudrate(static_cast<TBaudRate>(rate));
+        EXPECT_EQ(GetLineBaud(tty, tty.Fd), BaudRateValue(static_cast<TBaudRate>(rate)));
+    }
+    comm.SetRawBaud(7200);
+    EXPECT_EQ(GetLineBaud(tty, tty.Fd), 7200u);
+
+    // Raw, reads that return at once, no flow control either way, the modem lines ignored
+    // for carrier and the receiver on.
+    const termios kept = tty.ReadBack();
+    EXPECT_EQ(kept.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(kept.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(kept.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+    EXPECT_EQ(kept.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(kept.c_oflag & OPOST, 0u);
+    EXPECT_EQ(kept.c_cc[VMIN], 0);
+    EXPECT_EQ(kept.c_cc[VTIME], 0);
+    EXPECT_EQ(tty.Written.back().c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+
+    // The flow-control modes the component offers, as the terminal keeps them.
+    comm.SetFlowControl(fcRtsCts);
+    EXPECT_NE(tty.ReadBack().c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(tty.ReadBack().c_iflag & (IXON | IXOFF), 0u);
+    comm.SetFlowControl(fcXonXoff);
+    EXPECT_EQ(tty.ReadBack().c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(tty.ReadBack().c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
 }
 
 TEST_F(PosixPortDeviceTest, MasterClosingIsAnErrorNotSilence) {

@@ -47,6 +47,76 @@ TEST(SettingsTest, ReadingFollowsTheIniRules) {
     EXPECT_EQ(ReadSetting(odd, "A", "J", "d"), "d");
 }
 
+TEST(SettingsTest, CommentLinesAreNeverKeysThoughTheyLookLikeThem) {
+    // ';' and '#' lines holding "=" in every section and before the first, at the start of
+    // the line or after blanks, each shadowing a key that is (or is not) really there.
+    TempDir dir;
+    const std::string text =
+        "; Version=0\r\n"
+        "#ExtraParameters=/BEFORE\r\n"
+        "[INIT]\r\n"
+        ";Version=9\r\n"
+        "#ExtraParameters=/COMMENTED\r\n"
+        "  # SelectedFile = 7\r\n"
+        "\t;SelectedFile=8\r\n"
+        "ExtraParameters=/AUTOCONTINUE\r\n"
+        "[PROJECTS]\r\n"
+        "#Project1=1~001~OLD~old.cfg~\r\n"
+        ";Project2=1~002~GONE~gone.cfg~\r\n"
+        "Project1=1~001~UPGRADE~upgrade.cfg~\r\n"
+        "# Version=5\r\n";
+    std::string ini = dir.Write(SettingsFileName, text);
+    struct Case {
+        const char* Section;
+        const char* Key;
+        const char* Value;  // "-" none: the default comes back
+    };
+    const Case reads[] = {
+        {"INIT", "ExtraParameters", "/AUTOCONTINUE"},
+        {"INIT", "Version", "-"},
+        {"INIT", "SelectedFile", "-"},
+        {"INIT", "#ExtraParameters", "-"},
+        {"INIT", ";Version", "-"},
+        {"INIT", "# SelectedFile", "-"},
+        {"INIT", ";SelectedFile", "-"},
+        {"PROJECTS", "Project1", "1~001~UPGRADE~upgrade.cfg~"},
+        {"PROJECTS", "Project2", "-"},
+        {"PROJECTS", "#Project1", "-"},
+        {"PROJECTS", ";Project2", "-"},
+        {"PROJECTS", "# Version", "-"},
+    };
+    for (const Case& c : reads) {
+        EXPECT_EQ(ReadSetting(ini, c.Section, c.Key, "-"), c.Value) << c.Section << " " << c.Key;
+    }
+    EXPECT_EQ(SelectCurrentProject(ini).ExtraParameters, "/AUTOCONTINUE");
+
+    // Writing a key a comment shadows adds or replaces the real key; every comment stays, and
+    // a name starting like a comment is refused.
+    ASSERT_TRUE(WriteSetting(ini, "INIT", "ExtraParameters", "/S"));
+    ASSERT_TRUE(WriteSetting(ini, "INIT", "Version", "3"));
+    ASSERT_TRUE(WriteSetting(ini, "PROJECTS", "Project2", "0~~Folder~~"));
+    EXPECT_FALSE(WriteSetting(ini, "INIT", "#Version", "4"));
+    EXPECT_FALSE(WriteSetting(ini, "PROJECTS", ";Project2", "x"));
+    EXPECT_EQ(ReadBytes(ini),
+              "; Version=0\r\n"
+              "#ExtraParameters=/BEFORE\r\n"
+              "[INIT]\r\n"
+              ";Version=9\r\n"
+              "#ExtraParameters=/COMMENTED\r\n"
+              "  # SelectedFile = 7\r\n"
+              "\t;SelectedFile=8\r\n"
+              "ExtraParameters=/S\r\n"
+              "Version=3\r\n"
+              "[PROJECTS]\r\n"
+              "#Project1=1~001~OLD~old.cfg~\r\n"
+              ";Project2=1~002~GONE~gone.cfg~\r\n"
+              "Project1=1~001~UPGRADE~upgrade.cfg~\r\n"
+              "# Version=5\r\n"
+              "Project2=0~~Folder~~\r\n");
+    EXPECT_EQ(ReadSetting(ini, "INIT", "Version", "-"), "3");
+    EXPECT_EQ(ReadSetting(ini, "PROJECTS", "Project2", "-"), "0~~Folder~~");
+}
+
 TEST(SettingsTest, WriteKeepsEveryOtherLine) {
     TempDir dir;
     const std::string before =
@@ -202,21 +272,74 @@ protected:
     std::pair<bool, std::string> xdg_, home_;
 };
 
-TEST_F(LocateTest, OverrideThenProgramFolderThenUserConfig) {
+TEST_F(LocateTest, OverrideThenTheUsersFileThenTheProgramFolders) {
     TempDir dir;
-    EXPECT_EQ(LocateSettingsFile(dir.Path(), "/etc/x.ini"), "/etc/x.ini");
-    EXPECT_EQ(LocateSettingsFile(dir.Path(), ""), dir.Path() + "/PROGRAMMER.INI");
-    EXPECT_EQ(LocateSettingsFile(dir.Path() + "/", ""), dir.Path() + "/PROGRAMMER.INI");
+    const std::string program = dir.File("prog");
+    ASSERT_EQ(mkdir(program.c_str(), 0755), 0);
+    const std::string shipped = program + "/PROGRAMMER.INI";
+    setenv("XDG_CONFIG_HOME", dir.File("cfg").c_str(), 1);
+    const std::string user = dir.File("cfg") + "/progstation/PROGRAMMER.INI";
 
-    // A folder that cannot be written (here: one that is not there).
+    EXPECT_EQ(LocateSettingsFile(program, "/etc/x.ini"), "/etc/x.ini");
+    EXPECT_EQ(LocateSettingsFiles(program, "/etc/x.ini").Write, "/etc/x.ini");
+    // No user's file: the program folder's file, read and written (a portable station).
+    EXPECT_EQ(LocateSettingsFile(program, ""), shipped);
+    EXPECT_EQ(LocateSettingsFile(program + "/", ""), shipped);
+    EXPECT_EQ(LocateSettingsFiles(program, "").Write, shipped);
+    // A folder that cannot be written (here: one that is not there) is still read; changes
+    // go to the user's file.
     const std::string gone = dir.File("gone");
-    setenv("XDG_CONFIG_HOME", "/cfg", 1);
-    EXPECT_EQ(LocateSettingsFile(gone, ""), "/cfg/progstation/PROGRAMMER.INI");
+    EXPECT_EQ(LocateSettingsFile(gone, ""), gone + "/PROGRAMMER.INI");
+    EXPECT_EQ(LocateSettingsFiles(gone, "").Write, user);
+    EXPECT_EQ(LocateSettingsFiles(gone, "").Shipped, gone + "/PROGRAMMER.INI");
+    // Once the user's file exists it is the one read.
+    ASSERT_TRUE(WriteSetting(user, "INIT", "Version", "3"));
+    EXPECT_EQ(LocateSettingsFile(program, ""), user);
+    EXPECT_EQ(LocateSettingsFile(gone, ""), user);
+
     setenv("XDG_CONFIG_HOME", "relative/cfg", 1);  // not absolute: ignored
     setenv("HOME", "/home/op", 1);
-    EXPECT_EQ(LocateSettingsFile(gone, ""), "/home/op/.config/progstation/PROGRAMMER.INI");
+    EXPECT_EQ(LocateSettingsFiles(gone, "").Write, "/home/op/.config/progstation/PROGRAMMER.INI");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(LocateSettingsFile("", ""), "/home/op/.config/progstation/PROGRAMMER.INI");
+}
+
+TEST(SettingsFilesTest, WhereTheStationReadsAndWrites) {
+    const std::string prog = "/opt/ps/PROGRAMMER.INI", user = "/home/op/PROGRAMMER.INI";
+    struct Case {
+        bool writable, userExists;
+        std::string read, write, shipped;
+    } cases[] = {
+        {true, false, prog, prog, ""},     // portable station
+        {false, false, prog, user, prog},  // installed: the shipped file until a change
+        {false, true, user, user, prog},   // installed, after a change
+        {true, true, user, user, prog},    // the user's file wins, also for changes
+    };
+    for (const Case& c : cases) {
+        const SettingsFiles f = ChooseSettingsFiles(prog, user, c.writable, c.userExists);
+        EXPECT_EQ(f.Read, c.read) << c.writable << c.userExists;
+        EXPECT_EQ(f.Write, c.write) << c.writable << c.userExists;
+        EXPECT_EQ(f.Shipped, c.shipped) << c.writable << c.userExists;
+    }
+}
+
+TEST(SettingsFilesTest, TheUsersFileStartsAsACopyOfTheShippedOne) {
+    TempDir dir;
+    const std::string shippedText =
+        "[INIT]\r\nExtraParameters=/AUTOCONTINUE\r\n[Ports]\r\nCOM1=/dev/ttyUSB0\r\n";
+    const std::string shipped = dir.Write(SettingsFileName, shippedText);
+    const std::string user = dir.File("cfg/progstation/PROGRAMMER.INI");
+    const SettingsFiles files = ChooseSettingsFiles(shipped, user, false, false);
+    ASSERT_EQ(files.Read, shipped);
+    ASSERT_TRUE(WriteStationSetting(files, "INIT", "SelectedFile", "1"));
+    EXPECT_EQ(ReadBytes(shipped), shippedText);
+    EXPECT_EQ(ReadSetting(user, "INIT", "ExtraParameters", ""), "/AUTOCONTINUE");
+    EXPECT_EQ(ReadSetting(user, "Ports", "COM1", ""), "/dev/ttyUSB0");
+    EXPECT_EQ(ReadSetting(user, "INIT", "SelectedFile", ""), "1");
+    // Later changes build on the user's file; the shipped one is not copied again.
+    ASSERT_TRUE(WriteStationSetting(files, "INIT", "Version", "3"));
+    EXPECT_EQ(ReadSetting(user, "INIT", "SelectedFile", ""), "1");
+    EXPECT_EQ(ReadSetting(user, "INIT", "Version", ""), "3");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "sim/GenericBoard.h"
 #include "sim/RecordingView.h"
 #include "sim/VirtualClock.h"
+#include "support/RunGuard.h"
 
 namespace ps::sim {
 namespace {
@@ -18,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct Rig {
     VirtualClock clock;
-    RecordingView view{clock};
+    pstest::GuardedView view{clock};
     SimPortPool pool{clock};
     Station st{clock, view};
     std::string spec;
@@ -28,6 +29,9 @@ struct Rig {
         st.Comm.SetPortNum(1);
         st.Comm.SetBaudrate(br115200);
         st.Comm.Open();
+        view.Stop = [this] { StopBtnClick(st); };
+        view.Describe = [this] { return pstest::DescribeRun(view, &transcript(), clock.NowMs()); };
+        view.Arm();
     }
     GenericBoard& board() { return pool.Find(spec)->BoardAs<GenericBoard>(); }
     Transcript& transcript() { return pool.Find(spec)->transcript(); }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/RunController.h"
 #include "app/Station.h"
 #include "link/Link.h"
 #include "link/PosixPortDevice.h"
@@ -20,6 +21,7 @@
 #include "sim/GenericBoard.h"
 #include "sim/PtyHost.h"
 #include "sim/RecordingView.h"
+#include "support/RunGuard.h"
 
 namespace ps::sim {
 namespace {
@@ -151,6 +153,7 @@ TEST(PtyHost, BoardsimPrintsItsPortAndEndsOnSigterm) {
         ::_exit(127);
     }
     ::close(out[1]);
+    pstest::ChildDeadline deadline(pid);  // a boardsim that hangs cannot hang the test
     std::string first;
     char c;
     while (::read(out[0], &c, 1) == 1 && c != '\n') first += c;
@@ -168,6 +171,8 @@ TEST(PtyHost, BoardsimPrintsItsPortAndEndsOnSigterm) {
 
     ::kill(pid, SIGTERM);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "boardsim did not end on SIGTERM";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ::close(out[0]);
 }
@@ -182,7 +187,7 @@ namespace {
 
 struct PtyRig {
     RealClock clock;
-    RecordingView view{clock};
+    pstest::GuardedView view{clock};
     Station st{clock, view};
     PtyHost host;
     std::atomic<bool> stop{false};
@@ -195,6 +200,9 @@ struct PtyRig {
         st.Comm.SetResolver([path](int) { return std::make_unique<PosixPortDevice>(path); });
         st.Comm.SetPortNum(1);
         thread = std::thread([this] { host.Run(stop); });
+        // The real clock: the wall-clock guard is the bound here.
+        view.Stop = [this] { StopBtnClick(st); };
+        view.Arm();
     }
     // Closes the station's port and ends the host; the board may be examined afterwards.
     void Finish() {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "gtest/gtest.h"
+#include "support/RunGuard.h"
+
 namespace pstest {
 
 struct ProgramResult {
@@ -49,6 +52,7 @@ inline ProgramResult RunChildProgram(const std::string& program,
     }
     close(out[1]);
     close(err[1]);
+    ChildDeadline deadline(pid);  // a program that hangs is killed: its pipes close
     ProgramResult r;
     r.Out = ReadToEnd(out[0]);
     r.Err = ReadToEnd(err[0]);
@@ -56,6 +60,8 @@ inline ProgramResult RunChildProgram(const std::string& program,
     close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    deadline.Cancel();
+    EXPECT_FALSE(deadline.Killed()) << "the program did not end; its output:\n" << r.Out << r.Err;
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }

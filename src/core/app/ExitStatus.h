@@ -12,10 +12,11 @@ constexpr int ExitStepFile = 10;          // the step file could not be opened, 
 constexpr int ExitComPort = 11;           // the COM port could not be opened, or failed in the run
 constexpr int ExitImageFile = 12;         // an image file could not be opened or is malformed
 constexpr int ExitModelUnavailable = 13;  // a step names a model this station cannot program
+constexpr int ExitRunFailed = 15;         // the run failed in a way no step reports
 constexpr int ExitUsage = 64;             // bad command-line usage
 // 2, 5, 8, 23, 24 and 25: the run ended with that RunError.
 
-// The status of the run that ended last.
+// The status of the run that ended last; "BREAK" when no run has ended yet.
 int ExitStatusFor(const Station& st);
 
 }  // namespace ps

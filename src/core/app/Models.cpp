@@ -1,6 +1,7 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
+#include "targets/bootloader/intel/IntelFlows.h"
 #include "targets/bootloader/m91360/Boot91360.h"
 #include "targets/bootloader/m91360/Loader91360.h"
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
@@ -36,9 +37,9 @@ struct ModelEntry {
 const ModelEntry models[ModelCount] = {
     {true, nullptr},             // 0 None: the inline sequence without a loader
     {true, nullptr},             // 1 MOTOROLA: the inline sequence
-    {false, nullptr},            // 2 INTEL - BOOT
-    {false, nullptr},            // 3 INTEL - LOADER RAM
-    {false, nullptr},            // 4 INTEL - LOADER FLASH
+    {true, &IntelBoot},          // 2 INTEL - BOOT
+    {true, &IntelLoaderRam},     // 3 INTEL - LOADER RAM
+    {true, &IntelLoaderFlash},   // 4 INTEL - LOADER FLASH
     {true, nullptr},             // 5 INTEL - EMULATOR: the inline sequence
     {true, &SharcSplitFlow},     // 6 SHARC-SPLIT 32b
     {true, &RunAtmelFlow},       // 7 ATMEL

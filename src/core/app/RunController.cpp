@@ -1,5 +1,6 @@
 #include "app/RunController.h"
 
+#include <exception>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -134,6 +135,8 @@ int ComputeExitStatus(const Station& st) {
             return ExitImageFile;
         case RunModelUnavailable:
             return ExitModelUnavailable;
+        case RunFailed:
+            return ExitRunFailed;
         default:
             return st.RunError;
     }
@@ -165,37 +168,27 @@ bool WaitForContinue(Station& st) {
     return true;
 }
 
-void StartBtnClick(Station& st) {
-    if (st.Running) return;  // a run never starts inside another
-    st.Running = true;
-    st.LastRunEnd = Station::RunEnd::None;
-    st.FailedSteps = 0;
-    st.LastPortError.clear();
-    st.SilenceTripped = false;
-    st.view.ShowPanels(false, true, false);
-    PumpMessages(st);
-    st.RunError = RunOk;
+namespace {
 
-    if (st.Recorder) st.Recorder->RunStarted(st);
-    ResetRunSettings(st.Step, st.SelectedPort);
-    st.AllocateImageBuffers();
+// Steps 3 to 11 of a run: the step loop. False when the run has already ended at once
+// (the step file or the port could not be opened), without the end-of-run actions.
+bool RunSteps(Station& st) {
     st.CurrentStep = 1;
-
     for (;;) {
         const int loaded =
             LoadStep(st.CurrentStep, st.Project, st.CommandLineArgs, st.Step, st.Map);
         if (loaded == StepFileNotOpened) {
             EndRunEarly(st, TextErrorOpeningFile, Station::RunEnd::StepFileNotOpened);
-            return;
+            return false;
         }
         // A missing step ends the project even when "/S" comes from the command line or the
         // extra parameters for every step; otherwise such a run would never end.
-        if (loaded == StepMissing) break;
+        if (loaded == StepMissing) return true;
         if (!st.Step.SkipStep) {
             if (!st.Step.LoadError.empty()) {
                 st.Status(st.Step.LoadError, StatusColorError);
                 st.RunError = RunBadStepValue;
-                break;
+                return true;
             }
             bool portOpened = true;
             try {
@@ -204,23 +197,55 @@ void StartBtnClick(Station& st) {
                 st.Status(TextPortLost + std::string(e.what()), StatusColorError);
                 st.RunError = RunPortLost;
             } catch (const EConvertError& e) {
-                st.view.ShowMessage(MessageKind::Error, e.what());
-                if (st.RunError == RunOk || st.RunError == RunStopped) st.RunError = RunImageFile;
+                // STOP wins: an image line read after STOP that turns out malformed still
+                // ends the run as stopped.
+                if (st.RunError != RunStopped) {
+                    st.view.ShowMessage(MessageKind::Error, e.what());
+                    if (st.RunError == RunOk) st.RunError = RunImageFile;
+                }
             }
             if (!portOpened) {
                 EndRunEarly(st, TextErrorOpeningComPort, Station::RunEnd::PortNotOpened);
-                return;
+                return false;
             }
         }
         ++st.CurrentStep;
-        if (st.RunError != RunOk) break;
-        if (st.Step.ProgramFile.empty()) break;
+        if (st.RunError != RunOk) return true;
+        if (st.Step.ProgramFile.empty()) return true;
+    }
+}
+
+}  // namespace
+
+void StartBtnClick(Station& st) {
+    if (st.Running) return;  // a run never starts inside another
+    st.Running = true;
+    st.LastRunEnd = Station::RunEnd::None;
+    st.FailedSteps = 0;
+    st.LastPortError.clear();
+    st.SilenceTripped = false;
+    // Anything that fails in a way the flows do not report (memory, a fault of ours) ends
+    // the run like any other error: the run state must be reset, or START would never work
+    // again.
+    try {
+        st.view.ShowPanels(false, true, false);
+        PumpMessages(st);
+        st.RunError = RunOk;
+        if (st.Recorder) st.Recorder->RunStarted(st);
+        ResetRunSettings(st.Step, st.SelectedPort);
+        st.AllocateImageBuffers();
+        if (!RunSteps(st)) return;
+    } catch (const std::exception& e) {
+        st.Status(TextRunFailed + std::string(e.what()), StatusColorError);
+        st.RunError = RunFailed;
+    } catch (...) {
+        st.Status(TextRunFailed, StatusColorError);
+        st.RunError = RunFailed;
     }
 
-    if (st.SilenceTripped) {
+    if (st.SilenceTripped && st.RunError != RunFailed) {
         st.RunError = RunBoardSilent;
-        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s",
-                  StatusColorError);
+        st.Status(TextNoAnswer + std::to_string(st.SilenceLimitMs / 1000) + " s", StatusColorError);
     } else if (st.RunError == RunStopped) {
         st.Status(TextBreak, StatusColorError);
     }
@@ -257,6 +282,9 @@ void ExitBtnClick(Station& st) {
 }
 
 int ExitStatusFor(const Station& st) {
+    // A program that ends before its run has ended (a window closed while its automatic run
+    // was still to start) has programmed nothing: that is no success.
+    if (st.LastRunEnd == Station::RunEnd::None) return ExitBreak;
     return st.LastExitStatus;
 }
 

@@ -66,7 +66,9 @@ bool ActivateStation(Station& st, bool& firstActivation) {
     st.Project = SelectCurrentProject(st.IniPath);
     st.view.SetMapVisible(false);
     st.view.SetBytesVisible(false);
-    st.SelectedPort = 1;
+    // A message box closed during a run activates the window too; reselecting COM1 then
+    // would send the run's next step to another fixture's board.
+    if (!st.Running) st.SelectedPort = 1;
     FillCrc32Table();
     if (!st.CommandLineArgs.empty()) {
         const AutoArgument automatic = ParseAutoArgument(st.CommandLineArgs.front());

@@ -15,7 +15,8 @@ AutoArgument ParseAutoArgument(const std::string& firstArgument);
 
 // Everything an activation of the main window does that is not layout: the first time the
 // fixed settings and TMOT; every time AutoMode off, the current project reselected, map
-// grid and byte column hidden, COM1 reselected, Crc32Table filled, and "AUTO" read.
+// grid and byte column hidden, COM1 reselected unless a run is under way, Crc32Table
+// filled, and "AUTO" read.
 // Returns true when a run must start now (automatic mode, and no run is under way: a
 // message box closed during a run re-activates the window and must not start a second run).
 bool ActivateStation(Station& st, bool& firstActivation);

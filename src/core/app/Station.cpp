@@ -7,7 +7,13 @@
 namespace ps {
 
 Station::Station(Clock& c, StationView& v)
-    : clock(c), view(v), blocks_(MapMaxRows * MapMaxCols, EmptyColour) {}
+    : clock(c), view(v), blocks_(MapMaxRows * MapMaxCols, EmptyColour) {
+    // Every station, the window's and the terminal's, gets its port set up here; the other
+    // properties keep the component's defaults (8N1, DTR and RTS under program control).
+    Comm.SetFlowControl(StationFlowControl);
+    Comm.SetReadBufSize(StationReadBufSize);
+    Comm.SetWriteBufSize(StationWriteBufSize);
+}
 
 Station::~Station() = default;
 

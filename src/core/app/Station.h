@@ -18,8 +18,8 @@ namespace ps {
 class TMOT;
 class RunRecorder;
 
-// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10, 11
-// and 12 are ours, so that a run that failed for these reasons never looks like success.
+// RunError values. 0 and 1 and the flows' codes are the station's historic ones; 10 to 15
+// are ours, so that a run that failed for these reasons never looks like success.
 enum RunErrorCode : int32_t {
     RunOk = 0,
     RunStopped = 1,      // STOP, EXIT, closing the window; 91360 refusals
@@ -31,6 +31,7 @@ enum RunErrorCode : int32_t {
     RunImageFile = 12,         // image file missing or malformed
     RunModelUnavailable = 13,  // the step's model has no flow in this station
     RunBoardSilent = 14,       // the opt-in silence limit ran out in a wait
+    RunFailed = 15,            // the run failed in a way no flow reports (out of memory, ...)
     RunAvrId = 23,
     RunWrongAvr = 24,
     RunAvrProtected = 25,
@@ -41,6 +42,12 @@ constexpr int RunLevel = 1;
 constexpr int ImageBufferCount = 8;
 constexpr int ImageBufferSize = 32768;
 constexpr int AvrImageSize = 0x20000;
+// The station's port: driver queues of these sizes and no flow control. The component's
+// own default is RTS/CTS, which on a cable or board that does not drive CTS holds every
+// byte the station sends.
+constexpr int StationReadBufSize = 40960;
+constexpr int StationWriteBufSize = 4096;
+constexpr TFlowControl StationFlowControl = fcNone;
 
 // The run state that belongs to the main window. The Qt window and the terminal front end
 // each own one Station and plug their view into it; flows take a Station&.
@@ -82,7 +89,7 @@ public:
     std::vector<std::string> CommandLineArgs;
     std::string IniPath;        // PROGRAMMER.INI in use
     std::string ProgramFolder;  // ends in '/'
-    int SelectedPort = 1;       // the "Com Port" choice, 1..4
+    int SelectedPort = 1;       // the "Com Port" choice, 1..4, read at every step
 
     // The opt-in silence limit (0: off, waits have no time limit): a wait that has heard
     // nothing from the board for this long ends the run with RunBoardSilent. The waits

@@ -35,5 +35,6 @@ constexpr const char* TextModelUnavailable = "ERROR : model not available in thi
 constexpr const char* TextNoCheckSumFor = "ERROR : /CHECKSUM not available for ";
 // The opt-in silence limit: followed by the limit in seconds and " s".
 constexpr const char* TextNoAnswer = "ERROR : no answer from the board for ";
+constexpr const char* TextRunFailed = "ERROR : run failed: ";
 
 }  // namespace ps

@@ -126,6 +126,13 @@ void SendText(Station& st, const std::string& text) {
     st.Comm.WriteText(text);
 }
 
+void WaitUntilSent(Station& st) {
+    while (st.RunError != RunStopped) {
+        PumpMessages(st);
+        if (st.Comm.WaitWritten(WaitSliceMs)) return;
+    }
+}
+
 uint8_t ReadByte(Station& st) {
     for (;;) {
         PumpMessages(st);

@@ -25,6 +25,9 @@ void SendByte(Station& st, uint8_t b);
 void SendChars(Station& st, const uint8_t* frame, int n);  // one write per byte
 void SendBlock(Station& st, const uint8_t* data, int n);   // one write for all bytes
 void SendText(Station& st, const std::string& text);       // one write (WriteText)
+// Waits until every byte written has left the port (or STOP): for a protocol whose last
+// bytes get no answer, before the step may count them as the board's.
+void WaitUntilSent(Station& st);
 uint8_t ReadByte(Station& st);  // meaningless when RunError is 1 afterwards
 void ExpectByte(Station& st, uint8_t b);
 bool ExpectAck(Station& st, uint8_t ack, uint8_t nak);

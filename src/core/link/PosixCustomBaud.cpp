@@ -5,31 +5,31 @@
 
 #include <cerrno>
 
-extern "C" int ioctl(int fd, unsigned long request, ...);
+#include "link/PosixPortDevice.h"  // names struct termios without defining it
 
 namespace ps {
 
-int SetCustomBaud(int fd, unsigned baud) {
+int SetCustomBaud(TtyCalls& tty, int fd, unsigned baud) {
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return -errno;
+    if (tty.Ioctl(fd, TCGETS2, &tio) != 0) return -errno;
     tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = baud;
     tio.c_ospeed = baud;
-    if (ioctl(fd, TCSETS2, &tio) != 0) return -errno;
+    if (tty.Ioctl(fd, TCSETS2, &tio) != 0) return -errno;
     // A driver that cannot make the rate picks the nearest it can; a rate far off would
     // garble every byte, so it counts as refused.
     struct termios2 check {};
-    if (ioctl(fd, TCGETS2, &check) != 0) return -errno;
+    if (tty.Ioctl(fd, TCGETS2, &check) != 0) return -errno;
     unsigned got = check.c_ospeed;
     unsigned diff = got > baud ? got - baud : baud - got;
     if (diff * 100 > baud * 3) return -EINVAL;
     return 0;
 }
 
-unsigned GetLineBaud(int fd) {
+unsigned GetLineBaud(TtyCalls& tty, int fd) {
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+    if (tty.Ioctl(fd, TCGETS2, &tio) != 0) return 0;
     return tio.c_ospeed;
 }
 

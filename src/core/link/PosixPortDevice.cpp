@@ -48,7 +48,25 @@ constexpr short HangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 
 }  // namespace
 
-PosixPortDevice::PosixPortDevice(std::string path) : path_(std::move(path)) {}
+int TtyCalls::Ioctl(int fd, unsigned long request, void* arg) {
+    return ::ioctl(fd, request, arg);
+}
+
+int TtyCalls::GetAttributes(int fd, termios& tio) {
+    return ::tcgetattr(fd, &tio);
+}
+
+int TtyCalls::SetAttributes(int fd, const termios& tio) {
+    return ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+std::shared_ptr<TtyCalls> TtyCalls::Real() {
+    static const std::shared_ptr<TtyCalls> real = std::make_shared<TtyCalls>();
+    return real;
+}
+
+PosixPortDevice::PosixPortDevice(std::string path, std::shared_ptr<TtyCalls> tty)
+    : path_(std::move(path)), tty_(tty ? std::move(tty) : TtyCalls::Real()) {}
 
 PosixPortDevice::~PosixPortDevice() {
     Close();
@@ -92,11 +110,11 @@ int PosixPortDevice::Open() {
     };
     // Not a terminal (a plain file named by mistake): there is no port to drive.
     struct termios tio {};
-    if (::tcgetattr(fd, &tio) != 0) return fail(errno);
+    if (tty_->GetAttributes(fd, tio) != 0) return fail(errno);
     // Another program (or another station) has the port: both would read each other's
     // answers. The flock also holds against root, whom TIOCEXCL lets through.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-    if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+    if (tty_->Ioctl(fd, TIOCEXCL, nullptr) != 0) return fail(errno);
     fd_ = fd;
     lastOpenErrno_ = 0;
     return 0;
@@ -104,15 +122,15 @@ int PosixPortDevice::Open() {
 
 void PosixPortDevice::Close() {
     if (fd_ < 0) return;
-    ::ioctl(fd_, TIOCNXCL);  // the exclusive flag can outlive this descriptor
-    ::close(fd_);            // also drops the flock
+    tty_->Ioctl(fd_, TIOCNXCL, nullptr);  // the exclusive flag can outlive this descriptor
+    ::close(fd_);                         // also drops the flock
     fd_ = -1;
 }
 
 int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     if (fd_ < 0) return -EBADF;
     struct termios tio {};
-    if (::tcgetattr(fd_, &tio) != 0) return -errno;
+    if (tty_->GetAttributes(fd_, tio) != 0) return -errno;
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -162,13 +180,13 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     bool standard = StandardSpeed(s.Baud, code);
     ::cfsetispeed(&tio, code);
     ::cfsetospeed(&tio, code);
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
-    if (!standard) return SetCustomBaud(fd_, s.Baud);
+    if (tty_->SetAttributes(fd_, tio) != 0) return -errno;
+    if (!standard) return SetCustomBaud(*tty_, fd_, s.Baud);
     return 0;
 }
 
 unsigned PosixPortDevice::LineBaud() const {
-    return fd_ >= 0 ? GetLineBaud(fd_) : 0;
+    return fd_ >= 0 ? GetLineBaud(*tty_, fd_) : 0;
 }
 
 bool PosixPortDevice::HungUp() const {
@@ -221,7 +239,7 @@ long PosixPortDevice::Read(uint8_t* data, size_t count) {
 long PosixPortDevice::BytesWaiting() {
     if (fd_ < 0) return -EBADF;
     int n = 0;
-    if (::ioctl(fd_, FIONREAD, &n) != 0) return -errno;
+    if (tty_->Ioctl(fd_, FIONREAD, &n) != 0) return -errno;
     if (n == 0 && HungUp()) return -EIO;
     return n;
 }
@@ -232,7 +250,7 @@ int PosixPortDevice::DrainOutput(int timeoutMs) {
     const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int queued = 0;
-        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -errno;
+        if (tty_->Ioctl(fd_, TIOCOUTQ, &queued) != 0) return -errno;
         if (queued <= 0) return 0;
         if (Steady::now() >= deadline) return -ETIMEDOUT;
         ::poll(nullptr, 0, 1);
@@ -247,7 +265,7 @@ int PosixPortDevice::Purge() {
 
 int PosixPortDevice::SetModemLine(int bit, bool asserted) {
     if (fd_ < 0) return -EBADF;
-    if (::ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
+    if (tty_->Ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
     // A pseudo-terminal has no modem lines and says so; a simulated board on one still
     // needs the request to go through.
     if (errno == ENOTTY || errno == EINVAL) return HungUp() ? -EIO : 0;

@@ -1,9 +1,27 @@
 #pragma once
+#include <memory>
 #include <string>
 
 #include "link/PortDevice.h"
 
+struct termios;  // <termios.h>
+
 namespace ps {
+
+// The device's calls into the terminal driver's settings and modem lines: every ioctl and
+// the termios pair go through here. The base class makes the real calls (each returns what
+// the system call does: -1 with errno on failure). A test hands the device its own to see
+// what a pseudo-terminal cannot show: the DTR and RTS levels, parity enable, data bits.
+class TtyCalls {
+public:
+    virtual ~TtyCalls() = default;
+    virtual int Ioctl(int fd, unsigned long request, void* arg);
+    virtual int GetAttributes(int fd, termios& tio);
+    virtual int SetAttributes(int fd, const termios& tio);  // at once (TCSANOW)
+
+    // The real calls, shared by every device that is given no others.
+    static std::shared_ptr<TtyCalls> Real();
+};
 
 // A serial port through POSIX termios: a real port, a USB adapter or a pseudo-terminal.
 //
@@ -17,7 +35,7 @@ bool IsSystemConsole(const std::string& path);
 
 class PosixPortDevice : public PortDevice {
 public:
-    explicit PosixPortDevice(std::string path);
+    explicit PosixPortDevice(std::string path, std::shared_ptr<TtyCalls> tty = TtyCalls::Real());
     ~PosixPortDevice() override;
     PosixPortDevice(const PosixPortDevice&) = delete;
     PosixPortDevice& operator=(const PosixPortDevice&) = delete;
@@ -46,6 +64,7 @@ private:
     bool HungUp() const;  // a zero-time poll reports hang-up or error
 
     std::string path_;
+    std::shared_ptr<TtyCalls> tty_;
     int fd_ = -1;
     int lastOpenErrno_ = 0;
     int writeTimeoutMs_ = 1000;
@@ -54,8 +73,8 @@ private:
 // Sets a baud rate the termios speed table may not have (7200) through termios2/BOTHER.
 // Lives apart because the kernel's termios headers clash with <termios.h>. Returns 0 or a
 // negative errno.
-int SetCustomBaud(int fd, unsigned baud);
+int SetCustomBaud(TtyCalls& tty, int fd, unsigned baud);
 // The driver's output rate of fd, in baud; 0 when it cannot be read.
-unsigned GetLineBaud(int fd);
+unsigned GetLineBaud(TtyCalls& tty, int fd);
 
 }  // namespace ps

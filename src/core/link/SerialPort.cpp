@@ -342,6 +342,16 @@ void TSerialPort::SetLine(bool dtr, bool asserted) {
     Check(dtr ? device_->SetDtr(asserted) : device_->SetRts(asserted), MsgCommFunction);
 }
 
+bool TSerialPort::WaitWritten(int timeoutMs) {
+    std::lock_guard guard(lock_);
+    if (!device_) return true;
+    CheckLost(MsgWriteError);
+    const int rc = device_->DrainOutput(timeoutMs < 0 ? 0 : timeoutMs);
+    if (rc == -ETIMEDOUT) return false;
+    Check(rc, MsgWriteError);
+    return true;
+}
+
 bool TSerialPort::WaitReadable(int timeoutMs) {
     std::lock_guard guard(lock_);
     if (!device_) return false;

@@ -173,6 +173,9 @@ public:
     // On a closed port it returns false at once: nothing can arrive, and the caller paces
     // its own loop.
     bool WaitReadable(int timeoutMs);
+    // Waits until the bytes written have left the port or timeoutMs has passed; true when
+    // they have (and on a closed port, which holds none). Raises when the device has gone.
+    bool WaitWritten(int timeoutMs);
 
     // The name of the device last opened or tried (for messages and OpenFailureHint), and
     // errno of a failed open.

@@ -174,11 +174,10 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-std::string LocateSettingsFile(const std::string& programFolder, const std::string& override) {
-    if (!override.empty()) return override;
-    if (!programFolder.empty() && access(programFolder.c_str(), W_OK) == 0) {
-        return JoinPath(programFolder, SettingsFileName);
-    }
+namespace {
+
+// $XDG_CONFIG_HOME/progstation/PROGRAMMER.INI, by default under ~/.config.
+std::string UserSettingsFile() {
     std::string configHome;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
@@ -197,6 +196,58 @@ std::string LocateSettingsFile(const std::string& programFolder, const std::stri
         configHome = JoinPath(homeDir, DefaultConfigHome);
     }
     return JoinPath(JoinPath(configHome, ConfigSubfolder), SettingsFileName);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+SettingsFiles ChooseSettingsFiles(const std::string& programFile, const std::string& userFile,
+                                  bool programFolderWritable, bool userFileExists) {
+    SettingsFiles files;
+    if (userFileExists || programFile.empty()) {
+        // The user's own file, once there, is the one read; its changes go there too, or
+        // they would never be read back.
+        files.Read = files.Write = userFile;
+    } else {
+        files.Read = programFile;
+        files.Write = programFolderWritable ? programFile : userFile;
+    }
+    if (files.Write == userFile && !programFile.empty()) files.Shipped = programFile;
+    return files;
+}
+
+SettingsFiles LocateSettingsFiles(const std::string& programFolder, const std::string& override) {
+    if (!override.empty()) return {override, override, ""};
+    const std::string userFile = UserSettingsFile();
+    const std::string programFile =
+        programFolder.empty() ? std::string() : JoinPath(programFolder, SettingsFileName);
+    const bool writable = !programFolder.empty() && access(programFolder.c_str(), W_OK) == 0;
+    return ChooseSettingsFiles(programFile, userFile, writable, IsRegularFile(userFile));
+}
+
+std::string LocateSettingsFile(const std::string& programFolder, const std::string& override) {
+    return LocateSettingsFiles(programFolder, override).Read;
+}
+
+bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
+                         const std::string& key, const std::string& value) {
+    // A user's file begins as a copy of the shipped one, so that the shipped extra
+    // parameters and ports are not lost with the first change.
+    if (!files.Shipped.empty() && files.Write != files.Shipped && !IsRegularFile(files.Write) &&
+        IsRegularFile(files.Shipped)) {
+        bool exists = false;
+        std::optional<std::string> shipped = ReadWholeFile(files.Shipped, exists);
+        if (!shipped) return false;
+        MakeParentFolders(files.Write);
+        AtomicFile copy(files.Write);
+        if (!copy.Open() || !copy.Write(shipped->data(), shipped->size()) || !copy.Commit())
+            return false;
+    }
+    return WriteSetting(files.Write, section, key, value);
 }
 
 std::string ReadSetting(const std::string& iniPath, const std::string& section,

@@ -17,10 +17,30 @@ constexpr char ProjectFieldSeparator = '~';
 // Values longer than this are cut when read.
 constexpr size_t SettingValueLimit = 2047;
 
-// Where PROGRAMMER.INI lives: `override` when given (--ini); else the program's folder when
-// it can be written (a copied folder is a portable station); else
-// $XDG_CONFIG_HOME/progstation/PROGRAMMER.INI (default ~/.config/progstation/...).
+// Where the station's PROGRAMMER.INI is read and where a change to it is written.
+struct SettingsFiles {
+    std::string Read;
+    std::string Write;
+    // The program folder's (shipped) file, when a change goes to the user's file: a user's
+    // file that does not exist yet starts as a copy of it. Empty otherwise.
+    std::string Shipped;
+};
+
+// `override` (--ini) for both when given. Otherwise the user's file
+// ($XDG_CONFIG_HOME/progstation/PROGRAMMER.INI, default ~/.config/progstation/...) when it
+// exists, for both; else the program folder's file is read, and changes go to it when the
+// folder can be written (a copied folder is a portable station), to the user's file
+// otherwise (an installed station).
+SettingsFiles LocateSettingsFiles(const std::string& programFolder, const std::string& override);
+// The same rule, given what the machine says ("" for programFile: no program folder).
+SettingsFiles ChooseSettingsFiles(const std::string& programFile, const std::string& userFile,
+                                  bool programFolderWritable, bool userFileExists);
+// The file to read: LocateSettingsFiles(...).Read.
 std::string LocateSettingsFile(const std::string& programFolder, const std::string& override);
+// WriteSetting to files.Write, which first becomes a copy of files.Shipped when it does
+// not exist yet.
+bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
+                         const std::string& key, const std::string& value);
 
 // One key of the settings file each; section and key names compare without case, blanks
 // around a value are dropped, values are cut to 2047 characters, a missing file or key

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -33,27 +34,30 @@ InFolder::~InFolder() {
     std::filesystem::current_path(old_, ec);
 }
 
+std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload) {
+    char buf[8];
+    unsigned sum = static_cast<unsigned>(payload.size() + (address >> 8) + (address & 0xFF) + type);
+    std::snprintf(buf, sizeof buf, ":%02zX", payload.size());
+    std::string line = buf;
+    std::snprintf(buf, sizeof buf, "%04X%02X", address, type);
+    line += buf;
+    for (uint8_t b : payload) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        line += buf;
+        sum += b;
+    }
+    std::snprintf(buf, sizeof buf, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + buf;
+}
+
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length) {
     std::string text;
-    char buf[24];
     for (size_t first = 0; first < length; first += 16) {
         const size_t n = std::min<size_t>(16, length - first);
-        bool blank = true;
-        for (size_t i = 0; i < n; ++i) blank = blank && image[first + i] == 0xFF;
-        if (blank) continue;
-        unsigned sum = static_cast<unsigned>(n + (first >> 8) + (first & 0xFF));
-        std::snprintf(buf, sizeof buf, ":%02zX", n);
-        text += buf;
-        std::snprintf(buf, sizeof buf, "%04zX", first);
-        text += buf;
-        text += "00";
-        for (size_t i = 0; i < n; ++i) {
-            std::snprintf(buf, sizeof buf, "%02X", image[first + i]);
-            text += buf;
-            sum += image[first + i];
-        }
-        std::snprintf(buf, sizeof buf, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += buf;
+        const std::vector<uint8_t> chunk(image.begin() + static_cast<long>(first),
+                                         image.begin() + static_cast<long>(first + n));
+        if (std::all_of(chunk.begin(), chunk.end(), [](uint8_t b) { return b == 0xFF; })) continue;
+        text += HexRecord(0x00, static_cast<uint16_t>(first), chunk);
     }
     return text + ":00000001FF\n";
 }
@@ -120,6 +124,11 @@ Rig::Rig(const sim::AvrBoard::Options& options) {
     board = made.get();
     wire = std::make_shared<sim::Wire>(clock, std::move(made), "sim:avr");
     st.Comm.SetResolver([w = wire](int) { return std::make_unique<sim::SimPortDevice>(w); });
+    view.Stop = [this] { st.RunError = RunStopped; };
+    view.Describe = [this] {
+        return pstest::DescribeRun(view, &wire->transcript(), clock.NowMs());
+    };
+    view.Arm();
     st.Comm.SetPortNum(1);
     st.Comm.SetBaudrate(br115200);
     st.Comm.Open();
@@ -135,8 +144,10 @@ void Rig::FlashStep(const std::string& file, int32_t addrLen) {
     st.Step.AddrLen = addrLen;
 }
 
-void Rig::Run() {
+void Rig::Run(int64_t limitMs) {
+    view.Arm(limitMs);
     RunAtmelFlow(st);
+    view.Arm();
 }
 
 std::vector<std::vector<uint8_t>> Rig::Writes() const {

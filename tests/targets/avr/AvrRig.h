@@ -13,6 +13,7 @@
 #include "sim/SimPortDevice.h"
 #include "sim/VirtualClock.h"
 #include "sim/Wire.h"
+#include "support/RunGuard.h"
 
 namespace ps::avrtest {
 
@@ -38,6 +39,9 @@ private:
     std::filesystem::path old_;
 };
 
+// One Intel HEX record line (with its line end): type, 16-bit address and payload, and the
+// checksum that makes the line's bytes sum to zero.
+std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload);
 // Intel HEX text of image[0 .. length): 16-byte data records for every chunk holding
 // something other than 0xFF, then the end record.
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length);
@@ -58,7 +62,9 @@ struct Rig {
 
     // A flash step for the board's processor over addrLen bytes from 0, no pause.
     void FlashStep(const std::string& file, int32_t addrLen);
-    void Run();  // RunAtmelFlow, recording what went over the wire
+    // RunAtmelFlow, recording what went over the wire. A flow still going after `limitMs`
+    // on the station's clock fails the test and is stopped.
+    void Run(int64_t limitMs = pstest::RunLimitMs);
 
     // Lets the board see what the station sent last (nothing waits for an answer to it).
     void Settle();
@@ -73,7 +79,7 @@ struct Rig {
     int PageHeaders() const;
 
     sim::VirtualClock clock;
-    sim::RecordingView view{clock};
+    pstest::GuardedView view{clock};
     Station st{clock, view};
     std::shared_ptr<sim::Wire> wire;
     sim::AvrBoard* board = nullptr;

@@ -95,7 +95,10 @@ void RunAtmelFlow(Station& st) {
     if (loader) {
         SendByte(st, AvrCmdVersion);
         std::string version = MsgLoaderVersion;
-        for (;;) {
+        // A board that never sends the closing 0x00 (noise, a loader of another kind) must
+        // neither grow the text without end nor hold the step: the text is cut and the
+        // flow goes on; the unlock below waits for its own answer past any bytes left.
+        for (size_t got = 0; got < AvrVersionTextMax; ++got) {
             const uint8_t c = ReadByte(st);
             if (st.RunError != RunOk || c == 0x00) break;
             version += static_cast<char>(c);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,7 @@ constexpr int AvrIdProtected = 999;
 constexpr int AvrLineSettleMs = 100;
 constexpr int AvrErrorPauseMs = 500;
 constexpr int AvrLoaderUnlockMs = 2500;
+constexpr size_t AvrVersionTextMax = 256;  // the loader's version text is cut here
 
 // The byte after 'M': XCLK/4, /16, /64, /128 for "/SPEEDSET=" 0..3; anything else 4.
 uint8_t AvrSpeedByte(int32_t speedSet);
