@@ -15,4 +15,7 @@ if ! { cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DPS_GUI=OFF
   cat build-demo/build.log; exit 1
 fi
 cd "examples/$name"
+# Files a model needs besides its images (the stand-in stage programs of examples/infineon)
+# are taken from the example's own folder.
+export PROGSTATION_DATA_DIR="${PROGSTATION_DATA_DIR:-$PWD}"
 exec ../../build-demo/progstation-cli --ini PROGRAMMER.INI "$@"

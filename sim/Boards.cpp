@@ -12,6 +12,7 @@
 #include "sim/IntelBootBoard.h"
 #include "sim/IntelFlashBoard.h"
 #include "sim/IntelRamBoard.h"
+#include "sim/InfineonBoard.h"
 #include "sim/Loader91360Board.h"
 #include "sim/MotorolaBoard.h"
 #include "sim/SharcBootFlashBoard.h"
@@ -74,6 +75,11 @@ const std::vector<BoardType>& BoardTypes() {
          "by mask, range CRC, runs within a sector; blank, refuse=erase|sectors|write, "
          "weakcell=ADDR",
          &MakeLoader91360Board},
+        {"infineon",
+         "Infineon XC161CJ: bootstrap loader, boot program, loader1 and loader2 over internal and "
+         "external flash; ext=ADDR external flash base (default 0x400000), quiet=boot|loader1|"
+         "fill|loader2|program stays silent there, badcheck=fill|program answers one check wrong",
+         &MakeInfineonBoard},
         // A new board adds its row here.
     };
     return types;

@@ -12,8 +12,10 @@
 
 #include "app/Models.h"
 #include "app/Station.h"
+#include "images/DataFolder.h"
 #include "images/FileLookup.h"
 #include "projects/StepFile.h"
+#include "targets/bootloader/infineon/InfineonFlow.h"
 
 namespace ps {
 
@@ -148,7 +150,17 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
         return out;
     }
     if (st.LastRunEnd != Station::RunEnd::Completed) return out;
-    if (st.RunError == RunImageFile && !st.Step.ProgramFile.empty()) {
+    const std::vector<std::string> stages =
+        st.RunError == RunImageFile ? MissingInfineonStages(st) : std::vector<std::string>{};
+    if (!stages.empty()) {
+        std::string folders;
+        for (const std::string& f : DataSearchFolders(st.ProgramFolder))
+            folders += (folders.empty() ? "" : " nor in ") + f;
+        for (const std::string& name : stages)
+            out.push_back(Hint + std::string("the stage program ") + name + " is not in " +
+                          folders + "; it comes from the chip's maker (" + DataFolderEnv +
+                          " names another folder)");
+    } else if (st.RunError == RunImageFile && !st.Step.ProgramFile.empty()) {
         const std::string image = Absolute(ctx.WorkingFolder, st.Step.ProgramFile);
         std::string ambiguity;
         const std::string found = FindFileIgnoringCase(image, ambiguity);

@@ -2,6 +2,7 @@
 
 #include "targets/avr/AvrFlow.h"
 #include "targets/bootloader/intel/IntelFlows.h"
+#include "targets/bootloader/infineon/InfineonFlow.h"
 #include "targets/bootloader/m91360/Boot91360.h"
 #include "targets/bootloader/m91360/Loader91360.h"
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
@@ -48,7 +49,7 @@ const ModelEntry models[ModelCount] = {
     {true, nullptr},             // 10 574-BOOT: the inline sequence
     {true, &Boot91360Flow},      // 11 91360 BOOT
     {true, &Loader91360Flow},    // 12 91360 LOADER
-    {false, nullptr},            // 13 INFINEON XC161CJ
+    {true, &InfineonFlow},       // 13 INFINEON XC161CJ
 };
 }  // namespace
 

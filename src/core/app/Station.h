@@ -104,6 +104,10 @@ public:
     TSerialPort Comm;
     std::unique_ptr<TMOT> Mot;      // made at the first activation
     std::vector<uint8_t> AvrImage;  // AvrImageSize bytes once used
+    // The "INFINEON XC161CJ" image and its page-used flags (targets/bootloader/infineon),
+    // sized when first used.
+    std::vector<uint8_t> InfineonImage;
+    std::vector<uint8_t> InfineonPageUsed;
 
     // Status line: the text and colour the operator sees now.
     const std::string& StatusText() const { return statusText_; }
