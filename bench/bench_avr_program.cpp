@@ -89,8 +89,13 @@ void BM_ProgramAtmega32Flash(benchmark::State& state) {
     double line = 0, board = 0, wall = 0;
     for (auto _ : state) {
         Bench bench(image);
+        ps::AvrLoadCounts counts;
+        if (!ps::LoadAvrHex(bench.st, image, bench.st.AvrImage, counts)) {
+            state.SkipWithError("image not loaded");
+            break;
+        }
         const int64_t start = bench.clock.NowMs();
-        ps::ProgramAvrFlash(bench.st, image);
+        ps::ProgramAvrFlash(bench.st, counts);
         wall = static_cast<double>(bench.clock.NowMs() - start) / 1e3;
         if (bench.st.RunError != ps::RunOk || bench.board->PagesWritten() != FlashBytes / 128) {
             state.SkipWithError("programming failed");

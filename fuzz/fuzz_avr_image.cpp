@@ -9,6 +9,7 @@
 #include "app/Station.h"
 #include "link/Clock.h"
 #include "targets/avr/AvrImage.h"
+#include "targets/avr/FuseBits.h"
 #include "targets/avr/SrecToBin.h"
 
 namespace {
@@ -48,6 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ps::EConvertError&) {
     }
     (void)ps::AvrImageChecksum(bytes, st.Step.AddrStart, st.Step.AddrLen);
+    st.Step.ProgramFile = image.Path();
+    st.Step.CheckSum = (data[3] & 1) != 0;
+    st.Step.AtmelDevice = (data[3] & 2) ? ps::AvrLoader : 6;
+    st.Step.AtProgEe = (data[3] >> 2) & 3;
+    (void)ps::AvrRangeError(st.Step);
     st.RunError = ps::RunOk;
     ps::SrecToBin(st, image.Path(), copy.Path());
     return 0;

@@ -42,13 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ps::CurrentProject project = ps::SelectCurrentProject(ini, 7);
     Check(project.StepFile == "upgrade.cfg" && project.Name == "UPGRADE");
 
-    // Round trip on the first key; the others must not change.
-    const std::string value = "/AUTOCONTINUE  /BAUDRATE=9600";
-    if (ps::WriteSetting(ini, "INIT", "ExtraParameters", value)) {
-        Check(ps::ReadSetting(ini, "INIT", "ExtraParameters", Missing) == value);
-        for (size_t i = 1; i < std::size(keys); ++i) {
-            if (std::string(keys[i][0]).empty()) continue;
-            Check(ps::ReadSetting(ini, keys[i][0], keys[i][1], Missing) == before[i]);
+    // Round trip on the first key (a plain value, then one that needs quotes); the others
+    // must not change.
+    for (const std::string value : {"/AUTOCONTINUE  /BAUDRATE=9600", "\" /S \""}) {
+        if (ps::WriteSetting(ini, "INIT", "ExtraParameters", value)) {
+            Check(ps::ReadSetting(ini, "INIT", "ExtraParameters", Missing) == value);
+            for (size_t i = 1; i < std::size(keys); ++i) {
+                if (std::string(keys[i][0]).empty()) continue;
+                Check(ps::ReadSetting(ini, keys[i][0], keys[i][1], Missing) == before[i]);
+            }
         }
     }
     return 0;

@@ -87,6 +87,10 @@ void RecordingView::RequestTerminate() {
     ++TerminateRequests;
 }
 
+void RecordingView::ShowWarning(const std::string& text) {
+    Add(CallKind::Warning).Text = text;
+}
+
 void RecordingView::PumpMessages() {
     ++Pumps;
     // Reactions may add reactions; index, do not iterate, since the vector may grow.
@@ -210,6 +214,13 @@ std::vector<RecordingView::MessageBox> RecordingView::Messages() const {
     return out;
 }
 
+std::vector<std::string> RecordingView::Warnings() const {
+    std::vector<std::string> out;
+    for (const Call& c : Calls)
+        if (c.Kind == CallKind::Warning) out.push_back(c.Text);
+    return out;
+}
+
 std::vector<RecordingView::Call> RecordingView::Blocks() const {
     return OfKind(CallKind::Block);
 }
@@ -259,6 +270,9 @@ std::vector<std::string> RecordingView::Lines() const {
                 break;
             case CallKind::Terminate:
                 out.push_back("terminate");
+                break;
+            case CallKind::Warning:
+                out.push_back("warning " + c.Text);
                 break;
         }
     }

@@ -31,7 +31,8 @@ public:
         ByteLabel,
         Panels,
         Message,
-        Terminate
+        Terminate,
+        Warning
     };
     // One call; the fields that do not belong to the kind are left as they are.
     struct Call {
@@ -71,6 +72,7 @@ public:
     void ShowMessage(MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
     void RequestTerminate() override;
+    void ShowWarning(const std::string& text) override;
 
     // ---- What was shown ----
     std::vector<Call> Calls;
@@ -88,6 +90,7 @@ public:
     std::vector<int> ProgressValues() const;
     int LastProgress() const;  // -1 when never set
     std::vector<MessageBox> Messages() const;
+    std::vector<std::string> Warnings() const;
     std::vector<Call> Blocks() const;  // Block calls: A row, B col, Colour
     std::vector<Call> OfKind(CallKind kind) const;
     // The panels shown last: start, stop, continue (all false before any call).

@@ -9,6 +9,7 @@
 
 #include "app/RunController.h"
 #include "app/Station.h"
+#include "link/WireTrace.h"
 
 namespace ps {
 
@@ -55,6 +56,34 @@ void TerminalView::Finish() {
     FlushQuietStatus();
     EndBarLine();
     std::fflush(out_);
+    CheckTrace();
+}
+
+void TerminalView::SetTrace(WireTrace* trace, std::FILE* file, const std::string& name) {
+    trace_ = trace;
+    traceFile_ = file;
+    traceName_ = name;
+}
+
+void TerminalView::CheckTrace() {
+    if (traceFile_ == nullptr || !std::ferror(traceFile_)) return;
+    std::fprintf(stderr,
+                 "progstation-cli: the trace %s cannot be written; the run goes on without it\n",
+                 traceName_.c_str());
+    if (station_) station_->Comm.SetTrace(nullptr);
+    trace_ = nullptr;
+    traceFile_ = nullptr;
+}
+
+void TerminalView::ShowWarning(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown)
+        if (c == '\r' || c == '\n') c = ' ';
+    EndBarLine();
+    std::fflush(out_);
+    std::fprintf(stderr, "warning: %s\n", shown.c_str());
+    std::fflush(stderr);
+    if (trace_) trace_->Event("WARNING " + shown);
 }
 
 void TerminalView::ShowStatus(const std::string& text, uint32_t colour) {
@@ -187,6 +216,7 @@ void TerminalView::ReadContinueInput() {
 }
 
 void TerminalView::PumpMessages() {
+    CheckTrace();
     if (!station_) return;
     if (StopSignalled() && station_->RunError != RunStopped) StopBtnClick(*station_);
     if (waitingForContinue_) ReadContinueInput();

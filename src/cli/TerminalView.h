@@ -8,6 +8,7 @@
 namespace ps {
 
 class Station;
+class WireTrace;
 
 // The headless station's view: status changes as lines (red for errors on a terminal), a
 // progress bar on a terminal or plain percentage lines otherwise, message boxes as printed
@@ -28,6 +29,13 @@ public:
     void ShowMessage(MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
     void RequestTerminate() override { terminateRequested_ = true; }
+    // On standard error (never on the status lines a script reads) and in the trace.
+    void ShowWarning(const std::string& text) override;
+
+    // The wire trace and the file it writes to. A trace that cannot be written (a full
+    // disk, a reader that went away or does not keep up) is warned of once and dropped;
+    // the run goes on.
+    void SetTrace(WireTrace* trace, std::FILE* file, const std::string& name);
 
     bool TerminateRequested() const { return terminateRequested_; }
     void Finish();  // ends a progress bar line
@@ -41,6 +49,7 @@ private:
     std::string RateText(int percent) const;
     void FlushQuietStatus();
     void ReadContinueInput();
+    void CheckTrace();
 
     std::FILE* out_;
     bool colour_;
@@ -59,6 +68,9 @@ private:
     int64_t transferStartMs_ = 0;
     int64_t transferStartBytes_ = 0;
     bool quietPending_ = false;  // a status line not printed yet (quiet mode)
+    WireTrace* trace_ = nullptr;
+    std::FILE* traceFile_ = nullptr;
+    std::string traceName_;
 };
 
 // Colour on a terminal unless the user asked for none (NO_COLOR set and not empty).

@@ -1,6 +1,10 @@
 // progstation-cli: the station without a window, for production scripts and terminals.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,9 +23,9 @@
 #include "link/Clock.h"
 #include "link/PortList.h"
 #include "link/WireTrace.h"
-#include "projects/Settings.h"
 #include "production/ImageCheck.h"
 #include "production/RunRecord.h"
+#include "projects/Settings.h"
 #include "projects/ShowSteps.h"
 #include "records/RecordFile.h"
 
@@ -37,7 +41,8 @@ constexpr const char* Usage =
     "as the desktop station's START does, and exits with the run's status.\n"
     "\n"
     "  --ini PATH     settings file to use instead of ~/.config/progstation/PROGRAMMER.INI\n"
-    "                 (when it exists) or PROGRAMMER.INI in the program's folder\n"
+    "                 (when it exists) or PROGRAMMER.INI in the program's folder; a\n"
+    "                 missing file means default settings\n"
     "  --port N       COM port 1..4 (default 1); [Ports] COMn=... in the settings file or the\n"
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
@@ -68,9 +73,11 @@ constexpr const char* Usage =
     "   1  BREAK: stopped, or a command refused by the board\n"
     "   2, 5, 8, 23, 24, 25  the run ended with that error code\n"
     "   3  the run went through, but a step ended with ERRORS: or CHECK SUM FAIL\n"
-    "  10  ERROR : opening file. (step file), or a bad value in it\n"
+    "  10  ERROR : opening file. (step file), or BAD VALUE: a value in it that cannot be\n"
+    "      used (a range that is empty, negative or too large, a NUL byte)\n"
     "  11  ERROR : opening COM port., or the port failed during the run\n"
-    "  12  an image file could not be opened or is malformed\n"
+    "  12  an image file could not be opened or is malformed (no data, data out of the\n"
+    "      flow's reach, a line too long), or its .BIN copy failed\n"
     "  13  a step names a model this station cannot program yet\n"
     "  14  --silence-limit: the board said nothing for that long\n"
     "  15  the run failed in a way no step reports (the status line says how)\n"
@@ -89,9 +96,45 @@ int UsageError(const std::string& message) {
     return ps::ExitUsage;
 }
 
+// The settings file named by --ini: a folder is a usage error (returns false); a file that
+// is missing or not a regular file is read as defaults, which the operator is told once.
+bool CheckIniOverride(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "progstation-cli: %s does not exist; default settings are used\n",
+                     path.c_str());
+    } else if (S_ISDIR(st.st_mode)) {
+        return false;
+    } else if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr,
+                     "progstation-cli: %s is not a regular file; default settings are used\n",
+                     path.c_str());
+    }
+    return true;
+}
+
+// The trace file, opened without blocking: a FIFO without a reader is refused at once
+// rather than holding the run, and one whose reader does not keep up loses the trace
+// (TerminalView warns), never the run. A regular file is emptied as "w" would.
+std::FILE* OpenTrace(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "w");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the output or of the trace that goes away must not end a run that is
+    // programming a board: the write fails instead, and the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string iniOverride, traceFile;
     int port = 1;
     bool showSteps = false;
@@ -129,6 +172,8 @@ int main(int argc, char** argv) {
             return ps::ExitSuccess;
         } else if (a == "--ini") {
             if (!value("--ini", iniOverride)) return UsageError("--ini needs a path");
+            if (!CheckIniOverride(iniOverride))
+                return UsageError("--ini names a folder: " + iniOverride);
         } else if (a == "--trace") {
             if (!value("--trace", traceFile)) return UsageError("--trace needs a file name");
         } else if (a == "--port") {
@@ -233,10 +278,14 @@ int main(int argc, char** argv) {
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;
     if (!traceFile.empty()) {
-        traceOut = std::fopen(traceFile.c_str(), "w");
-        if (!traceOut) return UsageError("cannot write the trace file " + traceFile);
+        traceOut = OpenTrace(traceFile);
+        if (!traceOut) {
+            return UsageError("cannot write the trace file " + traceFile + " (" +
+                              std::strerror(errno) + ")");
+        }
         trace = std::make_unique<ps::WireTrace>(clock, traceOut);
         st.Comm.SetTrace(trace.get());
+        view.SetTrace(trace.get(), traceOut, traceFile);
     }
     if (verbose) {
         if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);

@@ -136,6 +136,14 @@ TForm1::TForm1(ps::Clock* clock, QWidget* parent) : QWidget(parent) {
     fileNameFont.setPixelSize(FileNameFontPixels);
     Map1->SetFileNameFont(fileNameFont);
     column->addWidget(Map1, 1);
+    // A warning about the step's image is a mark beside the file-name line, the text in its
+    // tooltip: no text of the panel changes for it.
+    QWidget* fileStrip = Map1->FileNameLab()->parentWidget();
+    WarningMark = new QLabel(QString::fromUtf8("\u26A0"), fileStrip);
+    WarningMark->setObjectName("WarningMark");
+    WarningMark->setStyleSheet("color: #C00000; font-weight: bold;");
+    WarningMark->hide();
+    fileStrip->installEventFilter(this);
 
     BuildButtonStrip();
     column->addWidget(ButtonPanel);
@@ -272,8 +280,13 @@ void TForm1::PlaceExitButton() {
                   (ButtonStripHeight - TFancyButton::DefaultHeight) / 2);
 }
 
+// Keeps EXIT at the right edge of the button strip and the warning mark at the end of the
+// file-name line when either is resized.
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == ButtonPanel && e->type() == QEvent::Resize) PlaceExitButton();
+    if (e->type() == QEvent::Resize) {
+        if (watched == ButtonPanel) PlaceExitButton();
+        if (watched == WarningMark->parentWidget()) PlaceWarningMark();
+    }
     return QWidget::eventFilter(watched, e);
 }
 
@@ -405,7 +418,26 @@ void TForm1::ShowStatus(const std::string& text, uint32_t colour) {
 
 void TForm1::ShowFileName(const std::string& text) {
     Map1->SetFileNameText(FromStationText(text));
+    WarningMark->hide();
+    WarningMark->setToolTip(QString());
 }
+
+void TForm1::ShowWarning(const std::string& text) {
+    QString tip = WarningMark->toolTip();
+    if (!tip.isEmpty()) tip += '\n';
+    WarningMark->setToolTip(tip + FromStationText(text));
+    PlaceWarningMark();
+    WarningMark->show();
+    WarningMark->raise();
+}
+
+void TForm1::PlaceWarningMark() {
+    QWidget* strip = WarningMark->parentWidget();
+    WarningMark->adjustSize();
+    WarningMark->move(strip->width() - WarningMark->width() - 6,
+                      (strip->height() - WarningMark->height()) / 2);
+}
+
 void TForm1::SetProgress(int percent) {
     Map1->SetProgress(percent);
 }

@@ -107,6 +107,7 @@ public:
     void ShowMessage(ps::MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
     void RequestTerminate() override;
+    void ShowWarning(const std::string& text) override;
 
     // Parts of the window, named as the station's documents name them.
     THeader* Header;
@@ -124,6 +125,9 @@ public:
     TFancyButton* StopBtn;
     TFancyButton* ContBtn;
     TFancyButton* ExitBtn;
+    // A mark at the right end of the file-name line while the step's image has a warning;
+    // its tooltip holds the warnings.
+    QLabel* WarningMark;
 
 signals:
     void RunFinished();
@@ -142,6 +146,7 @@ private:
     void PlaceExitButton();
     void AfterRun();
     void Terminate();
+    void PlaceWarningMark();
 
     std::unique_ptr<ps::Clock> ownClock_;
     std::unique_ptr<ps::Station> station_;

@@ -26,6 +26,7 @@ std::string RecordJson(const RunRecord& r) {
             {"duration_ms", s.DurationMs},
             {"bytes_sent", s.BytesSent},
             {"bytes_received", s.BytesReceived},
+            {"warnings", s.Warnings},
         };
         steps.push_back(std::move(step));
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +71,8 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
 }
 
 struct CliTest : ::testing::Test {
+    // An empty settings file: a missing one would be warned of on every run.
+    CliTest() { dir.Write("PROGRAMMER.INI", ""); }
     pstest::TempDir dir;
     std::map<std::string, std::string> env{{"PROGSTATION_COM1", "sim:generic,flash=3"}};
     void Steps(const std::vector<std::string>& lines) {
@@ -234,6 +237,45 @@ TEST_F(CliTest, APseudoTerminalThatGoesAwayEndsTheRunWithAPortError) {
     const Outcome o = Run({});
     EXPECT_EQ(o.Status, 11) << o.Output;
     EXPECT_NE(o.Output.find("ERROR : COM port failed: "), std::string::npos) << o.Output;
+}
+
+TEST_F(CliTest, HostileOptionsNeverBlockAndWarnOnce) {
+    // An image whose second record has a wrong checksum: it loads, with one warning on
+    // standard error and in the trace.
+    Steps({"/PA=image.hex", "/ATMEL=6", "/ADDRLEN=2048", "/CHECKSUM", "/AUTOCONTINUE"});
+    dir.Write("image.hex", ":0400000001020304F2\n:0400040005060708DF\n:00000001FF\n");
+    env["PROGSTATION_COM1"] = "sim:avr,proc=6";
+    mkfifo(dir.File("fifo").c_str(), 0644);
+    auto count = [](const std::string& text, const std::string& part) {
+        int n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    struct Row {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Said;  // once on the output
+    };
+    const std::string ini = dir.File("PROGRAMMER.INI");
+    const std::vector<Row> rows = {
+        {{"--ini", dir.Path()}, 64, "--ini names a folder"},
+        {{"--ini", dir.File("none.ini"), "--show-steps"},
+         0,
+         "none.ini does not exist; default settings are used"},
+        {{"--ini", ini, "--trace", dir.File("fifo")}, 64, "cannot write the trace file"},
+        {{"--ini", ini, "--trace", "/dev/full"}, 0, "cannot be written; the run goes on"},
+        {{"--ini", ini, "--trace", dir.File("trace.txt"), "--record", dir.File("runs.jsonl")},
+         0,
+         "warning: WRONG RECORD CHECKSUM: IMAGE.HEX line 2"},
+    };
+    for (const Row& row : rows) {
+        const Outcome o = RunProgram(Cli, row.Args, dir.Path(), env);
+        EXPECT_EQ(row.Status, o.Status) << o.Output;
+        EXPECT_EQ(1, count(o.Output, row.Said)) << o.Output;
+    }
+    EXPECT_EQ(1, count(ReadFile(dir.File("trace.txt")), "WARNING WRONG RECORD CHECKSUM"));
+    EXPECT_EQ(1, count(ReadFile(dir.File("runs.jsonl")), "\"warnings\":[\"WRONG RECORD CHECKSUM"));
 }
 
 }  // namespace

@@ -452,6 +452,19 @@ TEST_F(WindowFixture, AutomaticModeStartsWithoutAnActivation) {
     f.removeEventFilter(&noActivation);
 }
 
+TEST_F(WindowFixture, AnImageWarningIsAMarkBesideTheFileNameAndChangesNoText) {
+    TForm1& f = *form_;
+    ShowWindow();
+    f.ShowFileName("FILE: IMAGE.HEX");
+    f.ShowWarning("WRONG RECORD CHECKSUM: IMAGE.HEX line 3: 4F, should be 4E");
+    EXPECT_TRUE(f.WarningMark->isVisible());
+    EXPECT_EQ(f.WarningMark->toolTip(),
+              QString("WRONG RECORD CHECKSUM: IMAGE.HEX line 3: 4F, should be 4E"));
+    EXPECT_EQ(f.Map1->FileNameText(), QString("FILE: IMAGE.HEX"));
+    f.ShowFileName("FILE: NEXT.HEX");  // the next step's image
+    EXPECT_FALSE(f.WarningMark->isVisible());
+}
+
 TEST(StationText, ShowsUtf8AndFallsBackToLatin1) {
     EXPECT_EQ(FromStationText("FILE: \xc4\x8d.hex"), QString::fromUtf8("FILE: \xc4\x8d.hex"));
     // A name written by an older editor in Latin-1: shown as written, nothing lost.

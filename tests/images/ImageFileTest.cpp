@@ -68,12 +68,15 @@ TEST(ImageText, ReadsLastLineWithoutBreakAndSkipsEmptyLines) {
 
 TEST(ImageText, CrLfSplitAcrossReadChunksIsOneBreak) {
     TempDir dir;
-    // Put the CR as the last byte of the first 64 KiB chunk and the LF first in the next.
-    const std::string first(64 * 1024 - 1, 'x');
-    const auto lines = ReadAll(dir.Write("split", first + "\r\ny\n"));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], first);
-    EXPECT_EQ(lines[1], "y");
+    // Put the CR as the last byte of the first 64 KiB chunk and the LF first in the next:
+    // 655 lines of 100 bytes, then 35 bytes and the CR at offset 65535.
+    std::string text;
+    for (int i = 0; i < 655; ++i) text += std::string(99, 'x') + "\n";
+    const std::string last(35, 'x');
+    const auto lines = ReadAll(dir.Write("split", text + last + "\r\ny\n"));
+    ASSERT_EQ(lines.size(), 657u);
+    EXPECT_EQ(lines[655], last);
+    EXPECT_EQ(lines[656], "y");
 }
 
 TEST(ImageText, KeepsNulAndBinaryBytesAndLongLines) {
@@ -85,11 +88,18 @@ TEST(ImageText, KeepsNulAndBinaryBytesAndLongLines) {
     EXPECT_EQ(ReadAll(dir.Write("bin", binary + "\n" + binary)),
               (std::vector<std::string>{binary, binary}));
 
-    const std::string huge(10 * 1024 * 1024, 'A');
-    const auto lines = ReadAll(dir.Write("huge", ":" + huge + "\r\n:00000001FF"));
+    // The longest line a file may hold is read whole; one character more ends the reading.
+    const std::string longest(ImageLineLimit - 1, 'A');
+    const auto lines = ReadAll(dir.Write("long", ":" + longest + "\r\n:00000001FF"));
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].size(), huge.size() + 1);
+    EXPECT_EQ(lines[0].size(), ImageLineLimit);
     EXPECT_EQ(lines[1], ":00000001FF");
+    ImageText huge;
+    ASSERT_TRUE(huge.Open(dir.Write("huge", ":" + longest + "A\r\n:00000001FF")));
+    std::string line;
+    EXPECT_FALSE(huge.ReadLine(line));
+    EXPECT_TRUE(huge.LineTooLong());
+    EXPECT_EQ(line, "");
 }
 
 TEST(ImageText, LearnsSizeAndReopens) {

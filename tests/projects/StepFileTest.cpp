@@ -421,17 +421,20 @@ TEST_F(StepFileTest, MalformedAtProgEeIsReportedNotGuessed) {
 }
 
 TEST_F(StepFileTest, HugeLinesAndBinaryContent) {
-    // A 10 MB line is read whole, and the line after it is still a line of its own.
-    std::string huge = "/PA=" + std::string(10 * 1024 * 1024, 'a') + "\r\n/RESET\r\n";
+    // A 3 MB line is read whole, and the line after it is still a line of its own.
+    std::string huge = "/PA=" + std::string(3 * 1024 * 1024, 'a') + "\r\n/RESET\r\n";
     Loaded l = Load(huge);
     EXPECT_EQ(l.Settings.ProgramFile, std::string(ProgramFileLimit, 'A'));
     EXPECT_TRUE(l.Settings.Reset);
-    Loaded noEnd = Load(std::string(10 * 1024 * 1024, '-'));
+    Loaded noEnd = Load(std::string(3 * 1024 * 1024, '-'));
     EXPECT_EQ(noEnd.Result, StepLoaded);
+    // Past the size limit a file is refused whole.
+    EXPECT_EQ(Load(std::string(StepFileLimit + 1, '-')).Result, StepFileNotOpened);
 
-    // NUL bytes are ordinary bytes of a line.
+    // NUL bytes are ordinary bytes of a line, but no value holds one: the step must not run.
     Loaded nul = Load(std::string("/PA=A\0B.hex\r\n/RE\0SET\r\n", 22));
     EXPECT_EQ(nul.Settings.ProgramFile, std::string("A\0B.HEX", 7));
+    EXPECT_EQ(nul.Settings.LoadError, std::string(TextBadValue) + "/PA=A?B.HEX");
     EXPECT_FALSE(nul.Settings.Reset);
 
     // Binary garbage loads without harm: whatever it gives, the values stay in range.

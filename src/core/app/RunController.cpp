@@ -212,6 +212,9 @@ bool RunSteps(Station& st) {
         ++st.CurrentStep;
         if (st.RunError != RunOk) return true;
         if (st.Step.ProgramFile.empty()) return true;
+        // STOP ends the run between any two steps, also in a long stretch of skipped ones.
+        PumpMessages(st);
+        if (st.RunError != RunOk) return true;
     }
 }
 

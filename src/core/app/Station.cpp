@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "images/TMOT.h"
+#include "production/RunRecord.h"
 
 namespace ps {
 
@@ -80,6 +81,11 @@ void Station::ImageFileError(const std::string& message) {
     // A run must not go on to report success on an empty or partial image. STOP keeps its
     // meaning if it came first.
     if (RunError == RunOk) RunError = RunImageFile;
+}
+
+void Station::ImageFileWarning(const std::string& message) {
+    view.ShowWarning(message);
+    if (Recorder) Recorder->Warning(message);
 }
 
 void Station::AllocateImageBuffers() {

@@ -127,6 +127,8 @@ public:
 
     // ImageReporter: message box, terminate request, run ends with RunImageFile.
     void ImageFileError(const std::string& message) override;
+    // ImageReporter: shown through the view's warning; the run goes on.
+    void ImageFileWarning(const std::string& message) override;
     bool TerminateRequested = false;
 
     void AllocateImageBuffers();

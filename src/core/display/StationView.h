@@ -45,6 +45,11 @@ public:
 
     // The program is asked to end once control returns to its main loop.
     virtual void RequestTerminate() = 0;
+
+    // Something the operator must know of that stops nothing (an image record whose
+    // checksum is wrong). It replaces no text: the terminal prints it on standard error,
+    // the window puts a mark beside the file-name line.
+    virtual void ShowWarning(const std::string& text) { (void)text; }
 };
 
 // A view that shows nothing; a base for views that care about a few calls only.

@@ -1,6 +1,8 @@
 #include "images/ImageFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -10,6 +12,8 @@ namespace ps {
 
 const char* const MsgCannotOpenFile = "NE MOREM ODPRETI DATOTEKE";
 const char* const MsgNotHexFile = "TO NI PRAVA .HEX DATOTEKA";
+const char* const ReasonLongLine = "line longer than 4096 characters: ";
+const char* const ReasonNoDataRecords = "no data records";
 
 namespace {
 constexpr size_t ReadChunk = 64 * 1024;
@@ -21,6 +25,10 @@ std::string CannotOpenMessage(const std::string& name) {
 
 std::string NotHexMessage(const std::string& name) {
     return std::string(MsgNotHexFile) + "\r" + name;
+}
+
+std::string NotHexMessage(const std::string& name, const std::string& reason) {
+    return NotHexMessage(name) + "\r" + reason;
 }
 
 std::string ResolveImageName(const std::string& name, const std::string& extension) {
@@ -35,16 +43,27 @@ ImageText::~ImageText() {
 
 bool ImageText::Open(const std::string& name) {
     Close();
+    reporter_ = nullptr;
     lookupError_.clear();
     path_.clear();
     const std::string path = FindFileIgnoringCase(name, lookupError_);
     if (path.empty()) return false;
 
-    // The size first (some loaders base their progress on it), then the file itself.
+    // Opened without blocking and checked on the open file, so a pipe or a device put in
+    // the image's place between a look and the open can never hold the station.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // The size (some loaders base their progress on it).
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    file_ = ::fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        ::close(fd);
+        return false;
+    }
     size_ = static_cast<int64_t>(st.st_size);
     path_ = path;
     buffer_.resize(ReadChunk);
@@ -59,6 +78,8 @@ void ImageText::Close() {
     consumed_ = 0;
     skipLf_ = false;
     readFailed_ = false;
+    lineTooLong_ = false;
+    lineNumber_ = 0;
     buffer_.clear();
     buffer_.shrink_to_fit();
 }
@@ -71,11 +92,29 @@ bool ImageText::Fill() {
     return len_ > 0;
 }
 
+void ImageText::ReportTo(ImageReporter* reporter, const std::string& name) {
+    reporter_ = reporter;
+    reportName_ = name;
+}
+
+void ImageText::ReportFailure() {
+    if (reporter_ == nullptr) return;
+    if (lineTooLong_) {
+        reporter_->ImageFileError(
+            NotHexMessage(reportName_, ReasonLongLine + std::to_string(lineNumber_)));
+    } else if (readFailed_) {
+        reporter_->ImageFileError(CannotOpenMessage(reportName_));
+    }
+}
+
 bool ImageText::ReadRawLine(std::string& line) {
     line.clear();
     bool started = false;
     for (;;) {
-        if (pos_ >= len_ && !Fill()) return started;
+        if (pos_ >= len_ && !Fill()) {
+            if (started) ++lineNumber_;
+            return started;
+        }
         if (skipLf_) {
             skipLf_ = false;
             if (buffer_[pos_] == '\n') {
@@ -91,7 +130,16 @@ bool ImageText::ReadRawLine(std::string& line) {
         line.append(begin, brk);
         consumed_ += brk - begin;
         pos_ += static_cast<size_t>(brk - begin);
+        if (line.size() > ImageLineLimit) {
+            // Holding it would let one hostile line take all memory; no record is this long.
+            ++lineNumber_;
+            lineTooLong_ = true;
+            line.clear();
+            line.shrink_to_fit();
+            return false;
+        }
         if (brk != end) {
+            ++lineNumber_;
             ++pos_;
             ++consumed_;
             if (*brk == '\r') {
@@ -112,15 +160,20 @@ bool ImageText::ReadRawLine(std::string& line) {
 }
 
 bool ImageText::ReadLine(std::string& line) {
+    if (Failed()) return false;
     while (ReadRawLine(line)) {
         if (!line.empty()) return true;
     }
     line.clear();
+    ReportFailure();
     return false;
 }
 
 bool OpenImageText(ImageText& file, const std::string& name, ImageReporter& reporter) {
-    if (file.Open(name)) return true;
+    if (file.Open(name)) {
+        file.ReportTo(&reporter, name);
+        return true;
+    }
     std::string message = CannotOpenMessage(name);
     if (!file.LookupError().empty()) message += "\r" + file.LookupError();
     reporter.ImageFileError(message);

@@ -13,6 +13,16 @@ extern const char* const MsgCannotOpenFile;  // "NE MOREM ODPRETI DATOTEKE"
 extern const char* const MsgNotHexFile;      // "TO NI PRAVA .HEX DATOTEKA"
 std::string CannotOpenMessage(const std::string& name);
 std::string NotHexMessage(const std::string& name);
+// The same with a third line that says what is wrong (our own refusals: a line too long,
+// no data, data at an address the flow cannot reach).
+std::string NotHexMessage(const std::string& name, const std::string& reason);
+
+// No valid Intel HEX or S-record line comes near this length (an Intel record of 255 data
+// bytes has 521 characters): a longer line is a malformed file, never held in memory.
+constexpr size_t ImageLineLimit = 4096;
+// Reasons on the third line of NotHexMessage; the line number follows ReasonLongLine.
+extern const char* const ReasonLongLine;       // "line longer than 4096 characters: "
+extern const char* const ReasonNoDataRecords;  // "no data records"
 
 // Appends the default extension (".HEX", ".MHX") when the name holds no '.' anywhere.
 std::string ResolveImageName(const std::string& name, const std::string& extension);
@@ -20,7 +30,8 @@ std::string ResolveImageName(const std::string& name, const std::string& extensi
 // An image text file read one line at a time. A line ends at LF, CR LF or CR; the break is
 // not part of the line; a last line without a break is read. Empty lines (a blank last
 // line, the blank line between two breaks) are skipped, so every line handed out has at
-// least one character. Only one line is held at a time, however long it is.
+// least one character. Only one line is held at a time, and never more than
+// ImageLineLimit characters of it: a longer line ends the reading as a malformed file.
 class ImageText {
 public:
     ImageText() = default;
@@ -33,7 +44,10 @@ public:
     // files are opened: a folder, a device or a pipe is "cannot open".
     bool Open(const std::string& name);
     int64_t Size() const { return size_; }
-    bool ReadLine(std::string& line);  // false at the end of the file
+    // False at the end of the file, and when reading cannot go on (Failed()). A file opened
+    // through OpenImageText reports such a failure itself: a line too long as a malformed
+    // file, a read error as a file that cannot be opened.
+    bool ReadLine(std::string& line);
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
 
@@ -45,10 +59,18 @@ public:
     int64_t Position() const { return consumed_; }
     // True when reading stopped at an input error rather than at the end of the file.
     bool ReadFailed() const { return readFailed_; }
+    // True when reading stopped at a line longer than ImageLineLimit.
+    bool LineTooLong() const { return lineTooLong_; }
+    bool Failed() const { return readFailed_ || lineTooLong_; }
+    // The line number in the file (from 1, empty lines counted) of the last line read.
+    int64_t LineNumber() const { return lineNumber_; }
+    // Where reading failures are reported, and the name they show (OpenImageText sets it).
+    void ReportTo(ImageReporter* reporter, const std::string& name);
 
 private:
     bool ReadRawLine(std::string& line);
     bool Fill();
+    void ReportFailure();
 
     std::FILE* file_ = nullptr;
     int64_t size_ = 0;
@@ -60,10 +82,15 @@ private:
     int64_t consumed_ = 0;
     bool skipLf_ = false;  // the last line ended at CR: an LF right after it belongs to it
     bool readFailed_ = false;
+    bool lineTooLong_ = false;
+    int64_t lineNumber_ = 0;
+    ImageReporter* reporter_ = nullptr;
+    std::string reportName_;
 };
 
 // Opens an image text file; when it cannot be opened, reports CannotOpenMessage(name)
-// (followed by a carriage return and the reason when the name was ambiguous).
+// (followed by a carriage return and the reason when the name was ambiguous). Failures
+// while reading are reported through the same reporter (ImageText::ReadLine).
 bool OpenImageText(ImageText& file, const std::string& name, ImageReporter& reporter);
 
 // The record-mark rule: a line must begin with `mark` (':' or 'S'). When it does not, the

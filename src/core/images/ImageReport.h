@@ -11,6 +11,9 @@ class ImageReporter {
 public:
     virtual ~ImageReporter() = default;
     virtual void ImageFileError(const std::string& message) = 0;
+    // Something in a file that loads as the rules say but that the operator must know of
+    // (a record whose checksum is wrong). Shown without stopping anything.
+    virtual void ImageFileWarning(const std::string& message) { (void)message; }
 };
 
 // The standard integer conversion's error, raised by the strict hex conversion with the

@@ -62,6 +62,10 @@ void RunRecorder::StepStarted(const Station& st) {
     inStep_ = true;
 }
 
+void RunRecorder::Warning(const std::string& text) {
+    if (inStep_ && !run_.Steps.empty()) run_.Steps.back().Warnings.push_back(text);
+}
+
 void RunRecorder::StepEnded(const Station& st) {
     if (!inStep_ || run_.Steps.empty()) return;
     inStep_ = false;

@@ -23,6 +23,7 @@ struct StepRecord {
     int32_t RunError = 0;
     int64_t DurationMs = 0;
     int64_t BytesSent = 0, BytesReceived = 0;
+    std::vector<std::string> Warnings;  // about the step's image (wrong record checksums)
 };
 
 struct RunRecord {
@@ -49,6 +50,7 @@ public:
     void RunStarted(const Station& st);
     void StepStarted(const Station& st);
     void StepEnded(const Station& st);
+    void Warning(const std::string& text);  // kept with the step under way
     void RunEnded(const Station& st);
 
 private:

@@ -5,9 +5,18 @@
 
 namespace ps {
 
+// The temporary file of a target is named target + TempFileMarker + six characters; the
+// name is only ever ours, so such a file that nobody holds (its writer was killed) is ours
+// to remove.
+constexpr const char* TempFileMarker = ".progstation-tmp-";
+
 // A file that holds the user's data (PROGRAMMER.INI, EEPROM dumps, .BIN copies) is written
 // to a temporary file in the same folder and renamed into place only when complete, so a
-// crash, a full disk or STOP never leaves a truncated file where a good one was.
+// crash, a full disk or STOP never leaves a truncated file where a good one was. The new
+// file keeps the old one's mode, owner and group; a read-only file is never replaced (Open
+// fails with EACCES), nor one whose owner could not be kept (EPERM). The writer holds a lock
+// on its temporary file until it is renamed or removed; Open removes the temporary files of
+// the same target whose writer is gone.
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path);

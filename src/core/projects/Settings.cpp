@@ -1,17 +1,16 @@
 #include "projects/Settings.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <optional>
+#include <ctime>
 #include <string_view>
-#include <vector>
 
 #include "projects/AtomicFile.h"
 
@@ -22,12 +21,6 @@ constexpr const char* ConfigSubfolder = "progstation";
 constexpr const char* DefaultConfigHome = ".config";
 constexpr const char* NewFileLineEnd = "\n";
 constexpr mode_t NewFolderMode = 0755;
-
-// One line of the settings file with its own line end ("", "\n" or "\r\n").
-struct IniLine {
-    std::string Text;
-    std::string End;
-};
 
 enum class LineKind { Other, Section, Key };
 
@@ -61,7 +54,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-LineInfo Classify(const std::string& text) {
+LineInfo Classify(std::string_view text) {
     LineInfo info;
     std::string_view t = Trim(text);
     if (t.empty() || t.front() == ';' || t.front() == '#') return info;
@@ -80,69 +73,109 @@ LineInfo Classify(const std::string& text) {
     return info;
 }
 
-std::vector<IniLine> SplitLines(const std::string& content) {
-    std::vector<IniLine> lines;
-    size_t pos = 0;
-    while (pos < content.size()) {
-        size_t lf = content.find('\n', pos);
-        if (lf == std::string::npos) {
-            lines.push_back({content.substr(pos), ""});
-            break;
-        }
-        size_t end = lf;
-        std::string lineEnd = "\n";
-        if (end > pos && content[end - 1] == '\r') {
-            --end;
-            lineEnd = "\r\n";
-        }
-        lines.push_back({content.substr(pos, end - pos), lineEnd});
-        pos = lf + 1;
-    }
-    return lines;
+bool IsQuoted(std::string_view value) {
+    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
 }
 
-// The whole file; nullopt when it exists but cannot be read, empty when it does not exist.
-std::optional<std::string> ReadWholeFile(const std::string& path, bool& exists) {
-    exists = false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::string();
-        exists = true;
-        return std::nullopt;
+// One line of the settings text: where it starts, its text and its line end ("", "\n" or
+// "\r\n"). Lines are walked in place, so reading a file costs no more than the file.
+struct IniLine {
+    size_t Begin = 0;
+    std::string_view Text;
+    std::string_view End;
+};
+
+bool NextIniLine(std::string_view content, size_t& pos, IniLine& line) {
+    if (pos >= content.size()) return false;
+    line.Begin = pos;
+    const size_t lf = content.find('\n', pos);
+    if (lf == std::string_view::npos) {
+        line.Text = content.substr(pos);
+        line.End = {};
+        pos = content.size();
+        return true;
     }
-    exists = true;
+    size_t end = lf;
+    if (end > pos && content[end - 1] == '\r') --end;
+    line.Text = content.substr(pos, end - pos);
+    line.End = content.substr(end, lf + 1 - end);
+    pos = lf + 1;
+    return true;
+}
+
+// What reading the settings file gave.
+enum class FileState { Missing, Read, Refused };
+
+// The whole settings file. Only a regular file of at most SettingsFileLimit bytes is read,
+// opened without blocking (a pipe or a device named PROGRAMMER.INI reads as defaults and is
+// never written over); Refused also covers a file that exists but cannot be read.
+FileState ReadSettingsFile(const std::string& path, std::string& content) {
+    content.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return (errno == ENOENT || errno == ENOTDIR) ? FileState::Missing : FileState::Refused;
+    }
+    struct FdCloser {
+        int Fd;
+        ~FdCloser() { close(Fd); }
+    } closer{fd};
     struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-    std::string content;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return FileState::Refused;
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > SettingsFileLimit) {
+        return FileState::Refused;
+    }
     char buf[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) content.append(buf, n);
-    if (std::ferror(f.get())) return std::nullopt;
-    return content;
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FileState::Refused;
+        if (n == 0) break;
+        if (content.size() + static_cast<size_t>(n) > SettingsFileLimit) return FileState::Refused;
+        content.append(buf, static_cast<size_t>(n));
+    }
+    return FileState::Read;
 }
 
 // Where a key is in the file: the first section of that name, the first key of that name
 // in it. Reading and writing use the same search, so a written value is the one read.
 struct KeyPosition {
-    int Section = -1;   // line of the section header
-    int LastLine = -1;  // last non-blank line of that section
-    int Key = -1;       // line of the key
+    bool SectionFound = false;
+    bool KeyFound = false;
+    IniLine Key;       // the key's line
+    IniLine LastLine;  // the last non-blank line of the section, or of the file
+    bool AnyLine = false;
+    std::string_view FirstEnd;  // the first line end of the file ("" when none)
 };
 
-KeyPosition FindKey(const std::vector<IniLine>& lines, std::string_view section,
-                    std::string_view key) {
+KeyPosition FindKey(std::string_view content, std::string_view section, std::string_view key) {
     KeyPosition at;
-    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
-        LineInfo info = Classify(lines[i].Text);
+    size_t pos = 0;
+    IniLine line;
+    bool inSection = false;
+    while (NextIniLine(content, pos, line)) {
+        if (at.FirstEnd.empty()) at.FirstEnd = line.End;
+        LineInfo info = Classify(line.Text);
+        if (!at.SectionFound) {
+            at.LastLine = line;  // new sections go after the file's last line
+            at.AnyLine = true;
+        }
         if (info.Kind == LineKind::Section) {
-            if (at.Section >= 0) break;  // the section ended
-            if (EqualNoCase(info.Name, section)) at.Section = at.LastLine = i;
+            if (inSection) break;  // the section ended
+            if (EqualNoCase(info.Name, section)) {
+                at.SectionFound = inSection = true;
+                at.LastLine = line;
+            }
             continue;
         }
-        if (at.Section < 0) continue;
-        if (!Trim(lines[i].Text).empty()) at.LastLine = i;
-        if (info.Kind == LineKind::Key && at.Key < 0 && EqualNoCase(info.Name, key)) at.Key = i;
+        if (!inSection) continue;
+        if (!Trim(line.Text).empty()) at.LastLine = line;
+        if (info.Kind == LineKind::Key && !at.KeyFound && EqualNoCase(info.Name, key)) {
+            at.KeyFound = true;
+            at.Key = line;
+        }
     }
+    // The first line end counts even when it comes after the section.
+    while (at.FirstEnd.empty() && NextIniLine(content, pos, line)) at.FirstEnd = line.End;
     return at;
 }
 
@@ -156,6 +189,46 @@ bool IsWritableName(std::string_view name, bool isSection) {
     if (isSection) return name.find(']') == std::string_view::npos;
     return name.find('=') == std::string_view::npos && name.front() != '[' && name.front() != ';' &&
            name.front() != '#';
+}
+
+// Holds the folder's lock for as long as it lives, so that two stations writing settings
+// there at the same time take turns and neither loses the other's update.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        // Writers hold it for the few milliseconds of one write; give up rather than hang
+        // behind a process that holds it for good.
+        for (int tries = 0; tries < LockTries; ++tries) {
+            if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                locked_ = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) return;
+            const timespec pause{0, LockPauseNs};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) close(fd_);  // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Locked() const { return locked_; }
+
+private:
+    static constexpr int LockTries = 500;
+    static constexpr long LockPauseNs = 10'000'000;  // 10 ms: 5 s in all
+    int fd_ = -1;
+    bool locked_ = false;
+};
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
 // Creates the missing folders of a path (its last component is the file).
@@ -239,12 +312,11 @@ bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
     // parameters and ports are not lost with the first change.
     if (!files.Shipped.empty() && files.Write != files.Shipped && !IsRegularFile(files.Write) &&
         IsRegularFile(files.Shipped)) {
-        bool exists = false;
-        std::optional<std::string> shipped = ReadWholeFile(files.Shipped, exists);
-        if (!shipped) return false;
+        std::string shipped;
+        if (ReadSettingsFile(files.Shipped, shipped) != FileState::Read) return false;
         MakeParentFolders(files.Write);
         AtomicFile copy(files.Write);
-        if (!copy.Open() || !copy.Write(shipped->data(), shipped->size()) || !copy.Commit())
+        if (!copy.Open() || !copy.Write(shipped.data(), shipped.size()) || !copy.Commit())
             return false;
     }
     return WriteSetting(files.Write, section, key, value);
@@ -252,13 +324,13 @@ bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
 
 std::string ReadSetting(const std::string& iniPath, const std::string& section,
                         const std::string& key, const std::string& defaultValue) {
-    bool exists = false;
-    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
-    if (!content) return defaultValue;
-    std::vector<IniLine> lines = SplitLines(*content);
-    KeyPosition at = FindKey(lines, Trim(section), Trim(key));
-    if (at.Key < 0) return defaultValue;
-    std::string_view value = Classify(lines[at.Key].Text).Value;
+    std::string content;
+    if (ReadSettingsFile(iniPath, content) != FileState::Read) return defaultValue;
+    KeyPosition at = FindKey(content, Trim(section), Trim(key));
+    if (!at.KeyFound) return defaultValue;
+    std::string_view value = Classify(at.Key.Text).Value;
+    // One pair of double quotes around a value is not part of it, as INI readers have it.
+    if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
     return std::string(value.substr(0, SettingValueLimit));
 }
 
@@ -268,48 +340,46 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
         HasLineBreak(value)) {
         return false;
     }
-    bool exists = false;
-    std::optional<std::string> content = ReadWholeFile(iniPath, exists);
-    // A file that exists but cannot be read is never replaced: its content would be lost.
-    if (!content) return false;
-
-    // Replace the file a link points to, not the link.
+    // Write the file a link points to and keep the link.
     std::string target = iniPath;
-    if (exists) {
+    struct stat linkStat {};
+    if (lstat(iniPath.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
         char resolved[PATH_MAX];
-        if (realpath(iniPath.c_str(), resolved) != nullptr) target = resolved;
-    } else {
-        MakeParentFolders(iniPath);
+        if (realpath(iniPath.c_str(), resolved) == nullptr) return false;  // a dangling link
+        target = resolved;
     }
+    MakeParentFolders(target);
+    FolderLock lock(FolderOf(target));
+    if (!lock.Locked()) return false;
 
-    std::vector<IniLine> lines = SplitLines(*content);
-    std::string lineEnd = NewFileLineEnd;
-    for (const IniLine& l : lines) {
-        if (!l.End.empty()) {
-            lineEnd = l.End;
-            break;
-        }
-    }
-    const std::string keyLine = key + "=" + value;
-    KeyPosition at = FindKey(lines, section, key);
-    if (at.Key >= 0) {
-        lines[at.Key].Text = keyLine;
+    std::string content;
+    // A file that exists but cannot be read is never replaced: its content would be lost.
+    if (ReadSettingsFile(target, content) == FileState::Refused) return false;
+
+    // Blanks around a value, or quotes around it, would not read back as written: such a
+    // value gets one pair of quotes, which reading takes off again.
+    const bool quote =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
+    const std::string keyLine = key + "=" + (quote ? "\"" + value + "\"" : value);
+    const KeyPosition at = FindKey(content, section, key);
+    const std::string lineEnd = at.FirstEnd.empty() ? NewFileLineEnd : std::string(at.FirstEnd);
+    const std::string_view text(content);
+    std::string out;
+    out.reserve(content.size() + keyLine.size() + section.size() + 8);
+    if (at.KeyFound) {
+        out.append(text.substr(0, at.Key.Begin));
+        out += keyLine;
+        out.append(text.substr(at.Key.Begin + at.Key.Text.size()));
     } else {
         // New lines go after the last line of the section, or at the end of the file; the
         // line before them needs an end of its own.
-        int after = at.Section >= 0 ? at.LastLine : static_cast<int>(lines.size()) - 1;
-        if (after >= 0 && lines[after].End.empty()) lines[after].End = lineEnd;
-        std::vector<IniLine> added;
-        if (at.Section < 0) added.push_back({"[" + section + "]", lineEnd});
-        added.push_back({keyLine, lineEnd});
-        lines.insert(lines.begin() + (after + 1), added.begin(), added.end());
-    }
-
-    std::string out;
-    out.reserve(content->size() + keyLine.size() + section.size() + 8);
-    for (const IniLine& l : lines) {
-        out += l.Text;
-        out += l.End;
+        const size_t after =
+            at.AnyLine ? at.LastLine.Begin + at.LastLine.Text.size() + at.LastLine.End.size() : 0;
+        out.append(text.substr(0, after));
+        if (at.AnyLine && at.LastLine.End.empty()) out += lineEnd;
+        if (!at.SectionFound) out += "[" + section + "]" + lineEnd;
+        out += keyLine + lineEnd;
+        out.append(text.substr(after));
     }
     AtomicFile file(target);
     return file.Open() && file.Write(out.data(), out.size()) && file.Commit();

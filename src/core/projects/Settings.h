@@ -16,6 +16,9 @@ constexpr int ProjectFieldPath = 4;
 constexpr char ProjectFieldSeparator = '~';
 // Values longer than this are cut when read.
 constexpr size_t SettingValueLimit = 2047;
+// A settings file is a few hundred bytes; one beyond this size (or anything but a regular
+// file) reads as all defaults and is never written over.
+constexpr size_t SettingsFileLimit = 4 * 1024 * 1024;
 
 // Where the station's PROGRAMMER.INI is read and where a change to it is written.
 struct SettingsFiles {
@@ -43,15 +46,18 @@ bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
                          const std::string& key, const std::string& value);
 
 // One key of the settings file each; section and key names compare without case, blanks
-// around a value are dropped, values are cut to 2047 characters, a missing file or key
-// gives the default.
+// around a value are dropped, then one pair of double quotes around it, values are cut to
+// 2047 characters, a missing file or key gives the default.
 std::string ReadSetting(const std::string& iniPath, const std::string& section,
                         const std::string& key, const std::string& defaultValue);
 // Keeps every other line as it was and replaces the file atomically (a missing file and its
 // folders are created). Failures are not shown to the operator; false tells a caller that
 // wants to know. Names or values that could not be read back as written (line breaks, a
-// "=" in a key, a "]" in a section, blanks around a name) are refused with false, and a
-// file that exists but cannot be read is left alone.
+// "=" in a key, a "]" in a section, blanks around a name) are refused with false; a value
+// with blanks or quotes at its ends is written in quotes. A file that exists but cannot be
+// read, is not a regular file, is too large or is read-only is left alone. A link is kept
+// (the file it points to is written), as are the file's owner and mode; writers in one
+// folder take turns (a lock on the folder), so no update is lost.
 bool WriteSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                   const std::string& value);
 

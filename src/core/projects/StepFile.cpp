@@ -1,11 +1,16 @@
 #include "projects/StepFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <ctime>
 #include <iterator>
 #include <memory>
+#include <mutex>
 
 namespace ps {
 namespace {
@@ -78,7 +83,7 @@ char UpperAscii(char c) {
 
 // The separator test without copying the line: the separator has no "-" or "/", so only
 // the upper-casing of the normalisation matters for it.
-bool IsSeparator(const std::string& line) {
+bool IsSeparator(std::string_view line) {
     std::string_view sep(StepSeparator);
     if (line.size() != sep.size()) return false;
     for (size_t i = 0; i < sep.size(); ++i) {
@@ -106,68 +111,123 @@ int HexDigit(char c) {
     return -1;
 }
 
-// Reads a file line by line: CR or CR LF ends a line, a lone LF stays in the line, 0x1A
-// ends the file. Byte-exact, linear in the file size whatever the line lengths.
-class StepFileReader {
-public:
-    explicit StepFileReader(std::FILE* file) : file_(file) {}
-
-    // False at the end of the file (or on a read error, see Failed()).
-    bool NextLine(std::string& line) {
-        line.clear();
-        if (ended_) return false;
-        bool any = false;
-        while (true) {
-            if (pos_ == len_ && !Fill()) return any;
-            char c = buf_[pos_++];
-            if (skipLf_) {
-                skipLf_ = false;
-                if (c == '\n') continue;
-            }
-            if (c == '\x1A') {
-                ended_ = true;
-                return any;
-            }
-            if (c == '\r') {
-                skipLf_ = true;
-                return true;
-            }
-            // Copy the run of ordinary bytes at once.
-            size_t start = pos_ - 1;
-            while (pos_ < len_ && buf_[pos_] != '\r' && buf_[pos_] != '\x1A') ++pos_;
-            line.append(buf_.get() + start, pos_ - start);
-            any = true;
-        }
-    }
-    bool Failed() const { return failed_; }
-
-private:
-    bool Fill() {
-        if (eof_) return false;
-        len_ = std::fread(buf_.get(), 1, BufSize, file_);
-        pos_ = 0;
-        if (len_ == 0) {
-            eof_ = true;
-            failed_ = std::ferror(file_) != 0;
-            return false;
-        }
+// The next line of a step file's text from `pos`: CR or CR LF ends a line, a lone LF
+// stays in the line. The text is already cut at its 0x1A. False at the end of the text.
+bool NextLine(std::string_view text, size_t& pos, std::string_view& line) {
+    if (pos >= text.size()) return false;
+    const size_t cr = text.find('\r', pos);
+    if (cr == std::string_view::npos) {
+        line = text.substr(pos);
+        pos = text.size();
         return true;
     }
+    line = text.substr(pos, cr - pos);
+    pos = cr + 1;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
+    return true;
+}
 
-    static constexpr size_t BufSize = 64 * 1024;
-    std::FILE* file_;
-    std::unique_ptr<char[]> buf_ = std::make_unique<char[]>(BufSize);
-    size_t pos_ = 0;
-    size_t len_ = 0;
-    bool skipLf_ = false;
-    bool eof_ = false;
-    bool ended_ = false;  // 0x1A seen: nothing after it is read
-    bool failed_ = false;
+// A step file as it was read, with where each step's lines begin.
+struct StepFileText {
+    std::string Path;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    off_t Size = 0;
+    timespec Modified{};
+    timespec Changed{};
+    bool Trusted = false;  // its times were old enough to tell any later change
+    std::string Text;      // up to the first 0x1A
+    // Step k (from 1) is Text[StepBegin[k - 1], StepBegin[k]) (the last one to the end).
+    std::vector<size_t> StepBegin;
+
+    int Steps() const { return static_cast<int>(StepBegin.size()); }
+    std::string_view Step(int k) const {
+        const size_t begin = StepBegin[static_cast<size_t>(k - 1)];
+        const size_t end = k < Steps() ? StepBegin[static_cast<size_t>(k)] : Text.size();
+        return std::string_view(Text).substr(begin, end - begin);
+    }
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// A file whose change time is this close to the moment it was read may change again
+// without a visible change of its times (file times are coarse): such a read is not
+// trusted, and the file is read again next time.
+constexpr time_t TrustAfterSeconds = 2;
+
+bool OldEnough(const timespec& t, const timespec& now) {
+    return t.tv_sec + TrustAfterSeconds < now.tv_sec;
+}
+
+std::mutex cacheLock;
+std::shared_ptr<const StepFileText> cachedFile;
+
+void IndexSteps(StepFileText& file) {
+    file.StepBegin.assign(1, 0);
+    const std::string_view text(file.Text);
+    size_t pos = 0;
+    std::string_view line;
+    for (size_t begin = 0; NextLine(text, pos, line); begin = pos) {
+        if (IsSeparator(line)) file.StepBegin.push_back(begin);
+    }
+}
+
+// The step file's text, read only when it changed since the last read. Null when it
+// cannot be opened, is not a regular file, is larger than StepFileLimit or fails to read.
+std::shared_ptr<const StepFileText> ReadStepFile(const std::string& path) {
+    if (path.empty()) return nullptr;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    // Without blocking: a pipe or a device in the file's place must never hold the run.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct FdCloser {
+        int Fd;
+        ~FdCloser() { close(Fd); }
+    } closer{fd};
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > StepFileLimit) return nullptr;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock);
+        const auto& c = cachedFile;
+        if (c && c->Trusted && c->Path == path && c->Device == st.st_dev && c->Inode == st.st_ino &&
+            c->Size == st.st_size && SameTime(c->Modified, st.st_mtim) &&
+            SameTime(c->Changed, st.st_ctim)) {
+            return c;
+        }
+    }
+    auto file = std::make_shared<StepFileText>();
+    file->Path = path;
+    file->Device = st.st_dev;
+    file->Inode = st.st_ino;
+    file->Size = st.st_size;
+    file->Modified = st.st_mtim;
+    file->Changed = st.st_ctim;
+    file->Trusted = OldEnough(st.st_mtim, now) && OldEnough(st.st_ctim, now);
+    // One byte more than the limit tells a file that grew past it while being read.
+    file->Text.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    while (got < file->Text.size()) {
+        const ssize_t n = read(fd, file->Text.data() + got, file->Text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return nullptr;  // a partly read file would give a step of unknown content
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+        if (got > StepFileLimit) return nullptr;
+        if (got == file->Text.size()) file->Text.resize(std::min(got * 2, StepFileLimit + 1));
+    }
+    file->Text.resize(got);
+    const size_t sub = file->Text.find('\x1A');
+    if (sub != std::string::npos) file->Text.resize(sub);
+    file->Text.shrink_to_fit();
+    IndexSteps(*file);
+    std::lock_guard<std::mutex> guard(cacheLock);
+    cachedFile = file;
+    return file;
+}
 
 }  // namespace
 
@@ -243,6 +303,8 @@ void ResetRunSettings(StepSettings& settings, int comPortNo) {
     settings.BlockLen = 2048;
     settings.BlocksOnRow = 16;
     settings.SaveImage = false;
+    settings.AddrStartLine.clear();
+    settings.AddrLenLine.clear();
     settings.AutoReset = false;
     settings.CheckSum = false;
     settings.Usb = false;
@@ -267,6 +329,11 @@ void ResetStepSettings(StepSettings& s) {
     s.LoadError.clear();
 }
 
+std::string BadValueText(const std::string& line, const char* key, int64_t value) {
+    if (line.empty()) return TextBadValue + std::string(key) + std::to_string(value);
+    return TextBadValue + ShowableLine(line);
+}
+
 bool StepLineParser::ParseStepLine(const std::string& line, int wanted) {
     return Parse(line, wanted, wanted == AllSteps);
 }
@@ -283,6 +350,15 @@ bool StepLineParser::Parse(const std::string& line, int wanted, bool allSteps) {
     return true;
 }
 
+void StepLineParser::ApplyLine(std::string_view line) {
+    Apply(NormaliseStepLine(line));
+}
+
+void StepLineParser::SetLoadError(const std::string& line) {
+    // The first error of a step is the one shown.
+    if (settings_.LoadError.empty()) settings_.LoadError = TextBadValue + ShowableLine(line);
+}
+
 void StepLineParser::Apply(const std::string& line) {
     StepSettings& s = settings_;
     for (int m = 0; m < static_cast<int>(std::size(ModelKeys)); ++m) {
@@ -294,12 +370,19 @@ void StepLineParser::Apply(const std::string& line) {
         if (s.ModelIndex == -1 || s.ModelIndex == model) {
             s.ModelIndex = model;
             s.ProgramFile = line.substr(key.size(), ProgramFileLimit);
+            // A NUL would cut the name short: "FIRM<NUL>WARE.HEX" must not program "FIRM".
+            if (s.ProgramFile.find('\0') != std::string::npos) SetLoadError(line);
         }
     }
     for (const ValueKey& k : ValueKeys) {
         std::string_view key(k.Key);
         if (!StartsWith(line, key)) continue;
         std::string_view value = std::string_view(line).substr(key.size());
+        // No value holds a NUL byte; reading it as text or number would take what comes
+        // before it as the whole value.
+        if (value.find('\0') != std::string_view::npos) SetLoadError(line);
+        if (k.Number == &StepSettings::AddrStart) s.AddrStartLine = line;
+        if (k.Number == &StepSettings::AddrLen) s.AddrLenLine = line;
         int32_t number = 0;
         switch (k.Kind) {
             case ValueKind::Text:
@@ -319,7 +402,7 @@ void StepLineParser::Apply(const std::string& line) {
                     s.*(k.Number) = number;
                 } else {
                     s.*(k.Number) = -1;
-                    if (s.LoadError.empty()) s.LoadError = TextBadValue + ShowableLine(line);
+                    SetLoadError(line);
                 }
                 break;
         }
@@ -337,29 +420,41 @@ void StepLineParser::Apply(const std::string& line) {
     }
 }
 
+namespace {
+
+// A range no flow can use: a negative start or length, or an end past the 32-bit addresses
+// every flow computes its range in (a "$FFFFFFFFF" that wrapped, say).
+std::string RangeError(const StepSettings& s) {
+    const int64_t start = s.AddrStart;
+    const int64_t length = s.AddrLen;
+    if (start < 0) return BadValueText(s.AddrStartLine, KeyAddrStart, start);
+    if (length < 0) return BadValueText(s.AddrLenLine, KeyAddrLen, length);
+    if (start + length - 1 > INT32_MAX) {
+        return s.AddrLenLine.empty() ? BadValueText(s.AddrStartLine, KeyAddrStart, start)
+                                     : BadValueText(s.AddrLenLine, KeyAddrLen, length);
+    }
+    return {};
+}
+
+}  // namespace
+
 int LoadStep(int n, const CurrentProject& project, const std::vector<std::string>& args,
              StepSettings& settings, MapGeometry& map) {
     ResetStepSettings(settings);
     StepLineParser parser(settings);
     parser.ResetCounter();
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(project.StepFile.c_str(), "rb"));
+    const std::shared_ptr<const StepFileText> file = ReadStepFile(project.StepFile);
     if (!file) return StepFileNotOpened;
-    // A folder opens for reading on POSIX but is no step file.
-    struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0 || S_ISDIR(st.st_mode)) return StepFileNotOpened;
-
-    bool belonged = false;
-    StepFileReader reader(file.get());
-    std::string line;
-    while (reader.NextLine(line)) {
-        if (parser.ParseFileLine(line, n)) belonged = true;
-        // Lines after the step can never belong to it: the counter only grows.
-        if (parser.Counter() > n) break;
+    // Step 1 has lines when anything comes before the first separator; every later step
+    // has at least its separator line.
+    const bool belonged = n >= 1 && n <= file->Steps() && !file->Step(n).empty();
+    if (belonged) {
+        const std::string_view text = file->Step(n);
+        size_t pos = 0;
+        std::string_view line;
+        while (NextLine(text, pos, line)) parser.ApplyLine(line);
     }
-    // A file that could not be read to the end would give a step of unknown content.
-    if (reader.Failed()) return StepFileNotOpened;
-    file.reset();
 
     const int words = ExtraParameterCount(project.ExtraParameters);
     for (int i = 1; i <= words; ++i) {
@@ -376,6 +471,7 @@ int LoadStep(int n, const CurrentProject& project, const std::vector<std::string
     } else if (settings.ModelIndex == 9) {
         settings.BaudRate = DefaultBaudRate;
     }
+    if (settings.LoadError.empty()) settings.LoadError = RangeError(settings);
 
     map = SizeMap(settings.AddrLen, settings.BlockLen, settings.BlocksOnRow);
     return belonged ? StepLoaded : StepMissing;

@@ -27,6 +27,18 @@ constexpr const char* TextBadValue = "BAD VALUE: ";
 // The offending line is cut to this many characters in LoadError ("..." marks the cut).
 constexpr size_t LoadErrorLineLimit = 200;
 
+// A step file is a few dozen lines; one beyond this size is refused as a file that cannot
+// be opened, so that no file (or link to a device) can take the station's memory.
+constexpr size_t StepFileLimit = 4 * 1024 * 1024;
+
+// The keys of the address range, for the texts that name them.
+constexpr const char* KeyAddrStart = "/ADDRSTART=";
+constexpr const char* KeyAddrLen = "/ADDRLEN=";
+
+// "BAD VALUE: " + the line as a status line can show it; key + value instead of the line
+// when no line set the value (it is then the default of the run).
+std::string BadValueText(const std::string& line, const char* key, int64_t value);
+
 // Longest image file name a model key keeps.
 constexpr size_t ProgramFileLimit = 200;
 
@@ -44,6 +56,8 @@ void ResetStepSettings(StepSettings& settings);
 // and the command-line arguments to it, forces the values of models 6 and 9 and sizes the
 // map. Returns StepLoaded, StepFileNotOpened or StepMissing. When a value could not be
 // used as it stands, settings.LoadError says which line; the step must then not run.
+// Only a regular file of at most StepFileLimit bytes is read. The file is looked at for
+// every step, but read again only when it changed: a run of many steps costs one read.
 int LoadStep(int n, const CurrentProject& project, const std::vector<std::string>& args,
              StepSettings& settings, MapGeometry& map);
 
@@ -59,10 +73,13 @@ public:
     // The same for a line of the step file: `step` is always a step number, so a file
     // with 255 or more steps still loads its step 255 alone.
     bool ParseFileLine(const std::string& line, int step);
+    // Applies a line known to belong to the step being loaded.
+    void ApplyLine(std::string_view line);
 
 private:
     bool Parse(const std::string& line, int wanted, bool allSteps);
     void Apply(const std::string& line);
+    void SetLoadError(const std::string& line);
 
     StepSettings& settings_;
     int counter_ = 1;

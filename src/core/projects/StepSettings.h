@@ -53,9 +53,14 @@ struct StepSettings {
     bool LockSet = false;
 
     // Not a key: set by LoadStep when a value could not be taken as it stands (a
-    // "/AT_PROG_EE=" that is not a whole number). The step must then not run; the text
-    // names the offending line. Reset with the "step" fields.
+    // "/AT_PROG_EE=" that is not a whole number, a value holding a NUL byte, a range that
+    // is negative or wraps). The step must then not run; the text names the offending
+    // line. Reset with the "step" fields.
     std::string LoadError;
+    // Not keys: the (normalised) lines that last set AddrStart and AddrLen, so that a flow
+    // refusing the range can name the line. "run" fields, as the values are.
+    std::string AddrStartLine;
+    std::string AddrLenLine;
 };
 
 }  // namespace ps

@@ -197,8 +197,10 @@ TEST(AvrFlow, RecordsThatAreNotDataLoadNothing) {
 
 TEST(AvrFlow, BlankImageSendsParametersButNoPage) {
     TempDir dir;
+    // Data records that hold only erased bytes (a file without any data record at all is
+    // malformed: see HostileInputTest).
     const std::string file = dir.File("blank.hex");
-    avrtest::WriteFile(file, ":00000001FF\n");
+    avrtest::WriteFile(file, ":04000000FFFFFFFF00\n:00000001FF\n");
     Rig rig(AvrATmega32);
     rig.FlashStep(file, 4096);
     rig.Run();

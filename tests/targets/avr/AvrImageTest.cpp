@@ -178,6 +178,7 @@ TEST(SrecToBin, CopiesS2RecordsIntoAnErasedImage) {
 }
 
 TEST(SrecToBin, FailuresLeaveAnOldCopyAsItWas) {
+    // Every failed copy ends in red and with RunError 12, never in success.
     struct Case {
         std::string name;
         std::string source;  // empty: no source file
@@ -186,7 +187,6 @@ TEST(SrecToBin, FailuresLeaveAnOldCopyAsItWas) {
     const std::vector<Case> cases = {
         {"record below the start address", "S2080000100102030400\n", false},
         {"record past the end", "S2080120000102030400\n", false},
-        {"record cut short", "S20401\n", false},
         {"Intel HEX source", ":00000001FF\n", true},
         {"missing source", "", true},
     };
@@ -200,18 +200,28 @@ TEST(SrecToBin, FailuresLeaveAnOldCopyAsItWas) {
         EXPECT_FALSE(SrecToBin(rig.st, "image.mhx", "MEM 2.BIN"));
         EXPECT_EQ("old copy", ReadFile("MEM 2.BIN"));
         EXPECT_EQ(c.message ? 1u : 0u, rig.view.Messages().size());
-        if (!c.message) {
-            EXPECT_EQ(MsgSaveBinError, rig.view.LastStatus());
-            EXPECT_EQ(StatusColorError, rig.view.LastStatusColour());
-            EXPECT_EQ(RunOk, rig.st.RunError);
-        } else {
-            EXPECT_EQ(RunImageFile, rig.st.RunError);
-        }
+        EXPECT_EQ(c.message ? std::string(MsgSaveBinFailed) + "MEM 2.BIN" : MsgSaveBinError,
+                  rig.view.LastStatus());
+        EXPECT_EQ(StatusColorError, rig.view.LastStatusColour());
+        EXPECT_EQ(RunImageFile, rig.st.RunError);
         // Nothing but the old copy and the source is left in the folder.
         EXPECT_EQ(c.source.empty() ? 1 : 2,
                   std::distance(std::filesystem::directory_iterator(dir.Path()),
                                 std::filesystem::directory_iterator()));
     }
+}
+
+TEST(SrecToBin, ARecordCutShortIsSkipped) {
+    TempDir dir;
+    avrtest::InFolder here(dir.Path());
+    WriteFile("image.mhx", "S20401\nS2060100000506FF\n");
+    BinRig rig;
+    EXPECT_TRUE(SrecToBin(rig.st, "image.mhx", "MEM 2.BIN"));
+    Bytes expected(300, 0xFF);
+    expected[0] = 5, expected[1] = 6;
+    const std::string bin = ReadFile("MEM 2.BIN");
+    EXPECT_EQ(expected, Bytes(bin.begin(), bin.end()));
+    EXPECT_EQ(MsgSaveBinOk, rig.view.LastStatus());
 }
 
 TEST(SrecToBin, AtmelStepWithSaveOfAnIntelImageIsNotPassedOffAsSuccess) {
@@ -232,6 +242,8 @@ TEST(SrecToBin, AtmelStepWithSaveOfAnIntelImageIsNotPassedOffAsSuccess) {
     ASSERT_EQ(1u, rig.view.Messages().size());
     EXPECT_EQ(NotHexMessage("image.hex"), rig.view.Messages()[0].Text);
     EXPECT_FALSE(rig.view.SawStatusContaining(MsgResultOk));
+    EXPECT_EQ(std::string(MsgSaveBinFailed) + "MEM 3.BIN", rig.view.LastStatus());
+    EXPECT_EQ(StatusColorError, rig.view.LastStatusColour());
     EXPECT_FALSE(std::filesystem::exists("MEM 3.BIN"));
 }
 

@@ -1,5 +1,7 @@
 #include "targets/avr/AvrFlow.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -37,6 +39,12 @@ void IdentificationError(Station& st, const char* text, int32_t code) {
     EndIdentification(st, code);
 }
 
+// The last address of the step's range, computed without overflow and kept to 32 bits.
+int32_t ClampedRangeEnd(int32_t start, int32_t length) {
+    const int64_t end = static_cast<int64_t>(start) + length - 1;
+    return static_cast<int32_t>(std::clamp<int64_t>(end, INT32_MIN, INT32_MAX));
+}
+
 // Programming mode after the erase: everything up to the 'O' is discarded.
 void EnterProgrammingMode(Station& st) {
     SendByte(st, AvrCmdProgMode);
@@ -52,13 +60,31 @@ void RunAtmelFlow(Station& st) {
     const bool loader = processor == AvrLoader;
     const bool readEeprom = loader && step.AtProgEe == 2;
 
+    const char* actionText = readEeprom ? MsgReading : MsgProgramming;
+    const char* resultText = readEeprom ? MsgRead : MsgProgramed;
+
+    // The image is read once, before the board is touched, and programmed and verified
+    // from that copy: a missing or malformed file costs the board nothing, and a file
+    // replaced during the step (a build writing the next firmware) cannot mix into it.
+    // (An EEPROM read writes the file instead.)
+    AvrLoadCounts counts;
+    if (!step.ProgramFile.empty() && !readEeprom &&
+        !LoadAvrHex(st, step.ProgramFile, st.AvrImage, counts)) {
+        return;
+    }
+    if (Failed(st)) return;
+    // A range the commands cannot address would erase the chip and write nothing (or
+    // something else): refused before anything goes to the board.
+    if (const std::string bad = AvrRangeError(step); !bad.empty()) {
+        st.Status(bad, StatusColorError);
+        st.RunError = RunBadStepValue;
+        return;
+    }
+
     // The programmer wants DTR asserted and RTS negated, whatever the boot line left.
     st.Comm.SetDTR(true);
     st.Comm.SetRTS(false);
     WaitMs(st, AvrLineSettleMs);
-
-    const char* actionText = readEeprom ? MsgReading : MsgProgramming;
-    const char* resultText = readEeprom ? MsgRead : MsgProgramed;
 
     st.Status(MsgConnecting, StatusColorNormal);
     PumpMessages(st);
@@ -112,10 +138,6 @@ void RunAtmelFlow(Station& st) {
         WaitMs(st, AvrLoaderUnlockMs);
     }
 
-    // A missing or malformed image must not cost the board its program: read the whole
-    // file before anything is erased. (An EEPROM read writes the file instead.)
-    if (!step.ProgramFile.empty() && !readEeprom && !CheckAvrImage(st, step.ProgramFile)) return;
-
     st.Status(MsgErasing, StatusColorNormal);
     PumpMessages(st);
     if (!programmingMode) {
@@ -144,7 +166,7 @@ void RunAtmelFlow(Station& st) {
     st.Status(actionText);
 
     st.RangeStart = step.AddrStart;
-    st.RangeEnd = step.AddrStart + step.AddrLen - 1;
+    st.RangeEnd = ClampedRangeEnd(step.AddrStart, step.AddrLen);
 
     if (!programmingMode) {
         EnterProgrammingMode(st);
@@ -156,7 +178,7 @@ void RunAtmelFlow(Station& st) {
         st.RowByteCounts.fill(0);
         const int rows = st.Map.ShownRows();
         for (int i = 0; i <= rows; ++i) st.ByteLabel(i, "");
-        ProgramAvrImage(st, step.ProgramFile);
+        ProgramAvrImage(st, step.ProgramFile, counts);
         // An image error (message box, RunError 12) or STOP ends the step here: never
         // "Programed ok!" after it.
         if (Failed(st)) return;
@@ -166,7 +188,8 @@ void RunAtmelFlow(Station& st) {
     const bool checksum = step.CheckSum && !(loader && (step.AtProgEe == 1 || step.AtProgEe == 2));
     if (checksum) {
         st.Status(MsgVerifying);
-        const int32_t end = step.AddrStart + step.AddrLen / 2 - 1;
+        // Checked to fit 16 bits before the step began (AvrRangeError).
+        const int64_t end = static_cast<int64_t>(step.AddrStart) + step.AddrLen / 2 - 1;
         const uint8_t command[5] = {AvrCmdChecksum, static_cast<uint8_t>(step.AddrStart >> 8),
                                     static_cast<uint8_t>(step.AddrStart),
                                     static_cast<uint8_t>(end >> 8), static_cast<uint8_t>(end)};

@@ -9,6 +9,7 @@
 #include "images/ImageFile.h"
 #include "link/Link.h"
 #include "projects/AtomicFile.h"
+#include "projects/StepFile.h"
 #include "targets/avr/FuseBits.h"
 
 namespace ps {
@@ -44,58 +45,148 @@ void ShowLoaded(Station& st, int32_t loaded) {
     PumpMessages(st);
 }
 
-bool LoadHex(Station& st, const std::string& fileName, std::vector<uint8_t>& image,
-             AvrLoadCounts& counts, bool show) {
-    image.assign(AvrImageSize, 0xFF);
-    counts = {};
-    const std::string name = ResolveImageName(fileName, AvrHexExtension);
-    ImageText file;
-    if (!OpenImageText(file, name, st)) return false;
-    if (show && st.Step.AddrLen > 0) {
-        st.ClearBlocks();
-        PumpMessages(st);
-        PumpMessages(st);
-    }
-    std::string line;
-    int lineCount = 0;
-    while (file.ReadLine(line)) {
-        // A blank line (a trailing empty line, say) carries no record; it is not an error.
-        if (!line.empty()) {
-            if (line[0] != ':') {
-                file.Close();
-                st.ImageFileError(NotHexMessage(name));
-                return false;
-            }
-            if (StrictHexByte(line, 8) == 0x00) {
-                const int count = StrictHexByte(line, 2);
-                const uint32_t address = StrictHex(line, 4, 4);
-                for (int i = 0; i < count; ++i) {
-                    const uint8_t b = StrictHexByte(line, 10 + 2 * i);
-                    image[address + static_cast<uint32_t>(i)] = b;
-                    ++counts.Loaded;
-                    if (b != 0xFF) ++counts.Data;
-                }
-            }
+// A record's checksum as the file gives it, and as its bytes make it. Worked out from the
+// text itself, for records of every type: the loader never needed the field, so a record
+// that lacks it (or has a digit that is not hexadecimal) loads as before and counts as a
+// record whose checksum is wrong, shown as "--".
+struct RecordChecksum {
+    int InFile = -1;  // -1: missing or not hexadecimal
+    int Computed = 0;
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+RecordChecksum CheckRecord(const std::string& line) {
+    // The bytes after the ':': count, address high and low, type, the data, the checksum.
+    auto byteAt = [&line](size_t i) {
+        const size_t at = 1 + 2 * i;
+        const int high = at < line.size() ? HexValue(line[at]) : -1;
+        const int low = at + 1 < line.size() ? HexValue(line[at + 1]) : -1;
+        return high < 0 || low < 0 ? -1 : high * 16 + low;
+    };
+    RecordChecksum c;
+    const int count = byteAt(0);
+    unsigned sum = 0;
+    for (size_t i = 0; count >= 0 && i <= 4 + static_cast<size_t>(count); ++i) {
+        const int b = byteAt(i);
+        if (b < 0) break;
+        if (i == 4 + static_cast<size_t>(count)) {
+            c.InFile = b;
+        } else {
+            sum += static_cast<unsigned>(b);
         }
-        if (++lineCount % LinesPerPump == 0) PumpMessages(st);
-        if (st.RunError == RunStopped) return false;
     }
-    file.Close();
-    if (show) st.ByteLabel(0, std::to_string(counts.Loaded));
-    return true;
+    c.Computed = static_cast<int>((0x100 - (sum & 0xFF)) & 0xFF);
+    return c;
+}
+
+std::string Hex2(int value) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+    return text;
 }
 
 }  // namespace
 
 bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& image,
                 AvrLoadCounts& counts) {
-    return LoadHex(st, fileName, image, counts, true);
+    constexpr int TypeData = 0x00;
+    constexpr int TypeSegmentBase = 0x02;
+    constexpr int TypeLinearBase = 0x04;
+    image.assign(AvrImageSize, 0xFF);
+    counts = {};
+    const std::string name = ResolveImageName(fileName, AvrHexExtension);
+    ImageText file;
+    if (!OpenImageText(file, name, st)) return false;
+    std::string line;
+    bool baseSet = false;      // the last type 02/04 record set a base other than 0
+    int64_t badChecksums = 0;  // records whose checksum is wrong
+    int64_t firstBadLine = 0;
+    RecordChecksum firstBad;
+    int lineCount = 0;
+    while (file.ReadLine(line)) {
+        if (!CheckRecordMark(line, ':', name, st)) return false;
+        const int type = StrictHexByte(line, 8);
+        if (type == TypeSegmentBase || type == TypeLinearBase) {
+            // Toolchains write a base of 0 before data in the first 64 KB: harmless.
+            baseSet = StrictHex(line, 10, 4) != 0;
+        }
+        if (type == TypeData) {
+            const int count = StrictHexByte(line, 2);
+            const uint32_t address = StrictHex(line, 4, 4);
+            if (baseSet && count > 0) {
+                // The flash takes the low 16 bits only: these bytes would land on data
+                // meant for the start of the flash.
+                st.ImageFileError(
+                    NotHexMessage(name, ReasonExtendedAddress + std::to_string(file.LineNumber())));
+                return false;
+            }
+            for (int i = 0; i < count; ++i) {
+                const uint8_t b = StrictHexByte(line, 10 + 2 * i);
+                image[address + static_cast<uint32_t>(i)] = b;
+                ++counts.Loaded;
+                if (b != 0xFF) ++counts.Data;
+            }
+        }
+        const RecordChecksum checksum = CheckRecord(line);
+        if (checksum.InFile != checksum.Computed) {
+            if (badChecksums++ == 0) {
+                firstBadLine = file.LineNumber();
+                firstBad = checksum;
+            }
+        }
+        if (++lineCount % LinesPerPump == 0) PumpMessages(st);
+        if (st.RunError == RunStopped) return false;
+    }
+    if (file.Failed()) return false;  // already reported by the reader
+    file.Close();
+    if (counts.Loaded == 0) {
+        // An image that holds nothing would erase the chip and pass every check.
+        st.ImageFileError(NotHexMessage(name, ReasonNoDataRecords));
+        return false;
+    }
+    if (badChecksums > 0) {
+        std::string text = WarnRecordChecksum + name + " line " + std::to_string(firstBadLine) +
+                           ": " + (firstBad.InFile < 0 ? "--" : Hex2(firstBad.InFile)) +
+                           ", should be " + Hex2(firstBad.Computed);
+        if (badChecksums > 1) text += " (" + std::to_string(badChecksums) + " records)";
+        st.ImageFileWarning(text);
+    }
+    return true;
 }
 
-bool CheckAvrImage(Station& st, const std::string& fileName) {
-    std::vector<uint8_t> scratch;
-    AvrLoadCounts counts;
-    return LoadHex(st, fileName, scratch, counts, false) && st.RunError == RunOk;
+std::string AvrRangeError(const StepSettings& step) {
+    const bool loader = step.AtmelDevice == AvrLoader;
+    const bool eeprom = loader && (step.AtProgEe == 1 || step.AtProgEe == 2);
+    const bool image = !step.ProgramFile.empty();
+    const bool checksum = step.CheckSum && !eeprom;
+    const int64_t start = step.AddrStart;
+    const int64_t length = step.AddrLen;
+    auto badStart = [&] { return BadValueText(step.AddrStartLine, KeyAddrStart, start); };
+    auto badLength = [&] { return BadValueText(step.AddrLenLine, KeyAddrLen, length); };
+    if (!image && !checksum) return {};
+    if (start < 0) return badStart();
+    if (length <= 0) return badLength();
+    if (image && !eeprom && start + length > AvrImageSize) {
+        // Pages count from address 0, and page word addresses have 16 bits.
+        return start >= AvrImageSize ? badStart() : badLength();
+    }
+    if (image && eeprom) {
+        const int64_t end = 2 * (length / 2 + start - 1) + 1;
+        if (end < 0) return badLength();
+        if (end > MaxEepromOffset) return start > MaxEepromOffset ? badStart() : badLength();
+    }
+    if (checksum) {
+        // Words start .. start + length / 2 - 1, each sent as 16 bits.
+        if (length < 2) return badLength();
+        if (start + length / 2 - 1 > 0xFFFF) return start > 0xFFFF ? badStart() : badLength();
+    }
+    return {};
 }
 
 uint16_t AvrImageChecksum(const std::vector<uint8_t>& image, int32_t addrStart, int32_t addrLen) {
@@ -173,20 +264,33 @@ std::string EepromHexText(const uint8_t* data, int count) {
     return text;
 }
 
-void ProgramAvrImage(Station& st, const std::string& fileName) {
+void ProgramAvrImage(Station& st, const std::string& fileName, const AvrLoadCounts& counts) {
     if (st.Step.AtmelDevice == AvrLoader && st.Step.AtProgEe == 1) {
-        WriteAvrEeprom(st, fileName);
+        WriteAvrEeprom(st, counts);
     } else if (st.Step.AtmelDevice == AvrLoader && st.Step.AtProgEe == 2) {
         ReadAvrEeprom(st, fileName);
     } else {
-        ProgramAvrFlash(st, fileName);
+        ProgramAvrFlash(st, counts);
     }
 }
 
-void ProgramAvrFlash(Station& st, const std::string& fileName) {
+namespace {
+
+// What the operator sees of a loaded image before it goes to the board.
+void ShowImageLoaded(Station& st, const AvrLoadCounts& counts) {
+    if (st.Step.AddrLen > 0) {
+        st.ClearBlocks();
+        PumpMessages(st);
+        PumpMessages(st);
+    }
+    st.ByteLabel(0, std::to_string(counts.Loaded));
+}
+
+}  // namespace
+
+void ProgramAvrFlash(Station& st, const AvrLoadCounts& counts) {
     const StepSettings& step = st.Step;
-    AvrLoadCounts counts;
-    if (!LoadAvrHex(st, fileName, st.AvrImage, counts)) return;
+    ShowImageLoaded(st, counts);
     const int pages = AvrPageCount(step.AddrStart, step.AddrLen);
     st.ImageChecksum = AvrImageChecksum(st.AvrImage, step.AddrStart, step.AddrLen);
 
@@ -225,10 +329,9 @@ void ProgramAvrFlash(Station& st, const std::string& fileName) {
     ShowLoaded(st, counts.Loaded);
 }
 
-void WriteAvrEeprom(Station& st, const std::string& fileName) {
+void WriteAvrEeprom(Station& st, const AvrLoadCounts& counts) {
     const StepSettings& step = st.Step;
-    AvrLoadCounts counts;
-    if (!LoadAvrHex(st, fileName, st.AvrImage, counts)) return;
+    ShowImageLoaded(st, counts);
     st.ImageChecksum = AvrImageChecksum(st.AvrImage, step.AddrStart, step.AddrLen);
     if (st.RunError != RunOk) return;
     st.Progress(0);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "projects/StepSettings.h"
+
 namespace ps {
 
 class Station;
@@ -24,16 +26,29 @@ struct AvrLoadCounts {
     int Data = 0;
 };
 
-// Reads an Intel HEX file (strict hex fields, data records only, no extended addressing)
-// into image, which is first made AvrImageSize bytes of 0xFF. A file that cannot be
-// opened or holds a line without ':' is reported through the station's image report and
-// gives false; a field that is not hexadecimal raises EConvertError. STOP gives false.
+// Third line of the malformed-file message for data under a non-zero extended address; the
+// line number follows.
+inline constexpr const char* ReasonExtendedAddress = "data above 64 KB (type 02/04 base) at line ";
+// Start of the warning about records whose checksum is wrong (they load as they stand).
+inline constexpr const char* WarnRecordChecksum = "WRONG RECORD CHECKSUM: ";
+
+// Reads an Intel HEX file (strict hex fields, data records only) into image, which is first
+// made AvrImageSize bytes of 0xFF. The flash takes 16-bit record addresses, so an
+// extended-address record (type 02 or 04) with a base other than 0 followed by a data
+// record makes the file malformed, as does a file without a single data byte: both are
+// reported through the station's image report and give false, as do a file that cannot be
+// opened and a line without ':'. A field that is not hexadecimal raises EConvertError; STOP
+// gives false. Records whose checksum is wrong still load; the first of them is named in
+// one warning per file (ImageFileWarning).
 bool LoadAvrHex(Station& st, const std::string& fileName, std::vector<uint8_t>& image,
                 AvrLoadCounts& counts);
 
-// Reads the step's image file into a scratch image, so that a missing or malformed file is
-// found before the board is erased. True when the whole file can be used.
-bool CheckAvrImage(Station& st, const std::string& fileName);
+// The range an "ATMEL" step works on must be one its commands can address: "BAD VALUE: "
+// with the offending line when "/ADDRSTART=" and "/ADDRLEN=" give an empty or negative
+// range, or one past the 128 KB image (flash), past the 16-bit offsets (EEPROM) or past
+// the 16-bit word addresses of the checksum command. Empty when the range is usable (or
+// the step uses none: no image and no checksum).
+std::string AvrRangeError(const StepSettings& step);
 
 // 0xFFFF minus the 16-bit sum of the image bytes the checksum command covers: from byte
 // addrStart to byte 2u + 1 with u = addrLen / 2 + addrStart - 1. Bytes outside the image
@@ -54,11 +69,12 @@ int32_t AvrEepromEnd(int32_t addrStart, int32_t addrLen);
 // digits, each line ending in "\r\n", then the end record.
 std::string EepromHexText(const uint8_t* data, int count);
 
-// The image operation of an "ATMEL" step on its file: flash programming, or with the AVR
-// loader the EEPROM write ("/AT_PROG_EE=1") or the EEPROM read into the file ("=2").
-void ProgramAvrImage(Station& st, const std::string& fileName);
-void ProgramAvrFlash(Station& st, const std::string& fileName);
-void WriteAvrEeprom(Station& st, const std::string& fileName);
+// The image operation of an "ATMEL" step: flash programming from the image already read
+// into st.AvrImage (counts from that read), or with the AVR loader the EEPROM write from it
+// ("/AT_PROG_EE=1") or the EEPROM read into the file ("=2").
+void ProgramAvrImage(Station& st, const std::string& fileName, const AvrLoadCounts& counts);
+void ProgramAvrFlash(Station& st, const AvrLoadCounts& counts);
+void WriteAvrEeprom(Station& st, const AvrLoadCounts& counts);
 void ReadAvrEeprom(Station& st, const std::string& fileName);
 
 }  // namespace ps

@@ -53,11 +53,9 @@ bool Image91360::Load(const std::string& fileName) {
         if (lines % LinesPerPump == 0) PumpMessages(st_);
         if (st_.RunError == RunStopped) return false;
     }
-    // A file that could not be read to its end must not be sent as if it were complete.
-    if (file.ReadFailed()) {
-        st_.ImageFileError(CannotOpenMessage(name));
-        return false;
-    }
+    // A file that could not be read to its end must not be sent as if it were complete
+    // (the reader has reported why: a read error, or a line longer than any record).
+    if (file.Failed()) return false;
     return st_.RunError == RunOk;
 }
 

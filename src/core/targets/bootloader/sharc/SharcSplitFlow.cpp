@@ -161,10 +161,8 @@ void LoadSharcRecords(Station& st, const std::string& fileName, bool countOnly,
         if (!countOnly) st.Progress(Percent(file.Position(), file.Size()));
         if (++lines % LinesPerPump == 0) PumpMessages(st);
     }
-    if (file.ReadFailed()) {
-        st.ImageFileError(CannotOpenMessage(name));
-        return;
-    }
+    // Reported by the reader: a read error, or a line longer than any record.
+    if (file.Failed()) return;
     if (pending && !RecordAnswered(st)) return;
     file.Close();
     image.WholeCrc = ~image.WholeCrc;
