@@ -267,6 +267,7 @@ TEST(InlineSequence, ABadImageFileEndsTheRunWithItsMessageBeforeAnythingIsSent) 
         {"SHARC-Boot flash", ":0200000011GG00\r\n", "'$GG' is not a valid integer value"},
         {"INTEL - EMULATOR", "", ps::MsgCannotOpenFile},
         {"INTEL - EMULATOR", ":100000000102\r\n", ps::MsgNotHexFile},
+        {"MOTOROLA", "S2" + std::string(ps::ImageLineLimit, '0') + "\r\n", ps::MsgNotHexFile},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.Model) + " " + c.Text);

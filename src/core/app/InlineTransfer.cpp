@@ -75,7 +75,8 @@ ImageRead ReadImageLines(Station& st, const std::string& name, char mark,
         }
         if (++lines % TransferLinesPerPump == 0) PumpMessages(st);
     }
-    return ImageRead::Completed;
+    // A line too long or a read error ends the reading; the reader has reported it.
+    return file.Failed() ? ImageRead::BadFile : ImageRead::Completed;
 }
 
 }  // namespace ps

@@ -41,8 +41,9 @@ void ShowRowByteCounts(Station& st, int64_t total);
 enum class ImageRead {
     Completed,  // read to its end
     Stopped,    // the handler asked to stop (STOP, or the run ended)
-    BadFile,    // not opened, or a line without its record mark or too short for its record:
-                // reported through the station (message box, RunError 12)
+    BadFile,    // not opened, not readable to its end, or a line without its record mark,
+                // too long, or too short for its record: reported through the station
+                // (message box, RunError 12)
 };
 enum class LineVerdict { Next, Stop, Malformed };
 using ImageLineHandler = std::function<LineVerdict(const std::string& line, const ImageText&)>;

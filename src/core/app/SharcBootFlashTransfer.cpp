@@ -70,6 +70,7 @@ void TransferSharcBootFlashImage(Station& st, const std::string& fileName) {
         if (!OpenImageText(file, name, st)) return;
         std::string line;
         while (file.ReadLine(line)) ++lineCount;
+        if (file.Failed()) return;  // reported by the reader
     }
     if (lineCount == 0) lineCount = 1;
     ClearMapForTransfer(st);
