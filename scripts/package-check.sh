@@ -26,6 +26,7 @@ for f in /usr/bin/progstation /usr/bin/progstation-cli /usr/bin/boardsim \
          /usr/share/icons/hicolor/scalable/apps/progstation.svg \
          /usr/share/icons/hicolor/48x48/apps/progstation.png \
          /usr/share/bash-completion/completions/progstation-cli \
+         /usr/lib/udev/rules.d/60-progstation-ftdi-latency.rules \
          /usr/share/progstation/examples/atmel/upgrade.cfg; do
     check "package holds $f" grep -qx "$f" "$work/files"
 done

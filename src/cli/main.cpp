@@ -56,6 +56,8 @@ constexpr const char* Usage =
     "  --record FILE  append one JSON line per run (and port) to FILE\n"
     "  --silence-limit SECONDS  end a run whose board says nothing for that long in a\n"
     "                 wait (status 14); off by default: waits have no time limit\n"
+    "  --wait-port SECONDS  when the port's device is missing at a step, wait up to that\n"
+    "                 long for it to appear (an adapter being plugged in)\n"
     "  --check-images list the image records whose checksum or length is wrong, then run\n"
     "  --strict-images  refuse such images (status 12) before anything is sent\n"
     "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
@@ -143,6 +145,7 @@ int main(int argc, char** argv) {
     bool checkImages = false, strictImages = false;
     std::string recordFile;
     int64_t silenceLimitMs = 0;
+    int64_t waitPortMs = 0;
     std::vector<int> gang;
     std::vector<std::string> childArgs;  // what a gang passes on to each port's run
     std::vector<std::string> stepArgs;
@@ -202,6 +205,13 @@ int main(int argc, char** argv) {
             if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
                 return UsageError("--silence-limit takes whole seconds from 1 to 86400");
             silenceLimitMs = seconds * 1000;
+        } else if (a == "--wait-port") {
+            std::string n;
+            char* end = nullptr;
+            const long seconds = value("--wait-port", n) ? std::strtol(n.c_str(), &end, 10) : 0;
+            if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
+                return UsageError("--wait-port takes whole seconds from 1 to 86400");
+            waitPortMs = seconds * 1000;
         } else if (a == "--check-images") {
             checkImages = true;
         } else if (a == "--strict-images") {
@@ -263,6 +273,7 @@ int main(int argc, char** argv) {
     st.ProgramFolder = ProgramFolder();
     st.CommandLineArgs = stepArgs;
     st.SilenceLimitMs = silenceLimitMs;
+    st.WaitPortMs = waitPortMs;
     ps::RunRecorder recorder;
     if (!recordFile.empty()) {
         recorder.Version = ps::VersionText();

@@ -1,6 +1,7 @@
 #include "app/RunController.h"
 
 #include <exception>
+#include <cerrno>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -20,6 +21,7 @@ namespace ps {
 namespace {
 
 constexpr int AutoExitDelayMs = 500;
+constexpr int PortPollMs = 100;  // a missing port is looked for no faster than this
 constexpr int ModelSharcBootFlash = 8;
 
 void ShowIdle(Station& st) {
@@ -49,13 +51,31 @@ bool SetUpStep(Station& st) {
     st.ShowMapGeometry();
     st.Step.ComPortNo = st.SelectedPort;  // the window's choice wins over "/COMn"
     OpenPort(st, st.SelectedPort, st.Step.BaudRate);
-    try {
-        if (!st.Comm.Active()) st.Comm.Open();
-    } catch (const ESerialPortError& e) {
-        st.LastPortError = e.what();
-        ReleaseBootLineQuietly(st);
-        CloseQuietly(st);
-        return false;
+    const int64_t waitUntil = st.clock.NowMs() + st.WaitPortMs;
+    bool waitShown = false;
+    for (;;) {
+        try {
+            if (!st.Comm.Active()) st.Comm.Open();
+            break;
+        } catch (const ESerialPortError& e) {
+            // The opt-in wait for a port whose device is missing (an adapter on a board being
+            // swapped comes back a moment later): polled, and STOP ends it.
+            if (st.WaitPortMs > 0 && st.Comm.LastOpenErrno() == ENOENT &&
+                st.clock.NowMs() < waitUntil) {
+                if (!waitShown) {
+                    st.Status(TextWaitingForPort + std::to_string(st.SelectedPort) + "...",
+                              StatusColorNormal);
+                    waitShown = true;
+                }
+                WaitMsUnlessStopped(st, PortPollMs);
+                if (st.RunError == RunStopped) return true;  // the run ends with "BREAK"
+                continue;
+            }
+            st.LastPortError = e.what();
+            ReleaseBootLineQuietly(st);
+            CloseQuietly(st);
+            return false;
+        }
     }
     // The port component's rate list stops short of 7200: set it on the open port directly.
     if (st.Step.BaudRate == "7200") st.Comm.SetRawBaud(7200);

@@ -98,6 +98,10 @@ public:
     int64_t SilentMs = 0;  // time spent waiting since the board was last heard
     bool SilenceTripped = false;
 
+    // The opt-in wait for a port whose device is missing when a step opens it (0: fail at
+    // once with "ERROR : opening COM port.").
+    int64_t WaitPortMs = 0;
+
     // Follows the run for a run record (--record); nullptr when none is kept.
     RunRecorder* Recorder = nullptr;
 

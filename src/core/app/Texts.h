@@ -34,6 +34,8 @@ constexpr const char* TextModelUnavailable = "ERROR : model not available in thi
 // + model name: the model's target has no checksum command, so "/CHECKSUM" cannot be kept.
 constexpr const char* TextNoCheckSumFor = "ERROR : /CHECKSUM not available for ";
 // The opt-in silence limit: followed by the limit in seconds and " s".
+// The opt-in wait for a missing port: followed by the COM number and "...".
+constexpr const char* TextWaitingForPort = "waiting for the port of COM";
 constexpr const char* TextNoAnswer = "ERROR : no answer from the board for ";
 constexpr const char* TextRunFailed = "ERROR : run failed: ";
 

@@ -57,6 +57,9 @@ public:
     // Waits, at most timeoutMs, until bytes already written have left the driver's output
     // queue. 0 when empty; devices without an output queue return 0 at once.
     virtual int DrainOutput(int /*timeoutMs*/) { return 0; }
+    // Something the operator should know about the port that is no error (a USB adapter
+    // that holds received bytes for long), once after an open; "" for nothing.
+    virtual std::string TakeNotice() { return {}; }
 };
 
 }  // namespace ps

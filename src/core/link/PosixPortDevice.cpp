@@ -1,5 +1,9 @@
 #include "link/PosixPortDevice.h"
 
+#include <linux/serial.h>
+#include <climits>
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -115,9 +119,36 @@ int PosixPortDevice::Open() {
     // answers. The flock also holds against root, whom TIOCEXCL lets through.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     if (tty_->Ioctl(fd, TIOCEXCL, nullptr) != 0) return fail(errno);
+    RequestLowLatency(fd);
     fd_ = fd;
     lastOpenErrno_ = 0;
     return 0;
+}
+
+// Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY, which the FTDI
+// driver turns into a 1 ms timer). Never fails the open: where it is refused (a
+// pseudo-terminal, a driver without it) the adapter's own timer is looked at and, when it
+// is long, the operator is told once how to lower it.
+void PosixPortDevice::RequestLowLatency(int fd) {
+    struct serial_struct serial {};
+    if (tty_->Ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        if (serial.flags & ASYNC_LOW_LATENCY) return;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (tty_->Ioctl(fd, TIOCSSERIAL, &serial) == 0) return;
+    }
+    char resolved[PATH_MAX];
+    const std::string device = ::realpath(path_.c_str(), resolved) ? resolved : path_;
+    notice_ = LatencyNotice(sysRoot_, device.substr(device.rfind('/') + 1));
+}
+
+std::string LatencyNotice(const std::string& sysRoot, const std::string& name) {
+    std::ifstream timer(sysRoot + "/class/tty/" + name + "/device/latency_timer");
+    int ms = 0;
+    if (!(timer >> ms) || ms <= 2) return "";
+    return "/dev/" + name + " holds received bytes up to " + std::to_string(ms) +
+           " ms (its latency_timer), so every answer may come that much late; lower it "
+           "with: echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name +
+           "/latency_timer (the package's udev rule does this for FTDI adapters)";
 }
 
 void PosixPortDevice::Close() {

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/PortDevice.h"
 
@@ -58,9 +59,13 @@ public:
 
     // The output rate the driver runs the line at now (0 when closed or unknown).
     unsigned LineBaud() const;
+    std::string TakeNotice() override { return std::exchange(notice_, {}); }
+    // Where the adapter's latency timer is looked up ("/sys"); tests build a tree of their own.
+    void SetSysRoot(std::string root) { sysRoot_ = std::move(root); }
 
 private:
     int SetModemLine(int bit, bool asserted);
+    void RequestLowLatency(int fd);
     bool HungUp() const;  // a zero-time poll reports hang-up or error
 
     std::string path_;
@@ -68,7 +73,16 @@ private:
     int fd_ = -1;
     int lastOpenErrno_ = 0;
     int writeTimeoutMs_ = 1000;
+    std::string notice_;
+    std::string sysRoot_ = "/sys";
 };
+
+// Many USB serial adapters hold received bytes up to their latency timer (16 ms for an
+// FTDI chip by default) before passing them on, which makes every acknowledged block a
+// round trip of that length. The text that tells the operator how to lower the timer of
+// tty `name` (its file under sysRoot/class/tty/NAME/device/latency_timer), or "" when
+// there is no such timer or it is 2 ms or less.
+std::string LatencyNotice(const std::string& sysRoot, const std::string& name);
 
 // Sets a baud rate the termios speed table may not have (7200) through termios2/BOTHER.
 // Lives apart because the kernel's termios headers clash with <termios.h>. Returns 0 or a

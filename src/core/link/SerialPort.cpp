@@ -1,5 +1,8 @@
 #include "link/SerialPort.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -218,6 +221,19 @@ void TSerialPort::Open() {
     device_ = std::move(device);
     TraceEvent("OPEN COM" + std::to_string(portNum_) + " " + deviceName_ + " " +
                std::to_string(EffectiveBaud()));
+    // Each notice once per port component: the port is reopened for every step.
+    if (std::string notice = device_->TakeNotice(); !notice.empty()) {
+        if (std::find(noticesSeen_.begin(), noticesSeen_.end(), notice) == noticesSeen_.end()) {
+            noticesSeen_.push_back(notice);
+            notices_.push_back(notice);
+            TraceEvent("NOTE " + notice);
+        }
+    }
+}
+
+std::vector<std::string> TSerialPort::TakeNotices() {
+    std::lock_guard guard(lock_);
+    return std::exchange(notices_, {});
 }
 
 void TSerialPort::Close() {

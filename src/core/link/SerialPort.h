@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "link/PortDevice.h"
 
@@ -156,6 +157,9 @@ public:
     // Bytes that went out and came in since the component was made, whatever the device;
     // run records and the progress rate take differences of them.
     int64_t BytesSent() const { return bytesSent_; }
+    // What the devices opened so far had to say that is no error, each text once; the
+    // front ends show it (the terminal station on standard error), the trace has it too.
+    std::vector<std::string> TakeNotices();
     int64_t BytesReceived() const { return bytesReceived_; }
     int InputCount();  // 0 when closed
     void PurgeAll();
@@ -211,6 +215,7 @@ private:
     int xonLim_ = 1024;
     int xoffLim_ = 1024;
     TSerialEventChars eventChars_;
+    std::vector<std::string> notices_, noticesSeen_;
     int64_t bytesSent_ = 0;
     int64_t bytesReceived_ = 0;
     int readBufSize_ = 4096;
