@@ -83,12 +83,15 @@ double LineSeconds(ps::sim::Wire& wire) {
     return static_cast<double>(ps::sim::Wire::BurstTimeUs(LineBaud, bytes)) / 1e6;
 }
 
-// The image operation alone: device parameters and 256 pages, each acknowledged.
+// The image operation alone: device parameters and 256 pages, each acknowledged. The
+// argument is the latency timer of a USB adapter in the line (0: none, 1: lowered, 16: an
+// FTDI adapter as it comes), which delays every acknowledgement to its next tick.
 void BM_ProgramAtmega32Flash(benchmark::State& state) {
     const std::string image = WriteImage();
     double line = 0, board = 0, wall = 0;
     for (auto _ : state) {
         Bench bench(image);
+        bench.board->AdapterLatencyMs = static_cast<int>(state.range(0));
         ps::AvrLoadCounts counts;
         if (!ps::LoadAvrHex(bench.st, image, bench.st.AvrImage, counts)) {
             state.SkipWithError("image not loaded");
@@ -110,7 +113,7 @@ void BM_ProgramAtmega32Flash(benchmark::State& state) {
     state.counters["wall_per_line"] = line > 0 ? wall / line : 0;
     state.counters["wall_per_line_and_writes"] = line > 0 ? wall / (line + board) : 0;
 }
-BENCHMARK(BM_ProgramAtmega32Flash)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgramAtmega32Flash)->Arg(0)->Arg(1)->Arg(16)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole "ATMEL" step: connect (one handshake round of 500 ms), identify, erase, the
 // image, and the checksum.

@@ -44,6 +44,10 @@ public:
     // without answers (and hold it with XOFF) set it, so the station's writes are paced by
     // the line and it sees the board's XOFF in time.
     long StationQueueBytes = -1;
+    // A USB serial adapter between board and station that passes received bytes on only
+    // when its latency timer runs out: the board's bytes reach the station in bursts every
+    // this many milliseconds (16 for an FTDI chip as it comes, 1 when lowered); 0 at once.
+    int AdapterLatencyMs = 0;
 
     void AttachWire(Wire* wire) { wire_ = wire; }
 

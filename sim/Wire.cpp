@@ -337,9 +337,12 @@ void Wire::BoardSend(const std::vector<uint8_t>& bytes, int delayMs) {
     out.insert(out.end(), bytes.begin(), bytes.end());
     const int64_t start = std::max(stamp, rxFreeUs_);
     int64_t t = start;
+    const int64_t burstUs = static_cast<int64_t>(std::max(board_->AdapterLatencyMs, 0)) * 1000;
     for (size_t i = 0; i < out.size(); ++i) {
         t = start + BurstTimeUs(boardBaud_, static_cast<int64_t>(i) + 1);
-        toStation_.push_back({t, out[i]});
+        // An adapter hands a byte on at the next tick of its timer after the byte arrived.
+        const int64_t due = burstUs > 0 ? (t + burstUs - 1) / burstUs * burstUs : t;
+        toStation_.push_back({due, out[i]});
     }
     rxFreeUs_ = t;
 }
