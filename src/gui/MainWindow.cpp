@@ -17,6 +17,7 @@
 #include "app/ExitStatus.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
+#include "projects/ProjectList.h"
 
 namespace ps::gui {
 
@@ -331,6 +332,7 @@ void TForm1::FormActivate() {
     Map1->SetMapVisible(false);
     Map1->SetBytesVisible(false);
     LabProject->setText(FromStationText(station_->Project.Label()));
+    if (ps::ProjectsButtonWanted(station_->IniPath)) ProjectBtn->show();  // [INIT] ShowProjects=1
     resize(width(), FormHeight);
     // The run starts once this handler has returned, so the activation is complete and the
     // window is responsive before the first wait; never while one is under way.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/StartUp.h"
 #include "app/Station.h"
 #include "link/PortMap.h"
 #include "link/WireTrace.h"
@@ -42,6 +43,8 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
             if (!TakeValue(args, i, "--ini", out.IniOverride, error)) return false;
         } else if (Is(arg, "--trace")) {
             if (!TakeValue(args, i, "--trace", out.TraceFile, error)) return false;
+        } else if (arg == "--projects") {
+            out.OpenProjects = true;
         } else if (arg == "--help" || arg == "-h") {
             out.Help = true;
         } else if (arg.rfind("--", 0) == 0) {
@@ -50,6 +53,12 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
         } else {
             out.StepArgs.push_back(arg);
         }
+    }
+    // An automatic run starts with the window; the project must not change under it.
+    if (out.OpenProjects && !out.StepArgs.empty() &&
+        ParseAutoArgument(out.StepArgs.front()).AutoMode) {
+        error = "--projects cannot be used with AUTO";
+        return false;
     }
     return true;
 }

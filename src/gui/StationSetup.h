@@ -17,9 +17,11 @@ struct SetupOptions {
     std::string TraceFile;              // --trace FILE
     std::vector<std::string> StepArgs;  // "AUTO[=n]" and step-file lines, in order
     bool Help = false;
+    bool OpenProjects = false;  // --projects: the projects dialog at start
 };
 
-// False with a message for bad usage (an option without its value, an unknown option).
+// False with a message for bad usage (an option without its value, an unknown option,
+// --projects with "AUTO").
 bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std::string& error);
 
 // Prepares a window's Station for the program: the settings file, the program folder, the

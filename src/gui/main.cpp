@@ -1,7 +1,8 @@
 // progstation: the desktop station.
-//   progstation [--ini PATH] [--trace FILE] [AUTO[=n]] [step-file lines...]
+//   progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file lines...]
 #include <QApplication>
 #include <QStringList>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,16 +10,21 @@
 #include <vector>
 
 #include "MainWindow.h"
+#include "ProjectsDialog.h"
 #include "StationSetup.h"
+#include "StepEditor.h"
 #include "app/ExitStatus.h"
 #include "app/Version.h"
+#include "projects/Settings.h"
 
 namespace {
 
 constexpr const char* UsageText =
-    "usage: progstation [--ini PATH] [--trace FILE] [AUTO[=n]] [step-file lines...]\n"
+    "usage: progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file "
+    "lines...]\n"
     "  --ini PATH    use this PROGRAMMER.INI\n"
     "  --trace FILE  write every port event to FILE\n"
+    "  --projects    open the projects dialog at start\n"
     "  --version     print the version and exit\n"
     "  AUTO[=n]      run the current project at once and end with its status\n"
     "Other arguments are applied to every step as step-file lines.\n";
@@ -60,7 +66,14 @@ int main(int argc, char** argv) {
     QObject::connect(
         &form, &ps::gui::TForm1::Terminating, &app,
         [](int status) { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+    // The projects dialog and the step editor live as long as the window.
+    ps::gui::TPEditing editor(&form);
+    ps::gui::TProjects projects(form.St(), editor, &form);
+    projects.SetSettingsFiles(ps::LocateSettingsFiles(programFolder, options.IniOverride));
+    ps::gui::ConnectProjectsButton(form, projects);
     form.show();
     form.activateWindow();
+    if (options.OpenProjects)
+        QTimer::singleShot(0, &projects, [&projects] { projects.OpenList(); });
     return app.exec();
 }

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "projects/AtomicFile.h"
 
@@ -52,6 +54,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
         if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
     }
     return true;
+}
+
+std::string Lowered(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = LowerAscii(c);
+    return out;
 }
 
 LineInfo Classify(std::string_view text) {
@@ -306,8 +314,7 @@ std::string LocateSettingsFile(const std::string& programFolder, const std::stri
     return LocateSettingsFiles(programFolder, override).Read;
 }
 
-bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
-                         const std::string& key, const std::string& value) {
+bool WriteStationSettings(const SettingsFiles& files, const std::vector<SettingChange>& changes) {
     // A user's file begins as a copy of the shipped one, so that the shipped extra
     // parameters and ports are not lost with the first change.
     if (!files.Shipped.empty() && files.Write != files.Shipped && !IsRegularFile(files.Write) &&
@@ -319,7 +326,12 @@ bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
         if (!copy.Open() || !copy.Write(shipped.data(), shipped.size()) || !copy.Commit())
             return false;
     }
-    return WriteSetting(files.Write, section, key, value);
+    return WriteSettings(files.Write, changes);
+}
+
+bool WriteStationSetting(const SettingsFiles& files, const std::string& section,
+                         const std::string& key, const std::string& value) {
+    return WriteStationSettings(files, {{section, key, value}});
 }
 
 std::string ReadSetting(const std::string& iniPath, const std::string& section,
@@ -336,9 +348,130 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section,
 
 bool WriteSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                   const std::string& value) {
-    if (iniPath.empty() || !IsWritableName(section, true) || !IsWritableName(key, false) ||
-        HasLineBreak(value)) {
-        return false;
+    return WriteSettings(iniPath, {{section, key, value}});
+}
+
+namespace {
+
+// The text of the settings file with the changes made, as writing them one by one would
+// make it, in one pass over the text.
+std::string ApplyChanges(const std::string& content, const std::vector<SettingChange>& changes) {
+    // Where each key is, as FindKey finds it: the first section of a name, the first key
+    // of a name in it, the section's last non-blank line.
+    struct SectionAt {
+        bool Exists = false;
+        size_t After = 0;  // the end of its last non-blank line (with its line end)
+        bool AfterHasEnd = true;
+        std::unordered_map<std::string, size_t> Keys;  // lower-case name -> where its line begins
+        std::vector<std::string> Added;                // new key lines, in order
+    };
+    std::unordered_map<std::string, SectionAt> sections;
+    const std::string_view text(content);
+    std::string_view firstEnd;
+    size_t fileEnd = 0;  // the end of the line just read
+    bool fileEndHasEnd = true;
+    SectionAt* current = nullptr;
+    size_t pos = 0;
+    IniLine line;
+    while (NextIniLine(text, pos, line)) {
+        if (firstEnd.empty()) firstEnd = line.End;
+        fileEnd = line.Begin + line.Text.size() + line.End.size();
+        fileEndHasEnd = !line.End.empty();
+        LineInfo info = Classify(line.Text);
+        if (info.Kind == LineKind::Section) {
+            auto [it, first] = sections.try_emplace(Lowered(info.Name));
+            current = first ? &it->second : nullptr;
+            if (current != nullptr) {
+                current->Exists = true;
+                current->After = fileEnd;
+                current->AfterHasEnd = fileEndHasEnd;
+            }
+            continue;
+        }
+        if (current == nullptr) continue;
+        if (!Trim(line.Text).empty()) {
+            current->After = fileEnd;
+            current->AfterHasEnd = fileEndHasEnd;
+        }
+        if (info.Kind == LineKind::Key) current->Keys.try_emplace(Lowered(info.Name), line.Begin);
+    }
+    const std::string lineEnd = firstEnd.empty() ? NewFileLineEnd : std::string(firstEnd);
+
+    // Replaced lines by where they begin; new keys by section; new sections in order.
+    std::unordered_map<size_t, std::string> replaced;
+    std::vector<std::string> newSections;
+    std::unordered_map<std::string, std::unordered_map<std::string, size_t>> addedAt;
+    size_t extra = 0;
+    for (const SettingChange& c : changes) {
+        // Blanks around a value, or quotes around it, would not read back as written: such
+        // a value gets one pair of quotes, which reading takes off again.
+        const std::string& v = c.Value;
+        const bool quote = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) || IsQuoted(v));
+        std::string keyLine = c.Key + "=" + (quote ? "\"" + v + "\"" : v);
+        extra += keyLine.size() + c.Section.size() + 8;
+        const std::string sectionName = Lowered(c.Section);
+        const std::string keyName = Lowered(c.Key);
+        auto [sec, newSection] = sections.try_emplace(sectionName);
+        if (newSection) newSections.push_back(c.Section);
+        SectionAt& at = sec->second;
+        if (auto k = at.Keys.find(keyName); k != at.Keys.end()) {
+            replaced[k->second] = std::move(keyLine);
+            continue;
+        }
+        auto [added, isNew] = addedAt[sectionName].try_emplace(keyName, at.Added.size());
+        if (isNew) {
+            at.Added.push_back(std::move(keyLine));
+        } else {
+            at.Added[added->second] = std::move(keyLine);
+        }
+    }
+
+    // Sections that get new keys, by the end of their last line.
+    std::unordered_map<size_t, const SectionAt*> insertAt;
+    for (const auto& [name, at] : sections) {
+        if (at.Exists && !at.Added.empty()) insertAt[at.After] = &at;
+    }
+    std::string out;
+    out.reserve(content.size() + extra);
+    pos = 0;
+    auto insertAfter = [&](size_t end) {
+        auto it = insertAt.find(end);
+        if (it == insertAt.end()) return;
+        if (!it->second->AfterHasEnd) out += lineEnd;
+        for (const std::string& keyLine : it->second->Added) out += keyLine + lineEnd;
+    };
+    while (NextIniLine(text, pos, line)) {
+        auto r = replaced.find(line.Begin);
+        if (r != replaced.end()) {
+            out += r->second;
+        } else {
+            out.append(line.Text);
+        }
+        out.append(line.End);
+        insertAfter(line.Begin + line.Text.size() + line.End.size());
+    }
+    if (!newSections.empty()) {
+        // Whatever was added last in the file, the line before the new sections ends.
+        if (!out.empty() && out.back() != '\n') out += lineEnd;
+        for (const std::string& name : newSections) {
+            out += "[" + name + "]" + lineEnd;
+            for (const std::string& keyLine : sections[Lowered(name)].Added) {
+                out += keyLine + lineEnd;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>& changes) {
+    if (iniPath.empty()) return false;
+    for (const SettingChange& c : changes) {
+        if (!IsWritableName(c.Section, true) || !IsWritableName(c.Key, false) ||
+            HasLineBreak(c.Value)) {
+            return false;
+        }
     }
     // Write the file a link points to and keep the link.
     std::string target = iniPath;
@@ -355,34 +488,35 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
     std::string content;
     // A file that exists but cannot be read is never replaced: its content would be lost.
     if (ReadSettingsFile(target, content) == FileState::Refused) return false;
-
-    // Blanks around a value, or quotes around it, would not read back as written: such a
-    // value gets one pair of quotes, which reading takes off again.
-    const bool quote =
-        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value));
-    const std::string keyLine = key + "=" + (quote ? "\"" + value + "\"" : value);
-    const KeyPosition at = FindKey(content, section, key);
-    const std::string lineEnd = at.FirstEnd.empty() ? NewFileLineEnd : std::string(at.FirstEnd);
-    const std::string_view text(content);
-    std::string out;
-    out.reserve(content.size() + keyLine.size() + section.size() + 8);
-    if (at.KeyFound) {
-        out.append(text.substr(0, at.Key.Begin));
-        out += keyLine;
-        out.append(text.substr(at.Key.Begin + at.Key.Text.size()));
-    } else {
-        // New lines go after the last line of the section, or at the end of the file; the
-        // line before them needs an end of its own.
-        const size_t after =
-            at.AnyLine ? at.LastLine.Begin + at.LastLine.Text.size() + at.LastLine.End.size() : 0;
-        out.append(text.substr(0, after));
-        if (at.AnyLine && at.LastLine.End.empty()) out += lineEnd;
-        if (!at.SectionFound) out += "[" + section + "]" + lineEnd;
-        out += keyLine + lineEnd;
-        out.append(text.substr(after));
-    }
+    const std::string out = ApplyChanges(content, changes);
     AtomicFile file(target);
     return file.Open() && file.Write(out.data(), out.size()) && file.Commit();
+}
+
+std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& iniPath,
+                                                             const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::string content;
+    if (ReadSettingsFile(iniPath, content) != FileState::Read) return keys;
+    const std::string_view wanted = Trim(section);
+    std::unordered_set<std::string> seen;  // names in lower case
+    bool inSection = false;
+    size_t pos = 0;
+    IniLine line;
+    while (NextIniLine(content, pos, line)) {
+        LineInfo info = Classify(line.Text);
+        if (info.Kind == LineKind::Section) {
+            if (inSection) break;  // the first section of that name ended
+            inSection = EqualNoCase(info.Name, wanted);
+            continue;
+        }
+        if (!inSection || info.Kind != LineKind::Key) continue;
+        if (!seen.insert(Lowered(info.Name)).second) continue;
+        std::string_view value = info.Value;
+        if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
+        keys.emplace_back(std::string(info.Name), std::string(value.substr(0, SettingValueLimit)));
+    }
+    return keys;
 }
 
 std::string GetField(const std::string& text, int k, char separator) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "projects/CurrentProject.h"
 
@@ -60,6 +62,24 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section,
 // folder take turns (a lock on the folder), so no update is lost.
 bool WriteSetting(const std::string& iniPath, const std::string& section, const std::string& key,
                   const std::string& value);
+
+// Several keys in one replacement of the file, so a list saved over another is never left
+// half written. Any refused name or value refuses the whole batch (false, file untouched).
+struct SettingChange {
+    std::string Section;
+    std::string Key;
+    std::string Value;
+};
+bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>& changes);
+// WriteSettings to files.Write, which first becomes a copy of files.Shipped when it does
+// not exist yet.
+bool WriteStationSettings(const SettingsFiles& files, const std::vector<SettingChange>& changes);
+
+// Every key of a section in one reading of the file, in file order, with the value each
+// would give ReadSetting (the first section of that name; a key named twice keeps its first
+// value). Empty when the file or the section is missing.
+std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& iniPath,
+                                                             const std::string& section);
 
 // Field k (from 1) of a text whose fields are separated by `separator`; empty when absent.
 std::string GetField(const std::string& text, int k, char separator);

@@ -16,8 +16,9 @@ namespace ps {
 namespace {
 
 // Model keys in the order they are tested; the position + 1 is the ModelIndex.
-constexpr const char* ModelKeys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
-                                     "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
+constexpr const char* ModelKeys[ModelKeyCount] = {
+    "/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+    "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
 
 enum class ValueKind { Text, Number, BankPort, StrictNumber };
 
@@ -79,17 +80,6 @@ bool StartsWith(const std::string& line, std::string_view key) {
 
 char UpperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// The separator test without copying the line: the separator has no "-" or "/", so only
-// the upper-casing of the normalisation matters for it.
-bool IsSeparator(std::string_view line) {
-    std::string_view sep(StepSeparator);
-    if (line.size() != sep.size()) return false;
-    for (size_t i = 0; i < sep.size(); ++i) {
-        if (UpperAscii(line[i]) != sep[i]) return false;
-    }
-    return true;
 }
 
 // A line as it may be shown on one status line: control bytes become '?', long lines are
@@ -170,7 +160,7 @@ void IndexSteps(StepFileText& file) {
     size_t pos = 0;
     std::string_view line;
     for (size_t begin = 0; NextLine(text, pos, line); begin = pos) {
-        if (IsSeparator(line)) file.StepBegin.push_back(begin);
+        if (IsStepSeparator(line)) file.StepBegin.push_back(begin);
     }
 }
 
@@ -230,6 +220,29 @@ std::shared_ptr<const StepFileText> ReadStepFile(const std::string& path) {
 }
 
 }  // namespace
+
+bool ReadStepFileText(const std::string& path, std::string& text) {
+    std::shared_ptr<const StepFileText> file = ReadStepFile(path);
+    if (!file) return false;
+    text = file->Text;
+    return true;
+}
+
+const char* ModelKey(int modelIndex) {
+    if (modelIndex < 1 || modelIndex > ModelKeyCount) return nullptr;
+    return ModelKeys[modelIndex - 1];
+}
+
+// The separator test without copying the line: the separator has no "-" or "/", so only
+// the upper-casing of the normalisation matters for it.
+bool IsStepSeparator(std::string_view line) {
+    std::string_view sep(StepSeparator);
+    if (line.size() != sep.size()) return false;
+    for (size_t i = 0; i < sep.size(); ++i) {
+        if (UpperAscii(line[i]) != sep[i]) return false;
+    }
+    return true;
+}
 
 std::string NormaliseStepLine(std::string_view line) {
     std::string out(line);
@@ -344,7 +357,7 @@ bool StepLineParser::ParseFileLine(const std::string& line, int step) {
 
 bool StepLineParser::Parse(const std::string& line, int wanted, bool allSteps) {
     // A file of more than INT_MAX separators cannot exist in practice; saturate anyway.
-    if (IsSeparator(line) && counter_ < INT_MAX) ++counter_;
+    if (IsStepSeparator(line) && counter_ < INT_MAX) ++counter_;
     if (!allSteps && counter_ != wanted) return false;
     Apply(NormaliseStepLine(line));
     return true;

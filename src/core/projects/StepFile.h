@@ -45,6 +45,9 @@ constexpr size_t ProgramFileLimit = 200;
 // The line that opens the next step.
 constexpr const char* StepSeparator = "*** NEXT ***";
 
+// Number of model keys ("/P=" .. "/P13="); ModelIndex 1..13.
+constexpr int ModelKeyCount = 13;
+
 // Begin of a run: resets the "run" fields (baud "115200", port, AddrStart 0, AddrLen 0,
 // BlockLen 2048, BlocksOnRow 16, SaveImage off; AutoReset, CheckSum and Usb off too).
 void ResetRunSettings(StepSettings& settings, int comPortNo);
@@ -84,6 +87,17 @@ private:
     StepSettings& settings_;
     int counter_ = 1;
 };
+
+// The key that selects model 1..13 and names its image file ("/PB=" for 2); nullptr for
+// any other number.
+const char* ModelKey(int modelIndex);
+
+// The text of a step file as the loader reads it (a regular file of at most StepFileLimit
+// bytes, up to its first 0x1A); false when it cannot be read so.
+bool ReadStepFileText(const std::string& path, std::string& text);
+
+// Whether a line opens the next step (compared after upper-casing, as the loader does).
+bool IsStepSeparator(std::string_view line);
 
 // A step line after normalisation: "a".."z" in upper case, " -" turned into " /".
 std::string NormaliseStepLine(std::string_view line);
