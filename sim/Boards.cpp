@@ -5,13 +5,17 @@
 #include <cstdlib>
 
 #include "sim/AvrBoard.h"
+#include "sim/Boot574Board.h"
 #include "sim/Boot91360Board.h"
+#include "sim/EmulatorBoard.h"
 #include "sim/GenericBoard.h"
 #include "sim/IntelBootBoard.h"
 #include "sim/IntelFlashBoard.h"
 #include "sim/IntelRamBoard.h"
 #include "sim/InfineonBoard.h"
 #include "sim/Loader91360Board.h"
+#include "sim/MotorolaBoard.h"
+#include "sim/SharcBootFlashBoard.h"
 #include "sim/SharcHostBootBoard.h"
 #include "sim/SharcSplitBoard.h"
 #include "sim/SimPortDevice.h"
@@ -31,6 +35,18 @@ const std::vector<BoardType>& BoardTypes() {
          "AVR programmer with its target AVR, or the AVR loader (proc=4); proc=N 0..7 (default "
          "6, ATmega32), sig=HHHHHH, protected, fusestuck[=high], weakcell=N, eeprom=N",
          &MakeAvrBoard},
+        {"motorola",
+         "resident S-record loader of a MOTOROLA board: S2 records into flash, \"K\" frames, "
+         "checksum from its memory; memory=N, flash=N code, sig=HHHHHH, weakcell=N",
+         &MakeMotorolaBoard},
+        {"574boot", "574 boot loader: ready 0x18/0x11, S1 frames with their sum, end frame",
+         &MakeBoot574Board},
+        {"sharcboot",
+         "AVR bridge and DSP of a SHARC-Boot flash board: escaped records into the boot flash, "
+         "range sum; dsprefuses (the DSP answers \"KBoTaps\" with E)",
+         &MakeSharcBootFlashBoard},
+        {"emulator", "emulator: 'A' records into its memory, 'R' runs, chatters '.'; quiet",
+         &MakeEmulatorBoard},
         {"intelboot",
          "INTEL - BOOT: boot monitor taking bare 256-byte blocks back to back, no answers",
          &MakeIntelBootBoard},

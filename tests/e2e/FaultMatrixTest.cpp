@@ -14,13 +14,18 @@
 #include <vector>
 
 #include "app/ExitStatus.h"
+#include "app/InlineRig.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"
+#include "sim/Boot574Board.h"
 #include "sim/Boot91360Board.h"
+#include "sim/EmulatorBoard.h"
 #include "sim/IntelBootBoard.h"
 #include "sim/IntelFlashBoard.h"
 #include "sim/IntelRamBoard.h"
 #include "sim/Loader91360Board.h"
+#include "sim/MotorolaBoard.h"
+#include "sim/SharcBootFlashBoard.h"
 #include "sim/SharcHostBootBoard.h"
 #include "sim/SharcSplitBoard.h"
 #include "support/StationHarness.h"
@@ -176,6 +181,67 @@ std::vector<ModelRow> Models() {
         false,
         true,
         true,
+    });
+    // The models the run controller programs itself. Each image is a little over 2 KB.
+    using inlinetest::Chunks;
+    using inlinetest::Overlay;
+    using inlinetest::SampleBytes;
+    static const Chunks motorola = {{0x0000, SampleBytes(2048, 21)},
+                                    {0x4000, SampleBytes(512, 22)}};
+    static const Chunks boot574 = {{0x8000, SampleBytes(2048, 23)}};
+    static const Chunks bootFlash = {{0x0000, SampleBytes(2048, 24)}};
+    static const Chunks emulator = {{0x0000, SampleBytes(2048, 25)}};
+    rows.push_back({
+        "MOTOROLA",
+        "motorola,memory=0x10000",
+        {"/P=image.mhx", "/ADDRLEN=$10000", "/SINHRO", "/ERASEFLASH", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", inlinetest::ImageFileText(motorola, 32, 2));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::MotorolaBoard&>(board).Memory() ==
+                   Overlay(Bytes(0x10000, 0xFF), motorola);
+        },
+    });
+    rows.push_back({
+        "574-BOOT",
+        "574boot",
+        {"/PAB=image.mhx", "/SINHRO", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.mhx", inlinetest::ImageFileText(boot574, 16, 1));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::Boot574Board&>(board).Memory() ==
+                   Overlay(sim::OldProgram(0x10000), boot574);
+        },
+        false,
+        false,  // the 574 boot loader has no negative answer
+    });
+    rows.push_back({
+        "SHARC-Boot flash",
+        "sharcboot",
+        {"/PSB=image.hex", "/ADDRLEN=$10000", "/CHECKSUM", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.hex", inlinetest::ImageFileText(bootFlash, 32, 0));
+        },
+        [](sim::Board& board) {
+            return dynamic_cast<sim::SharcBootFlashBoard&>(board).Flash() ==
+                   Overlay(Bytes(0x10000, 0xFF), bootFlash);
+        },
+    });
+    rows.push_back({
+        "INTEL - EMULATOR",
+        "emulator",
+        {"/PE=image.hex", "/SINHRO", "/AUTOCONTINUE"},
+        [](pstest::TempDir& dir) {
+            dir.Write("image.hex", inlinetest::ImageFileText(emulator, 16, 0));
+        },
+        [](sim::Board& board) {
+            auto& b = dynamic_cast<sim::EmulatorBoard&>(board);
+            return b.Runs > 0 && b.Memory() == Overlay(sim::OldProgram(0x10000), emulator);
+        },
+        false,
+        false,  // the emulator answers nothing
     });
     rows.push_back({
         "91360 BOOT",

@@ -94,10 +94,15 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
     const std::string com = "COM" + std::to_string(port);
     std::string from;
     switch (target.Source) {
-        case PortSource::Default: from = "the default (COMn is /dev/ttyS<n-1>)"; break;
-        case PortSource::Ini: from = "[Ports] " + com + "= in " + ctx.IniPath; break;
-        case PortSource::Environment: from = "the environment (" + std::string(PortEnvPrefix) +
-                                             std::to_string(port) + ")"; break;
+        case PortSource::Default:
+            from = "the default (COMn is /dev/ttyS<n-1>)";
+            break;
+        case PortSource::Ini:
+            from = "[Ports] " + com + "= in " + ctx.IniPath;
+            break;
+        case PortSource::Environment:
+            from = "the environment (" + std::string(PortEnvPrefix) + std::to_string(port) + ")";
+            break;
     }
     out.push_back(Hint + com + " is " + target.Value + ", from " + from);
     if (target.Value.rfind(SimPortPrefix, 0) == 0) {
@@ -118,8 +123,9 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
         if (p.IsConsole) continue;
         list += (list.empty() ? "" : ", ") + p.Path;
     }
-    out.push_back(Hint + (list.empty() ? std::string("no serial devices found on this machine")
-                                       : "serial devices here: " + list) +
+    out.push_back(Hint +
+                  (list.empty() ? std::string("no serial devices found on this machine")
+                                : "serial devices here: " + list) +
                   "; map " + com + " with [Ports] " + com + "=/dev/ttyUSB0 in PROGRAMMER.INI or " +
                   PortEnvPrefix + std::to_string(port) + "=..., or to a simulated board with " +
                   com + "=sim:NAME");
@@ -169,8 +175,7 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
                    (why.empty() ? "it is not an image this model reads" : "it " + why);
         }
         out.push_back(Hint + std::string("step ") + std::to_string(FailedStep(st)) +
-                      " names the image " + st.Step.ProgramFile + "; tried " + image + ": " +
-                      what);
+                      " names the image " + st.Step.ProgramFile + "; tried " + image + ": " + what);
     } else if (st.RunError == RunModelUnavailable) {
         const std::string model = ModelName(st.Step.ModelIndex);
         out.push_back(Hint + std::string("this station cannot program the model \"") + model +

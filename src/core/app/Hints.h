@@ -13,11 +13,11 @@ class Station;
 // what to do. The status texts stay as they are; these lines go to standard error of the
 // terminal station (each begins "hint: ") and to the window's tooltip.
 struct HintContext {
-    std::string WorkingFolder;      // where relative names were looked up
-    PortMapConfig Ports;            // the map the station's port used
-    std::string IniPath;            // the settings file read, for "[Ports] in ..."
-    std::string ExamplesFolder;     // ready projects, when this station has them; "" none
-    PortListRoots Roots;            // where the serial devices are listed from
+    std::string WorkingFolder;   // where relative names were looked up
+    PortMapConfig Ports;         // the map the station's port used
+    std::string IniPath;         // the settings file read, for "[Ports] in ..."
+    std::string ExamplesFolder;  // ready projects, when this station has them; "" none
+    PortListRoots Roots;         // where the serial devices are listed from
 };
 
 // The hints for the run that ended last; none when it succeeded or failed in a way these

@@ -2,10 +2,20 @@
 
 #include <cstdio>
 
+#include "app/Boot574Transfer.h"
+#include "app/EmulatorTransfer.h"
+#include "app/InlineTransfer.h"
+#include "app/Models.h"
+#include "app/MotorolaLoader.h"
+#include "app/SharcBootFlashTransfer.h"
 #include "app/Station.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
+#include "images/ImageFile.h"
 #include "link/Link.h"
+#include "targets/avr/SrecToBin.h"
+#include "targets/bootloader/sharc/Bridge.h"
+#include "targets/bootloader/sharc/RangeCrc.h"
 
 namespace ps {
 
@@ -14,11 +24,44 @@ namespace {
 constexpr uint8_t SimulateFlashAsk = 0x4D;  // 'M'
 constexpr uint8_t SyncAsk = 0x73;           // 's'
 constexpr uint8_t SyncAnswer = 0x69;        // 'i'
-constexpr uint8_t Sync574Ask = 0x18;
-constexpr uint8_t Sync574Answer = 0x11;
-constexpr uint8_t ReadLockAsk = 0x6C;  // 'l'
+constexpr uint8_t ReadLockAsk = 0x6C;       // 'l'
 constexpr int ErrorPauseMs = 500;
+
+// The boot flash of a "SHARC-Boot flash" board takes writes once the operator has moved its
+// jumper and the DSP has been told so.
+constexpr uint8_t FlashModeAsk = 0x46;  // 'F', then 0x08
+constexpr uint8_t FlashModeArg = 0x08;
+constexpr uint8_t FlashModeAnswer = 0x69;  // 'i'
+
+constexpr int ModelMotorola = 1;
+constexpr int ModelEmulator = 5;
+constexpr int ModelSharcBootFlash = 8;
 constexpr int Model574 = 10;
+
+// The models with an image transfer of their own: how their file is checked and sent,
+// its default extension, and whether their target answers a checksum command.
+struct Transfer {
+    int32_t Model;
+    bool (*Check)(Station&, const std::string&);
+    void (*Send)(Station&, const std::string&);
+    const char* Extension;
+    bool HasChecksum;
+};
+// clang-format off
+constexpr Transfer Transfers[] = {
+    //  model                 check                       send                          extension          checksum
+    {ModelMotorola,       &CheckMotorolaImage,       &LoadMotorolaImage,           IntelHexExtension, true},
+    {ModelEmulator,       &CheckEmulatorImage,       &TransferEmulatorImage,       IntelHexExtension, false},
+    {ModelSharcBootFlash, &CheckSharcBootFlashImage, &TransferSharcBootFlashImage, IntelHexExtension, true},
+    {Model574,            &CheckBoot574Image,        &TransferBoot574Image,        SrecExtension,     false},
+};
+// clang-format on
+
+const Transfer* TransferFor(int32_t model) {
+    for (const Transfer& t : Transfers)
+        if (t.Model == model) return &t;
+    return nullptr;
+}
 
 // Bit k of a bit text padded with '0': true when it is '1'.
 bool Bit(const std::string& text, size_t k) {
@@ -145,7 +188,26 @@ std::string InlineLockCommand(int processor, const std::string& lockBits) {
 
 void RunInlineSequence(Station& st) {
     const StepSettings& s = st.Step;
+    const Transfer* transfer = TransferFor(s.ModelIndex);
 
+    // The 574 boot loader and the emulator have no checksum command: a "/CHECKSUM" there
+    // could only compare against a value no one computed. Refused before anything is sent.
+    if (s.CheckSum && transfer && !transfer->HasChecksum) {
+        st.Status(TextNoCheckSumFor + std::string(ModelName(s.ModelIndex)), StatusColorError);
+        st.RunError = RunBadStepValue;
+        return;
+    }
+    // A step compares only what it computed itself, never a value an earlier step left.
+    st.ImageChecksum = 0;
+    // A missing or malformed image must not cost the board its program: the whole file is
+    // read before anything is sent, erased or unlocked.
+    if (transfer && !s.ProgramFile.empty() && !transfer->Check(st, s.ProgramFile)) return;
+
+    if (s.ModelIndex == ModelSharcBootFlash) {
+        if (!UnlockSharcBridge(st)) return;
+        PassThroughToDsp(st, s.Sinhro);
+        if (!UnlockSharcDsp(st)) return;
+    }
     if (s.SimulateFlash) {
         SendByte(st, SimulateFlashAsk);
         ExpectByte(st, SyncAnswer);
@@ -155,10 +217,18 @@ void RunInlineSequence(Station& st) {
         st.Status(TextConnecting, StatusColorNormal);
         PumpMessages(st);
         if (s.ModelIndex == Model574)
-            Handshake(st, Sync574Ask, Sync574Answer);
+            Handshake(st, Boot574Ready, Boot574ReadyAnswer);
         else
             Handshake(st, SyncAsk, SyncAnswer);
+        if (Stopped(st)) return;
         st.AppendStatus(TextOk);
+    }
+    if (s.ModelIndex == ModelSharcBootFlash) {
+        // The boot flash takes writes only with its jumper moved; the operator says when.
+        st.view.ShowMessage(MessageKind::Information, TextSwapJumper);
+        const uint8_t flashMode[2] = {FlashModeAsk, FlashModeArg};
+        SendBlock(st, flashMode, 2);
+        ExpectByte(st, FlashModeAnswer);
         if (Stopped(st)) return;
     }
     st.DeviceName.clear();
@@ -211,12 +281,19 @@ void RunInlineSequence(Station& st) {
     if (!s.ProgramFile.empty()) {
         st.RowByteCounts.fill(0);
         for (int i = 0; i <= st.Map.ShownRows(); ++i) st.ByteLabel(i, "");
-        // The models with a loader of their own are refused before the sequence starts;
-        // "None" has no loader.
+        if (transfer) transfer->Send(st, s.ProgramFile);  // "None" has no loader
+        // A bad file, STOP or a lost board ends the step here: never a result after it.
+        if (Stopped(st)) return;
     }
     if (s.CheckSum) {
         st.Status(st.DeviceName + TextVerifying);
-        ReadTargetChecksum(st);
+        if (s.ModelIndex == ModelSharcBootFlash) {
+            const uint32_t crc = RangeCrc(st, static_cast<uint32_t>(st.RangeStart),
+                                          static_cast<uint32_t>(st.RangeEnd));
+            st.TargetChecksum = static_cast<uint16_t>(crc & 0xFFFF);
+        } else {
+            ReadTargetChecksum(st);
+        }
         if (Stopped(st)) return;
         if (st.TargetChecksum != st.ImageChecksum)
             st.view.ShowMessage(MessageKind::Error,
@@ -226,9 +303,18 @@ void RunInlineSequence(Station& st) {
         SendCommandAndAck(st, InlineLockCommand(s.AtmelDevice, s.LockBits));
         if (Stopped(st)) return;
     }
-    if (s.RunAddr > 0) RunAtAddress32(st, static_cast<uint32_t>(s.RunAddr));
+    if (s.RunAddr > 0)
+        RunAtAddress32(st, static_cast<uint32_t>(s.RunAddr));
+    else if (s.ModelIndex == ModelMotorola)
+        StartProgram(st);  // a refusal counts one error
+    if (Stopped(st)) return;
+
     // A copy needs an image to copy: a step without one (the run-wide "/SAVE" carried over
-    // from an earlier step) has nothing to save.
+    // from an earlier step) has nothing to save. The copy reads the file the loader read.
+    if (s.SaveImage && s.AddrLen > 0 && !s.ProgramFile.empty()) {
+        const char* extension = transfer ? transfer->Extension : IntelHexExtension;
+        SrecToBin(st, ResolveImageName(s.ProgramFile, extension), ImageCopyName(st.CurrentStep));
+    }
 }
 
 }  // namespace ps

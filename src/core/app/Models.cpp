@@ -37,16 +37,16 @@ struct ModelEntry {
 // run controller carries out itself) is in this station.
 const ModelEntry models[ModelCount] = {
     {true, nullptr},             // 0 None: the inline sequence without a loader
-    {false, nullptr},            // 1 MOTOROLA
+    {true, nullptr},             // 1 MOTOROLA: the inline sequence
     {true, &IntelBoot},          // 2 INTEL - BOOT
     {true, &IntelLoaderRam},     // 3 INTEL - LOADER RAM
     {true, &IntelLoaderFlash},   // 4 INTEL - LOADER FLASH
-    {false, nullptr},            // 5 INTEL - EMULATOR
+    {true, nullptr},             // 5 INTEL - EMULATOR: the inline sequence
     {true, &SharcSplitFlow},     // 6 SHARC-SPLIT 32b
     {true, &RunAtmelFlow},       // 7 ATMEL
-    {false, nullptr},            // 8 SHARC-Boot flash
+    {true, nullptr},             // 8 SHARC-Boot flash: the inline sequence
     {true, &SharcHostBootFlow},  // 9 SHARC-HostBoot
-    {false, nullptr},            // 10 574-BOOT
+    {true, nullptr},             // 10 574-BOOT: the inline sequence
     {true, &Boot91360Flow},      // 11 91360 BOOT
     {true, &Loader91360Flow},    // 12 91360 LOADER
     {true, &InfineonFlow},       // 13 INFINEON XC161CJ

@@ -14,6 +14,7 @@
 #include "link/Link.h"
 #include "production/RunRecord.h"
 #include "projects/StepFile.h"
+#include "targets/bootloader/sharc/Bridge.h"
 
 namespace ps {
 
@@ -22,8 +23,6 @@ namespace {
 constexpr int AutoExitDelayMs = 500;
 constexpr int PortPollMs = 100;  // a missing port is looked for no faster than this
 constexpr int ModelSharcBootFlash = 8;
-constexpr uint8_t SharcBootFlashDone = 0xC9;
-constexpr uint8_t SharcBootFlashDoneAck = 0x4F;  // 'O'
 
 void ShowIdle(Station& st) {
     st.view.ShowPanels(true, false, false);
@@ -92,14 +91,16 @@ bool SetUpStep(Station& st) {
     return true;
 }
 
-// The end of an inline step: result text, the model-8 closing byte, CONTINUE, "/AUTORESET".
+// The end of an inline step: the model-8 closing byte, result text, CONTINUE, "/AUTORESET".
 // False when the run was stopped during the pause.
 bool EndInlineStep(Station& st) {
-    ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
+    // The DSP's session ends (the bridge confirms) before the verdict is shown, so STOP
+    // while the bridge is silent ends with "BREAK" alone, never after a success text.
     if (st.Step.ModelIndex == ModelSharcBootFlash) {
-        SendByte(st, SharcBootFlashDone);
-        ExpectByte(st, SharcBootFlashDoneAck);
+        EndSharcExchange(st);
+        if (st.RunError != RunOk) return false;
     }
+    ShowStepResult(st, TextProgramedOkLower, st.Step.CheckSum);
     return StepEnding(st);
 }
 

@@ -26,10 +26,13 @@ constexpr const char* TextErasingRam = "Erasing...";
 constexpr const char* TextErasingMemory = "erasing memory...";
 constexpr const char* TextProgramming = "programming...";
 constexpr const char* TextVerifying = "verifying...";
+constexpr const char* TextSwapJumper = "Zamenjaj jumper";
 
 // Ours: failures the station's historic texts had no words for.
 constexpr const char* TextPortLost = "ERROR : COM port failed: ";
 constexpr const char* TextModelUnavailable = "ERROR : model not available in this station: ";
+// + model name: the model's target has no checksum command, so "/CHECKSUM" cannot be kept.
+constexpr const char* TextNoCheckSumFor = "ERROR : /CHECKSUM not available for ";
 // The opt-in silence limit: followed by the limit in seconds and " s".
 // The opt-in wait for a missing port: followed by the COM number and "...".
 constexpr const char* TextWaitingForPort = "waiting for the port of COM";
