@@ -17,6 +17,9 @@
 #include "app/ExitStatus.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
+#include "link/PortList.h"
+#include "link/PortMap.h"
+#include "projects/Settings.h"
 #include "projects/ProjectList.h"
 
 namespace ps::gui {
@@ -333,6 +336,7 @@ void TForm1::FormActivate() {
     Map1->SetBytesVisible(false);
     LabProject->setText(FromStationText(station_->Project.Label()));
     if (ps::ProjectsButtonWanted(station_->IniPath)) ProjectBtn->show();  // [INIT] ShowProjects=1
+    ComPortDg->setToolTip(PortListTip());
     resize(width(), FormHeight);
     // The run starts once this handler has returned, so the activation is complete and the
     // window is responsive before the first wait; never while one is under way.
@@ -341,6 +345,20 @@ void TForm1::FormActivate() {
             if (!inRun_ && !closed_) StartBtnClick();
         });
     }
+}
+
+// Which fixture is which: the serial devices of the machine and the COM ports of the
+// current settings that lead to them, as `progstation-cli --list-ports` prints them.
+QString TForm1::PortListTip() const {
+    ps::PortMapConfig config;
+    const std::string ini = station_->IniPath;
+    config.IniLookup = [ini](const std::string& key) {
+        return ps::ReadSetting(ini, ps::PortIniSection, key, "");
+    };
+    std::vector<std::string> targets;
+    for (int n = 1; n <= static_cast<int>(ComPortItem.size()); ++n)
+        targets.push_back(ps::ResolvePortTarget(n, config).Value);
+    return FromStationText(ps::FormatPortList(ps::ListSerialPorts(), targets)).trimmed();
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {

@@ -147,6 +147,7 @@ private:
     void AfterRun();
     void Terminate();
     void PlaceWarningMark();
+    QString PortListTip() const;
 
     std::unique_ptr<ps::Clock> ownClock_;
     std::unique_ptr<ps::Station> station_;

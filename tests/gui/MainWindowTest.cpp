@@ -180,6 +180,8 @@ TEST_F(WindowFixture, EveryActivationResetsTheLayout) {
     EXPECT_TRUE(f.ComPortDg->isVisible());
     EXPECT_EQ(f.LabProject->text(), QString("UPGRADE: upgrade.cfg"));
     EXPECT_FALSE(f.St().AutoMode);
+    // The "Com Port" group tells which device each COM port leads to.
+    EXPECT_TRUE(f.ComPortDg->toolTip().contains("COM2")) << f.ComPortDg->toolTip().toStdString();
 }
 
 TEST_F(WindowFixture, OperatorContinuesOneRunAndStopsTheNext) {
