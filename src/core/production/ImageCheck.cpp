@@ -1,5 +1,7 @@
 #include "production/ImageCheck.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -89,6 +91,10 @@ std::string ImageFinding::Describe() const {
 std::vector<ImageFinding> CheckImageFile(const std::string& path, int modelIndex) {
     std::vector<ImageFinding> findings;
     if (modelIndex == ModelSharcSplit) return findings;
+    // Only a regular file: a FIFO or a device named as an image would never end. The
+    // station's own reading refuses such a file with its message.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return findings;
     std::ifstream in(path, std::ios::binary);
     std::string line;
     int number = 0;

@@ -1,5 +1,7 @@
 #include "production/Sha256.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -93,6 +95,9 @@ std::string Sha256Hex(const uint8_t* data, size_t size) {
 }
 
 std::string Sha256OfFile(const std::string& path) {
+    // Only a regular file: a FIFO or a device named as an image would never end.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
     std::ifstream in(path, std::ios::binary);
     if (!in) return "";
     Sha256 h;
