@@ -30,9 +30,9 @@
 #include "sim/SharcSplitBoard.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
-#include "targets/intel/IntelRig.h"
 #include "targets/bootloader/infineon/InfineonTexts.h"
 #include "targets/infineon/InfineonRig.h"
+#include "targets/intel/IntelRig.h"
 #include "targets/m91360/Rig91360.h"
 #include "targets/sharc/SharcRig.h"
 
@@ -358,7 +358,8 @@ enum class Fault {
     StopEarly,
     StopMid,
     StopLate,
-    BadImage
+    BadImage,
+    EmptyImage
 };
 
 const char* FaultName(Fault f) {
@@ -383,6 +384,8 @@ const char* FaultName(Fault f) {
             return "StopLate";
         case Fault::BadImage:
             return "BadImage";
+        case Fault::EmptyImage:
+            return "EmptyImage";
     }
     return "?";
 }
@@ -451,6 +454,21 @@ Outcome RunRow(const ModelRow& row, const std::string& extraSpec,
     return out;
 }
 
+// The image files the row's step names, by its model keys.
+std::vector<std::string> ImageNames(const ModelRow& row) {
+    static const char* const keys[] = {"/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
+                                       "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
+    std::vector<std::string> names;
+    for (const auto& line : row.Step) {
+        std::string key = line.substr(0, line.find('=') + 1);
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (std::find(std::begin(keys), std::end(keys), key) != std::end(keys))
+            names.push_back(line.substr(key.size()));
+    }
+    return names;
+}
+
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<size_t, Fault>> {};
 
 TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
@@ -516,23 +534,29 @@ TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
         }
         case Fault::BadImage:
             out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
-                // Every image the step names becomes text that is no image at all (a raw
-                // binary is gone instead).
-                static const char* const keys[] = {
-                    "/P=",   "/PB=",  "/PL=",  "/PF=",  "/PE=",  "/PS=", "/PA=",
-                    "/PSB=", "/PSH=", "/PAB=", "/PFB=", "/PFL=", "/P13="};
-                for (const auto& line : row.Step) {
-                    std::string key = line.substr(0, line.find('=') + 1);
-                    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
-                        return static_cast<char>(std::toupper(c));
-                    });
-                    if (std::find(std::begin(keys), std::end(keys), key) == std::end(keys))
-                        continue;
-                    const std::string name = line.substr(key.size());
+                // Every image becomes text that is no image at all (a raw binary is gone).
+                for (const std::string& name : ImageNames(row)) {
                     if (row.BinaryImage)
                         std::filesystem::remove(dir.File(name));
                     else
                         dir.Write(name, "this is not an image\r\n");
+                }
+            });
+            EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
+            break;
+        case Fault::EmptyImage:
+            // An image with an end record and nothing else: erasing the board and writing
+            // nothing must never pass for programming. (Any bytes are a raw binary.)
+            if (row.BinaryImage) return;
+            out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
+                for (const std::string& name : ImageNames(row)) {
+                    std::string lower = name;
+                    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+                        return static_cast<char>(std::tolower(c));
+                    });
+                    const bool intelHex =
+                        lower.size() >= 4 && lower.substr(lower.size() - 4) == ".hex";
+                    dir.Write(name, intelHex ? ":00000001FF\r\n" : "S9030000FC\r\n");
                 }
             });
             EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
@@ -561,7 +585,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Range<size_t>(0, Models().size()),
                        ::testing::Values(Fault::None, Fault::Silent, Fault::Negative, Fault::Noise,
                                          Fault::Late, Fault::Unplugged, Fault::StopEarly,
-                                         Fault::StopMid, Fault::StopLate, Fault::BadImage)),
+                                         Fault::StopMid, Fault::StopLate, Fault::BadImage,
+                                         Fault::EmptyImage)),
     CaseName);
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"
-#include "targets/bootloader/intel/IntelFlows.h"
 #include "targets/bootloader/infineon/InfineonFlow.h"
+#include "targets/bootloader/intel/IntelFlows.h"
 #include "targets/bootloader/m91360/Boot91360.h"
 #include "targets/bootloader/m91360/Loader91360.h"
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
@@ -61,6 +61,19 @@ const char* ModelName(int32_t modelIndex) {
 FlowFunction ModelFlow(int32_t modelIndex) {
     if (modelIndex < 0 || modelIndex >= ModelCount) return nullptr;
     return models[modelIndex].flow;
+}
+
+const char* ModelImageExtension(int32_t modelIndex) {
+    // 574-BOOT and the 91360 flows read S-records under ".MHX"; every other flow, MOTOROLA
+    // included, looks for ".HEX".
+    switch (modelIndex) {
+        case 10:
+        case 11:
+        case 12:
+            return ".MHX";
+        default:
+            return ".HEX";
+    }
 }
 
 bool ModelAvailable(int32_t modelIndex) {

@@ -1,7 +1,7 @@
 #include "app/RunController.h"
 
-#include <exception>
 #include <cerrno>
+#include <exception>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -11,6 +11,8 @@
 #include "app/StepEnding.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
+#include "images/ImageData.h"
+#include "images/ImageFile.h"
 #include "link/Link.h"
 #include "production/RunRecord.h"
 #include "projects/StepFile.h"
@@ -23,6 +25,8 @@ namespace {
 constexpr int AutoExitDelayMs = 500;
 constexpr int PortPollMs = 100;  // a missing port is looked for no faster than this
 constexpr int ModelSharcBootFlash = 8;
+constexpr int ModelSharcHostBoot = 9;
+constexpr int ModelSharcSplit = 6;
 
 void ShowIdle(Station& st) {
     st.view.ShowPanels(true, false, false);
@@ -104,6 +108,20 @@ bool EndInlineStep(Station& st) {
     return StepEnding(st);
 }
 
+// An Intel HEX or S-record image without a single data record would erase the target,
+// write nothing and pass every check; it is refused before the port is even opened. The
+// binary images (host boot) keep their own rules, and the SHARC split records (no record
+// type) are judged by their own flow.
+bool ImageHasSomethingToProgram(Station& st) {
+    const int32_t model = st.Step.ModelIndex;
+    if (st.Step.ProgramFile.empty() || model == ModelSharcSplit || model == ModelSharcHostBoot)
+        return true;
+    const std::string path = ResolveImageName(st.Step.ProgramFile, ModelImageExtension(model));
+    if (ImageHoldsData(path)) return true;
+    st.ImageFileError(NotHexMessage(path, ReasonNoDataRecords));
+    return false;
+}
+
 // Runs one loaded step: setup, the model's flow or the inline sequence. Returns false when
 // the run must end at once without the end-of-run actions (the port could not be opened).
 bool RunStep(Station& st) {
@@ -112,6 +130,7 @@ bool RunStep(Station& st) {
     st.ErrorCount = 0;
     st.SilentMs = 0;
     if (st.Recorder) st.Recorder->StepStarted(st);
+    if (!ImageHasSomethingToProgram(st)) return true;
     if (!SetUpStep(st)) return false;
     if (st.RunError != RunOk) return true;
     const int32_t model = st.Step.ModelIndex;

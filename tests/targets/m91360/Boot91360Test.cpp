@@ -81,12 +81,14 @@ TEST(Boot91360, LoadsTheImageInRunsOfAtMost201AndStartsIt) {
     EXPECT_EQ(513, rig.h.st.RowByteCounts[0] + rig.h.st.RowByteCounts[1]);
 }
 
-TEST(Boot91360, AnImageWithoutS2RecordsStillStartsTheTarget) {
+// An image without S2 records would start whatever the RAM holds and report success: it is
+// refused before the board is touched.
+TEST(Boot91360, AnImageWithoutDataIsRefusedBeforeTheBoardIsTouched) {
     BootRig rig;
-    EXPECT_EQ(ps::ExitSuccess, rig.Run({}));
+    EXPECT_EQ(ps::ExitImageFile, rig.Run({}));
     EXPECT_TRUE(rig.rom.Frames().empty());
-    EXPECT_EQ(0x3E400u, rig.rom.StartedAt());
-    EXPECT_EQ(ps::Msg91360ProgramedOk, rig.h.view.LastStatus());
+    EXPECT_EQ(0u, rig.rom.StartedAt());
+    EXPECT_FALSE(rig.h.view.SawStatus(ps::Msg91360ProgramedOk));
 }
 
 // Every refusal shows its message box and ends the run with "BREAK", status 1, and
