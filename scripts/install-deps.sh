@@ -6,7 +6,7 @@ case "${1:-test}" in
   run)  want=(cmake ninja-build g++ nlohmann-json3-dev) ;;
   test) want=(cmake ninja-build g++ nlohmann-json3-dev clang libclang-rt-14-dev libgtest-dev libgmock-dev
               libbenchmark-dev qt6-base-dev
-              pandoc dpkg-dev file man-db desktop-file-utils) ;;
+              pandoc dpkg-dev file man-db desktop-file-utils python3) ;;
   *) echo "usage: $0 run|test" >&2; exit 64 ;;
 esac
 missing=()

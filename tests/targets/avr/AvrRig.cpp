@@ -34,7 +34,8 @@ InFolder::~InFolder() {
     std::filesystem::current_path(old_, ec);
 }
 
-std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload) {
+std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload,
+                      const char* lineEnd) {
     char buf[8];
     unsigned sum = static_cast<unsigned>(payload.size() + (address >> 8) + (address & 0xFF) + type);
     std::snprintf(buf, sizeof buf, ":%02zX", payload.size());
@@ -46,8 +47,8 @@ std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>
         line += buf;
         sum += b;
     }
-    std::snprintf(buf, sizeof buf, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + buf;
+    std::snprintf(buf, sizeof buf, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + buf + lineEnd;
 }
 
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length) {

@@ -41,7 +41,8 @@ private:
 
 // One Intel HEX record line (with its line end): type, 16-bit address and payload, and the
 // checksum that makes the line's bytes sum to zero.
-std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload);
+std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& payload,
+                      const char* lineEnd = "\n");
 // Intel HEX text of image[0 .. length): 16-byte data records for every chunk holding
 // something other than 0xFF, then the end record.
 std::string IntelHex(const std::vector<uint8_t>& image, size_t length);

@@ -8,6 +8,7 @@
 
 #include "sim/InfineonBoard.h"
 #include "support/StationHarness.h"
+#include "targets/avr/AvrRig.h"
 
 namespace ps::inftest {
 
@@ -24,24 +25,10 @@ struct Segment {
 // the address change, then the end record.
 inline std::string HexText(const std::vector<Segment>& segments) {
     std::string text;
-    char buf[8];
     int upper = -1;
     auto record = [&](int count, unsigned address, int type, const uint8_t* data) {
-        unsigned sum =
-            static_cast<unsigned>(count) + (address >> 8 & 0xFF) + (address & 0xFF) + type;
-        std::snprintf(buf, sizeof buf, ":%02X", count);
-        text += buf;
-        std::snprintf(buf, sizeof buf, "%04X", address & 0xFFFF);
-        text += buf;
-        std::snprintf(buf, sizeof buf, "%02X", type);
-        text += buf;
-        for (int i = 0; i < count; ++i) {
-            std::snprintf(buf, sizeof buf, "%02X", data[i]);
-            text += buf;
-            sum += data[i];
-        }
-        std::snprintf(buf, sizeof buf, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += buf;
+        text += avrtest::HexRecord(static_cast<uint8_t>(type), static_cast<uint16_t>(address),
+                                   Bytes(data, data + count), "\r\n");
     };
     for (const Segment& s : segments) {
         for (size_t at = 0; at < s.Data.size(); at += 16) {

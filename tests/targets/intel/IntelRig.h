@@ -10,6 +10,7 @@
 
 #include "sim/Wire.h"
 #include "support/StationHarness.h"
+#include "targets/avr/AvrRig.h"
 
 namespace ps::inteltest {
 
@@ -26,22 +27,9 @@ struct Segment {
 // type 02 records for banks, the end record.
 inline std::string HexText(const std::vector<Segment>& segments) {
     std::string text;
-    char buf[8];
     auto record = [&](uint8_t type, uint32_t address, const uint8_t* data, size_t n) {
-        unsigned sum = static_cast<unsigned>(n + (address >> 8 & 0xFF) + (address & 0xFF) + type);
-        std::snprintf(buf, sizeof buf, ":%02zX", n);
-        text += buf;
-        std::snprintf(buf, sizeof buf, "%04X", address & 0xFFFF);
-        text += buf;
-        std::snprintf(buf, sizeof buf, "%02X", type);
-        text += buf;
-        for (size_t i = 0; i < n; ++i) {
-            std::snprintf(buf, sizeof buf, "%02X", data[i]);
-            text += buf;
-            sum += data[i];
-        }
-        std::snprintf(buf, sizeof buf, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += buf;
+        text += ps::avrtest::HexRecord(type, static_cast<uint16_t>(address),
+                                       std::vector<uint8_t>(data, data + n), "\r\n");
     };
     for (const Segment& s : segments) {
         if (s.Bank >= 0) {
