@@ -144,29 +144,38 @@ TPEditing::TPEditing(QWidget* parent) : QDialog(parent) {
     FieldRule->setMinimumHeight(FieldRule->fontMetrics().height());
     column->addWidget(FieldRule);
     column->addWidget(BuildBottom());
-    FixSizeForEveryModel();
+    Refresh();
+}
+
+void TPEditing::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!sized_) {
+        sized_ = true;
+        FixSizeForEveryModel();
+    }
 }
 
 // The editor is as large as the largest model needs, from the start: a window that changed
 // its size with the model would move Save and Cancel under the operator's pointer.
+// Measured when first shown, with the style and fonts in place; the file's lines and the
+// current step are put back afterwards.
 void TPEditing::FixSizeForEveryModel() {
-    ensurePolished();
-    for (QWidget* w : findChildren<QWidget*>()) w->ensurePolished();
-    QSize largest;
-    const auto measure = [&](std::vector<std::string> lines) {
-        editor_.SetLines(std::move(lines));
+    const std::vector<std::string> lines = editor_.Lines();
+    const int step = editor_.CurrentStep();
+    QSize largest = size();
+    const auto measure = [&](std::vector<std::string> shown) {
+        editor_.SetLines(std::move(shown));
         editor_.SetCurrentStep(1);
         Refresh();
-        // Hidden and shown children of a window not yet shown tell no layout: ask afresh.
-        for (QLayout* l : findChildren<QLayout*>()) l->invalidate();
-        layout()->invalidate();
-        largest = largest.expandedTo(layout()->sizeHint());
+        layout()->activate();
+        largest = largest.expandedTo(sizeHint());
     };
     for (int m = 1; m < ps::ModelCount; ++m) measure({std::string(ps::ModelKey(m)) + "X.HEX"});
     for (int p = 0; p < ps::ProcessorCount; ++p)
         measure({std::string(ps::ModelKey(7)) + "X.HEX", "/ATMEL=" + std::to_string(p)});
     setFixedSize(largest);
-    editor_.SetLines({});
+    editor_.SetLines(lines);
+    editor_.SetCurrentStep(step);
     Refresh();
 }
 
@@ -531,6 +540,7 @@ void TPEditing::SetCurrentStep(int step) {
 }
 
 void TPEditing::Refresh() {
+    FieldRule->clear();  // the rule belongs to the keystroke it refused
     Show(editor_.Refresh());
 }
 

@@ -129,6 +129,7 @@ private:
     QCheckBox* Paired(ps::EditorControl c, const char* caption, const char* name, QLineEdit*& edit,
                       QWidget* parent);
 
+    void showEvent(QShowEvent* event) override;
     void NumericField(ps::EditorControl c, QLineEdit* edit, const char* caption);
     void FixSizeForEveryModel();
     // After every action of the operator: the step as it now is.
@@ -147,6 +148,7 @@ private:
     std::array<QLabel*, ps::CtlCount> labels_{};
     std::array<TRadioGroup*, ps::CtlCount> choices_{};
     bool refreshing_ = false;
+    bool sized_ = false;
 };
 
 }  // namespace ps::gui

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -507,6 +508,42 @@ TEST_F(DialogsFixture, ProjectsButtonAndItsOption) {
     f.St().Running = false;
     QApplication::sendEvent(&f, &activate);
     EXPECT_TRUE(f.ProjectBtn->isVisible());  // every activation keeps it
+}
+
+// Not a test: the pictures of the documentation, written to $PS_SCREENSHOT_DIR when run
+// with --gtest_also_run_disabled_tests.
+TEST_F(DialogsFixture, DISABLED_Screenshots) {
+    const char* out = std::getenv("PS_SCREENSHOT_DIR");
+    ASSERT_NE(out, nullptr);
+    const std::string folder = out;
+    const std::string example = std::string(PS_SOURCE_DIR) + "/examples/atmel/upgrade.cfg";
+    const std::string path = dir_.Write("upgrade.cfg", ps::test::ReadBytes(example));
+    TPEditing& e = *editor_;
+    e.LoadFile(QString::fromStdString(path));
+    e.SetCurrentStep(1);
+    e.show();
+    QApplication::processEvents();
+    QTest::keyClicks(e.LenBlock, "x");  // refused: the rule is shown
+    QApplication::processEvents();
+    e.grab().save(QString::fromStdString(folder + "/step-editor.png"));
+    e.SetCurrentStep(2);
+    QTest::keyClicks(e.LenBlock, "x");
+    e.ModelCombo->setCurrentIndex(13);
+    emit e.ModelCombo->activated(13);
+    QApplication::processEvents();
+    e.grab().save(QString::fromStdString(folder + "/step-editor-infineon.png"));
+    e.hide();
+
+    TForm1& f = *form_;
+    f.show();
+    QApplication::processEvents();
+    f.ShowFileName("FILE: /home/operator/projects/production-line-3/fixture-b/2026-12/"
+                   "release-candidate-7/images-for-the-second-board-revision/"
+                   "firmware-with-a-long-name.hex");
+    f.ShowWarning("WRONG RECORD CHECKSUM: FIRMWARE.HEX line 3: 4F, should be 4E");
+    f.ShowStatus("Programed ok!", 0x000000);
+    QApplication::processEvents();
+    f.grab().save(QString::fromStdString(folder + "/window-warning.png"));
 }
 
 TEST(DialogsOptions, ProjectsOption) {

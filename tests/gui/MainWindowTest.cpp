@@ -299,7 +299,7 @@ TEST_F(WindowFixture, AutoStaysOpenWhenThePortCannotBeOpened) {
 TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
     TForm1& f = *form_;
     ShowWindow();
-    QString seen;
+    QString seen, details;
     QTimer reader;
     reader.setInterval(0);
     QObject::connect(&reader, &QTimer::timeout, [&] {
@@ -307,6 +307,7 @@ TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (box == nullptr || !box->isVisible()) continue;
             seen = box->text();
+            details = box->detailedText();
             EXPECT_EQ(box->icon(), QMessageBox::Critical);
             EXPECT_TRUE(box->isModal());
             box->button(QMessageBox::Ok)->click();
@@ -315,6 +316,15 @@ TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
     reader.start();
     f.ShowMessage(ps::MessageKind::Error, "NE MOREM ODPRETI DATOTEKE");
     EXPECT_EQ(seen, QString("NE MOREM ODPRETI DATOTEKE"));
+    EXPECT_TRUE(details.isEmpty());  // no run: nothing was tried
+    seen.clear();
+    // A run whose image is missing: the text as it stands, what was tried in the details.
+    WriteSteps("/PB=missing.hex\r\n/ADDRLEN=$2000\r\n/AUTOCONTINUE\r\n");
+    QTest::mouseClick(f.StartBtn, Qt::LeftButton, {}, f.StartBtn->rect().center());
+    EXPECT_TRUE(seen.startsWith("NE MOREM ODPRETI DATOTEKE")) << seen.toStdString();
+    EXPECT_EQ(details, "hint: step 1 names the image MISSING.HEX; tried " +
+                           QString::fromStdString(dir_.File("MISSING.HEX")) +
+                           ": it does not exist (names are matched in any case)");
 }
 
 TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
