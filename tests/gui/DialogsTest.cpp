@@ -544,6 +544,10 @@ TEST_F(DialogsFixture, DISABLED_Screenshots) {
     f.ShowStatus("Programed ok!", 0x000000);
     QApplication::processEvents();
     f.grab().save(QString::fromStdString(folder + "/window-warning.png"));
+    const QRect screen = f.screen()->availableGeometry(), frame = f.frameGeometry();
+    std::printf("screen %d,%d %dx%d window frame %d,%d %dx%d\n", screen.x(), screen.y(),
+                screen.width(), screen.height(), frame.x(), frame.y(), frame.width(),
+                frame.height());
 }
 
 TEST(DialogsOptions, ProjectsOption) {

@@ -629,5 +629,43 @@ TEST(StepEditorTest, BrowseNamesImagesBelowTheStepFileRelatively) {
     }
 }
 
+
+TEST(StepEditorTest, NumericFieldsTakeNumbersInTheirRange) {
+    const struct {
+        EditorControl Control;
+        const char* Text;
+        FieldCheck Expected;
+    } rows[] = {
+        {CtlStartAddr, "", FieldCheck::Empty},
+        {CtlStartAddr, "0", FieldCheck::Number},
+        {CtlStartAddr, "$8000", FieldCheck::Number},
+        {CtlStartAddr, "0x8000", FieldCheck::Number},
+        {CtlStartAddr, "x1f", FieldCheck::Number},
+        {CtlStartAddr, "$", FieldCheck::Partial},
+        {CtlStartAddr, "0x", FieldCheck::Partial},
+        {CtlStartAddr, "2147483647", FieldCheck::Number},
+        {CtlStartAddr, "2147483648", FieldCheck::Refused},
+        {CtlStartAddr, "$80000000", FieldCheck::Refused},
+        {CtlStartAddr, "12a", FieldCheck::Refused},
+        {CtlStartAddr, "-1", FieldCheck::Refused},
+        {CtlStartAddr, " 1", FieldCheck::Refused},
+        {CtlLenAddr, "0", FieldCheck::Partial},  // may still become 0x...
+        {CtlBlocksOnRow, "200", FieldCheck::Number},
+        {CtlBlocksOnRow, "201", FieldCheck::Refused},
+        {CtlBankPort, "$FFFF", FieldCheck::Number},
+        {CtlBankPort, "$10000", FieldCheck::Refused},
+        {CtlRunAddr, "$FFFFFFFF", FieldCheck::Number},
+        {CtlEraseSec, "$1FFFFFFFF", FieldCheck::Refused},
+        {CtlStartExtFlashAddr, "0x400000", FieldCheck::Number},
+        {CtlBaudRate, "anything", FieldCheck::Number},  // not a numeric field
+    };
+    for (const auto& row : rows) {
+        std::string why;
+        EXPECT_EQ(CheckNumericField(row.Control, row.Text, why), row.Expected)
+            << Control(row.Control).Key << row.Text;
+        if (row.Expected == FieldCheck::Refused) EXPECT_EQ(why.rfind(TextNumberFrom, 0), 0u);
+    }
+}
+
 }  // namespace
 }  // namespace ps
