@@ -37,13 +37,7 @@ std::vector<std::string> ComTargets(const std::string& iniPath) {
 }
 
 HintContext HintContextFor(const Station& st) {
-    HintContext ctx;
-    char cwd[4096];
-    ctx.WorkingFolder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-    ctx.Ports = ConfigFor(st.IniPath);
-    ctx.IniPath = st.IniPath;
-    ctx.ExamplesFolder = FindExamplesFolder(st.ProgramFolder);
-    return ctx;
+    return StationHintContext(st);
 }
 
 std::string PortOpenHint(const Station& st) {

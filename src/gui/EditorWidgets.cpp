@@ -129,4 +129,32 @@ std::string ToStationText(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+TElidedLabel::TElidedLabel(QWidget* parent) : QLabel(parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void TElidedLabel::SetFullText(const QString& text) {
+    full_ = text;
+    Elide();
+}
+
+QSize TElidedLabel::minimumSizeHint() const {
+    return QSize(0, QLabel::minimumSizeHint().height());
+}
+
+QSize TElidedLabel::sizeHint() const {
+    return QSize(fontMetrics().horizontalAdvance(full_), QLabel::sizeHint().height());
+}
+
+void TElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    Elide();
+}
+
+void TElidedLabel::Elide() {
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, width());
+    if (shown != text()) setText(shown);
+    setToolTip(shown != full_ ? full_ : QString());
+}
+
 }  // namespace ps::gui

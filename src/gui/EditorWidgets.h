@@ -1,4 +1,5 @@
 #pragma once
+#include <QLabel>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -69,6 +70,26 @@ QString QtFileFilter(const char* filter);
 
 // Asks for a file to open: (parent, title, filter) -> the chosen path, empty when cancelled.
 // Tests put their own in place of the file dialog.
+// A label for a file name that may be longer than its room: the middle gives way, so both
+// the folder's start and the file's own name stay readable, and the whole name is the
+// tooltip. It never widens its window.
+class TElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TElidedLabel(QWidget* parent = nullptr);
+    void SetFullText(const QString& text);
+    QString FullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Elide();
+    QString full_;
+};
+
 using FileChooser = std::function<QString(QWidget*, const QString&, const QString&)>;
 QString ChooseFileWithDialog(QWidget* parent, const QString& title, const QString& filter);
 

@@ -1,6 +1,9 @@
 #include "MainWindow.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QStringList>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 
 #include "Logo.h"
 #include "app/ExitStatus.h"
+#include "app/Hints.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
 #include "link/PortList.h"
@@ -39,6 +43,12 @@ QString FromStationText(const std::string& text) {
     if (utf8.hasError())
         return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     return s;
+}
+
+QString JoinLines(const std::vector<std::string>& lines) {
+    QStringList out;
+    for (const std::string& line : lines) out << FromStationText(line);
+    return out.join('\n');
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -156,9 +166,24 @@ TForm1::TForm1(ps::Clock* clock, QWidget* parent) : QWidget(parent) {
     resize(FormWidth, FormHeight);
     setMinimumWidth(FormWidth);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect desk = screen->availableGeometry();
-        move(desk.center() - QPoint(FormWidth / 2, FormHeight / 2));
+        // The frame is not known before the window manager has it; allow for a usual one.
+        const QRect placed = PlaceOnScreen(screen->availableGeometry(), FrameAllowance,
+                                           QSize(FormWidth, FormHeight));
+        setMinimumWidth(placed.width());
+        setGeometry(placed);
     }
+}
+
+QRect PlaceOnScreen(const QRect& available, const QSize& frame, const QSize& wanted) {
+    const int width = std::max(1, std::min(wanted.width(), available.width() - frame.width()));
+    const int height = std::max(1, std::min(wanted.height(), available.height() - frame.height()));
+    // Centred; a window that does not fit keeps its title bar and its left edge on screen.
+    const int outerW = width + frame.width(), outerH = height + frame.height();
+    const int left = std::max(available.left(), available.left() + (available.width() - outerW) / 2);
+    const int top = std::max(available.top(), available.top() + (available.height() - outerH) / 2);
+    // The client area starts inside the frame: half its width at the side, the rest above.
+    return QRect(left + frame.width() / 2, top + frame.height() - frame.width() / 2, width,
+                 height);
 }
 
 TForm1::~TForm1() {
@@ -316,6 +341,15 @@ bool TForm1::event(QEvent* e) {
 
 void TForm1::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
+    // Once the frame is known: a window the screen cuts (a large scale factor on a small
+    // screen) is placed again within the screen it opened on.
+    if (QScreen* screen = this->screen(); screen && !screen->availableGeometry().contains(frameGeometry())) {
+        const QSize frame = frameGeometry().size() - size();
+        const QRect placed = PlaceOnScreen(screen->availableGeometry(),
+                                           frame.isEmpty() ? FrameAllowance : frame, size());
+        setMinimumWidth(std::min(minimumWidth(), placed.width()));
+        setGeometry(placed);
+    }
     // A window manager that keeps new windows from taking the focus never activates the
     // window: without an activation of its own it is handled as activated shortly after it
     // is shown, so an automatic run still starts.
@@ -384,12 +418,31 @@ void TForm1::StartBtnClick() {
     if (inRun_ || closed_) return;
     inRun_ = true;
     station_->SelectedPort = SelectedPort();
+    // The warnings and details of the last run stay until the next one starts.
+    WarningMark->hide();
+    WarningMark->setToolTip(QString());
+    Map1->StatusLab()->setToolTip(QString());
     ps::StartBtnClick(*station_);
     inRun_ = false;
     AfterRun();
 }
 
+QString TForm1::RunDetails() const {
+    std::vector<std::string> lines;
+    const ps::Station& st = *station_;
+    if (!st.Running && st.LastRunEnd == ps::Station::RunEnd::PortNotOpened) {
+        if (!st.LastPortError.empty()) lines.push_back(st.LastPortError);
+        const std::string hint = ps::OpenFailureHint(st.Comm.DeviceName(), st.Comm.LastOpenErrno());
+        if (!hint.empty()) lines.push_back(hint);
+    }
+    for (const std::string& hint : ps::RunHints(st, ps::StationHintContext(st)))
+        lines.push_back(hint);
+    return JoinLines(lines);
+}
+
 void TForm1::AfterRun() {
+    // What the terminal station would tell on its standard error, for the status line.
+    Map1->StatusLab()->setToolTip(RunDetails());
     emit RunFinished();
     if (terminateRequested_) {
         Terminate();
@@ -438,8 +491,6 @@ void TForm1::ShowStatus(const std::string& text, uint32_t colour) {
 
 void TForm1::ShowFileName(const std::string& text) {
     Map1->SetFileNameText(FromStationText(text));
-    WarningMark->hide();
-    WarningMark->setToolTip(QString());
 }
 
 void TForm1::ShowWarning(const std::string& text) {
@@ -494,6 +545,8 @@ void TForm1::ShowMessage(ps::MessageKind kind, const std::string& text) {
     QMessageBox box(
         kind == ps::MessageKind::Error ? QMessageBox::Critical : QMessageBox::Information,
         QString::fromLatin1(ProductTitle), FromStationText(text), QMessageBox::Ok, this);
+    // The text stays as it is; what was tried goes into the box's details.
+    if (kind == ps::MessageKind::Error) box.setDetailedText(RunDetails());
     box.exec();
 }
 

@@ -148,6 +148,8 @@ private:
     void Terminate();
     void PlaceWarningMark();
     QString PortListTip() const;
+    // The hints of the terminal station for the run under way or the last one, one a line.
+    QString RunDetails() const;
 
     std::unique_ptr<ps::Clock> ownClock_;
     std::unique_ptr<ps::Station> station_;
@@ -160,7 +162,14 @@ private:
     int exitStatus_ = 0;
 };
 
+// Where the window's client area goes on a screen's available area, given the frame's
+// extra size: centred, never beyond the screen's edges, narrower when the screen is.
+QRect PlaceOnScreen(const QRect& available, const QSize& frame, const QSize& wanted);
+inline const QSize FrameAllowance{8, 36};
+
 // Text from the core (UTF-8, or Latin-1 bytes read from older step files) for Qt.
 QString FromStationText(const std::string& text);
+// Lines from the core as one text, one a line (a message box's details, a tooltip).
+QString JoinLines(const std::vector<std::string>& lines);
 
 }  // namespace ps::gui

@@ -1,5 +1,7 @@
 #include "Map1.h"
 
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPaintEvent>
@@ -52,6 +54,8 @@ void TCanvasMap::paintEvent(QPaintEvent* event) {
 
 namespace {
 constexpr int StripLabelLeft = 4;
+// Kept free at the end of the file-name strip for the window's warning mark.
+constexpr int FileNameEndRoom = 24;
 
 TBevelPanel* MakePanel(QWidget* owner, QWidget* parent, const QString& base,
                        TBevelPanel::Bevel outer, TBevelPanel::Bevel inner, int bevelWidth,
@@ -95,6 +99,8 @@ TMap1::TMap1(QWidget* parent)
                                TBevelPanel::bvLowered, 1, 0, &TMap1::UniqueName);
     fileNameLab_ = new QLabel(QString::fromLatin1(DefaultFileNameText), fileNamePanel_);
     fileNameLab_->setObjectName(UniqueName(owner, "FileNameLab"));
+    fileNameText_ = fileNameLab_->text();
+    fileNamePanel_->installEventFilter(this);
     ozadjePanel_ = MakePanel(owner, ozadjeAll_, "OzadjePanel", TBevelPanel::bvRaised,
                              TBevelPanel::bvLowered, 1, 0, &TMap1::UniqueName);
     all->addWidget(statusPanel_);
@@ -157,6 +163,7 @@ void TMap1::SetLabelColour(QLabel* label, TColor colour) {
 
 // Each text strip is as high as its label plus two pixels, so a larger font grows it.
 void TMap1::FitStrips() {
+    ElideFileName();
     for (auto [panel, lab] :
          {std::pair{statusPanel_, statusLab_}, {fileNamePanel_, fileNameLab_}}) {
         lab->adjustSize();
@@ -217,11 +224,25 @@ void TMap1::SetStatusText(const QString& text) {
 }
 
 QString TMap1::FileNameText() const {
-    return fileNameLab_->text();
+    return fileNameText_;
 }
 void TMap1::SetFileNameText(const QString& text) {
-    fileNameLab_->setText(text);
+    fileNameText_ = text;
     FitStrips();
+}
+
+void TMap1::ElideFileName() {
+    const int room = fileNamePanel_->width() - StripLabelLeft - FileNameEndRoom;
+    const QString shown =
+        room > 0 ? QFontMetrics(fileNameLab_->font()).elidedText(fileNameText_, Qt::ElideMiddle, room)
+                 : fileNameText_;
+    fileNameLab_->setText(shown);
+    fileNameLab_->setToolTip(shown != fileNameText_ ? fileNameText_ : QString());
+}
+
+bool TMap1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == fileNamePanel_ && event->type() == QEvent::Resize) FitStrips();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMap1::SetStatusFont(const QFont& font) {

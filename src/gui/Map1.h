@@ -118,8 +118,14 @@ public:
     QLabel* StatusLab() const { return statusLab_; }
     QLabel* FileNameLab() const { return fileNameLab_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     friend class TCanvasMap;
+    // A file name longer than its strip loses its middle, so the image's own name at the
+    // end stays readable; the whole text is the label's tooltip then.
+    void ElideFileName();
     void PaintCanvas(class QPainter& p, const QRect& exposed);
     QRect CellRect(int row, int col) const;
     void PlaceByteLabels();
@@ -150,6 +156,7 @@ private:
     QLabel* statusLab_;
     TBevelPanel* fileNamePanel_;
     QLabel* fileNameLab_;
+    QString fileNameText_;
     TBevelPanel* ozadjePanel_;
     TBevelPanel* bytesPanel_;
     TBevelPanel* ozadjeMapPanel_;

@@ -17,6 +17,7 @@
 
 #include "MainWindow.h"
 #include "StepEditor.h"
+#include "app/Hints.h"
 #include "app/Station.h"
 #include "projects/Settings.h"
 
@@ -363,6 +364,7 @@ void TProjects::OkClick() {
             QMessageBox::Critical, windowTitle(),
             QString::fromLatin1(TextErrorWritingSettings) + "\n" + FromStationText(files.Write),
             QMessageBox::Ok, this);
+        box.setDetailedText(JoinLines(ps::WriteHints(files.Write)));
         box.exec();
         return;
     }

@@ -11,9 +11,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QValidator>
+#include <functional>
 
 #include "MainWindow.h"
+#include "app/Hints.h"
 #include "app/Models.h"
+#include "projects/StepFile.h"
 
 namespace ps::gui {
 
@@ -83,6 +87,33 @@ bool HasShownControl(QGroupBox* group) {
     return false;
 }
 
+// Lets a numeric field take only what can be or become a number in its range; what it
+// refuses is told through `refused` with the field's rule.
+class NumberValidator : public QValidator {
+public:
+    NumberValidator(ps::EditorControl c, std::function<void(const QString&)> refused,
+                    QObject* parent)
+        : QValidator(parent), control_(c), refused_(std::move(refused)) {}
+    State validate(QString& input, int&) const override {
+        std::string why;
+        switch (ps::CheckNumericField(control_, ToStationText(input), why)) {
+            case ps::FieldCheck::Empty:
+            case ps::FieldCheck::Number:
+                return Acceptable;
+            case ps::FieldCheck::Partial:
+                return Intermediate;
+            case ps::FieldCheck::Refused:
+                break;
+        }
+        refused_(FromStationText(why));
+        return Invalid;
+    }
+
+private:
+    ps::EditorControl control_;
+    std::function<void(const QString&)> refused_;
+};
+
 void SetTextKeepingTyping(QLineEdit* edit, const QString& text, Qt::CaseSensitivity cs) {
     // The text the operator is typing stays as typed while it says the same.
     if (QString::compare(edit->text(), text, cs) != 0) edit->setText(text);
@@ -107,7 +138,44 @@ TPEditing::TPEditing(QWidget* parent) : QDialog(parent) {
     middle->addLayout(general);
     middle->addWidget(BuildRight(), 1, Qt::AlignTop);
     column->addLayout(middle, 1);
+    FieldRule = new QLabel(this);
+    FieldRule->setObjectName("FieldRule");
+    FieldRule->setStyleSheet("color: #C00000;");
+    FieldRule->setMinimumHeight(FieldRule->fontMetrics().height());
+    column->addWidget(FieldRule);
     column->addWidget(BuildBottom());
+    Refresh();
+}
+
+void TPEditing::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!sized_) {
+        sized_ = true;
+        FixSizeForEveryModel();
+    }
+}
+
+// The editor is as large as the largest model needs, from the start: a window that changed
+// its size with the model would move Save and Cancel under the operator's pointer.
+// Measured when first shown, with the style and fonts in place; the file's lines and the
+// current step are put back afterwards.
+void TPEditing::FixSizeForEveryModel() {
+    const std::vector<std::string> lines = editor_.Lines();
+    const int step = editor_.CurrentStep();
+    QSize largest = size();
+    const auto measure = [&](std::vector<std::string> shown) {
+        editor_.SetLines(std::move(shown));
+        editor_.SetCurrentStep(1);
+        Refresh();
+        layout()->activate();
+        largest = largest.expandedTo(sizeHint());
+    };
+    for (int m = 1; m < ps::ModelCount; ++m) measure({std::string(ps::ModelKey(m)) + "X.HEX"});
+    for (int p = 0; p < ps::ProcessorCount; ++p)
+        measure({std::string(ps::ModelKey(7)) + "X.HEX", "/ATMEL=" + std::to_string(p)});
+    setFixedSize(largest);
+    editor_.SetLines(lines);
+    editor_.SetCurrentStep(step);
     Refresh();
 }
 
@@ -147,11 +215,28 @@ QCheckBox* TPEditing::Paired(ps::EditorControl c, const char* caption, const cha
         editor_.SetChecked(c, on, ToStationText(e->text()));
         Refresh();
     });
-    connect(edit, &QLineEdit::textEdited, this, [this, c](const QString& text) {
+    NumericField(c, edit, caption);
+    return box;
+}
+
+// A numeric field writes its line only when its text is a number in range (or empty, which
+// takes the line out); while it is not, the field's rule is shown below.
+void TPEditing::NumericField(ps::EditorControl c, QLineEdit* edit, const char* caption) {
+    const QString name = QString::fromLatin1(caption).trimmed();
+    auto tell = [this, name](const QString& why) {
+        FieldRule->setText(why.isEmpty() ? QString() : name + ": " + why);
+    };
+    edit->setValidator(new NumberValidator(c, tell, edit));
+    connect(edit, &QLineEdit::textEdited, this, [this, c, tell](const QString& text) {
+        std::string why;
+        if (ps::CheckNumericField(c, ToStationText(text), why) == ps::FieldCheck::Partial) {
+            tell(FromStationText(why));
+            return;
+        }
+        tell(QString());
         editor_.SetText(c, ToStationText(text));
         Refresh();
     });
-    return box;
 }
 
 QLineEdit* TPEditing::Field(ps::EditorControl c, const char* caption, const char* name,
@@ -164,10 +249,7 @@ QLineEdit* TPEditing::Field(ps::EditorControl c, const char* caption, const char
     form->addRow(label, edit);
     edits_[c] = edit;
     labels_[c] = label;
-    connect(edit, &QLineEdit::textEdited, this, [this, c](const QString& text) {
-        editor_.SetText(c, ToStationText(text));
-        Refresh();
-    });
+    NumericField(c, edit, caption);
     return edit;
 }
 
@@ -387,7 +469,8 @@ QWidget* TPEditing::BuildBottom() {
     auto* bottom = new QWidget(this);
     auto* row = new QHBoxLayout(bottom);
     row->setContentsMargins(0, 0, 0, 0);
-    LabCfg = new QLabel(QString::fromLatin1(StepFileLabelInitial), bottom);
+    LabCfg = new TElidedLabel(bottom);
+    LabCfg->SetFullText(QString::fromLatin1(StepFileLabelInitial));
     LabCfg->setObjectName("LabCfg");
     QFont bold = LabCfg->font();
     bold.setBold(true);
@@ -398,6 +481,8 @@ QWidget* TPEditing::BuildBottom() {
     LabKorak->setFont(bold);
     LabKorak->setMinimumWidth(24);
     LabKorak->setAlignment(Qt::AlignCenter);
+    LabCount = new QLabel(bottom);
+    LabCount->setObjectName("LabCount");
     UpDown1 = new TUpDown(bottom);
     UpDown1->setObjectName("UpDown1");
     connect(UpDown1, &TUpDown::Changed, this, [this](int step) {
@@ -416,6 +501,7 @@ QWidget* TPEditing::BuildBottom() {
     CancelBtn = button(CancelCaption, "CancelBtn");
     connect(AddStepBtn, &QPushButton::clicked, this, [this] {
         editor_.AddStep();
+        editor_.SetCurrentStep(editor_.StepCount());  // the new step is the one to fill in
         Refresh();
     });
     connect(ClrStepBtn, &QPushButton::clicked, this, [this] {
@@ -428,6 +514,7 @@ QWidget* TPEditing::BuildBottom() {
     row->addWidget(LabCfg, 1);
     row->addWidget(stepLabel);
     row->addWidget(LabKorak);
+    row->addWidget(LabCount);
     row->addWidget(UpDown1);
     row->addSpacing(8);
     row->addWidget(AddStepBtn);
@@ -453,14 +540,16 @@ void TPEditing::SetCurrentStep(int step) {
 }
 
 void TPEditing::Refresh() {
+    FieldRule->clear();  // the rule belongs to the keystroke it refused
     Show(editor_.Refresh());
 }
 
 void TPEditing::Show(const ps::StepView& v) {
     refreshing_ = true;
     view_ = v;
-    LabCfg->setText(path_.isEmpty() ? QString::fromLatin1(StepFileLabelInitial) : path_);
+    LabCfg->SetFullText(path_.isEmpty() ? QString::fromLatin1(StepFileLabelInitial) : path_);
     LabKorak->setText(QString::number(v.CurrentStep));
+    LabCount->setText(QString::fromLatin1(StepCountCaption) + QString::number(v.StepCount));
     UpDown1->setEnabled(v.StepNavigation);
     ClrStepBtn->setEnabled(v.StepNavigation);
     UpDown1->SetRange(v.StepNavigation ? 1 : 0, v.StepCount);
@@ -542,8 +631,10 @@ void TPEditing::BrowseClick() {
     const QString chosen = ChooseFile(this, QString::fromLatin1(ps::FileDialogTitle),
                                       QtFileFilter(ps::ImageFileFilter));
     if (chosen.isEmpty()) return;
-    FnameEdit->setText(chosen);
-    editor_.SetFileName(ToStationText(chosen));
+    const QString name =
+        FromStationText(ps::ImagePathForStep(ToStationText(path_), ToStationText(chosen)));
+    FnameEdit->setText(name);
+    editor_.SetFileName(ToStationText(name));
     Refresh();
 }
 
@@ -557,6 +648,7 @@ void TPEditing::SaveClick() {
     // folder can be written, or given up with Cancel.
     QMessageBox box(QMessageBox::Critical, windowTitle(), FromStationText(message), QMessageBox::Ok,
                     this);
+    box.setDetailedText(JoinLines(ps::WriteHints(ToStationText(path_))));
     box.exec();
 }
 

@@ -25,6 +25,8 @@ inline constexpr const char* ClrStepCaption = "CLR Step";
 inline constexpr const char* SaveCaption = "Save";
 inline constexpr const char* CancelCaption = "Cancel";
 inline constexpr const char* BrowseCaption = "Browse";
+// Beside the step number: how many steps the file has.
+inline constexpr const char* StepCountCaption = "of ";
 
 // The project step editor: the step file as check boxes, lists and edit fields. Every
 // change the operator makes writes one line of the current step (the core's StepEditor)
@@ -104,8 +106,10 @@ public:
     QCheckBox* LockSet;
     QListWidget* LockChk;
     QListWidget* ComentLock;
-    QLabel* LabCfg;
+    TElidedLabel* LabCfg;
     QLabel* LabKorak;
+    QLabel* LabCount;   // "of " and the step count
+    QLabel* FieldRule;  // why a numeric field does not take what was typed
     TUpDown* UpDown1;
     QPushButton* AddStepBtn;
     QPushButton* ClrStepBtn;
@@ -125,6 +129,9 @@ private:
     QCheckBox* Paired(ps::EditorControl c, const char* caption, const char* name, QLineEdit*& edit,
                       QWidget* parent);
 
+    void showEvent(QShowEvent* event) override;
+    void NumericField(ps::EditorControl c, QLineEdit* edit, const char* caption);
+    void FixSizeForEveryModel();
     // After every action of the operator: the step as it now is.
     void Refresh();
     void Show(const ps::StepView& view);
@@ -141,6 +148,7 @@ private:
     std::array<QLabel*, ps::CtlCount> labels_{};
     std::array<TRadioGroup*, ps::CtlCount> choices_{};
     bool refreshing_ = false;
+    bool sized_ = false;
 };
 
 }  // namespace ps::gui

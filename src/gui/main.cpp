@@ -31,16 +31,26 @@ constexpr const char* UsageText =
     "Other arguments are applied to every step as step-file lines.\n";
 constexpr int UsageStatus = ps::ExitUsage;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // Answered before the window system is reached, so it works without a display.
+// "--help" and "--version" are answered before the window system is reached, so they work
+// without a display (and in a package build's checks). True when one was answered.
+bool AnswerWithoutDisplay(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("progstation %s\n", ps::VersionText().c_str());
-            return 0;
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(UsageText, stdout);
+            return true;
         }
     }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (AnswerWithoutDisplay(argc, argv)) return 0;
     QApplication app(argc, argv);
     // The program ends only through the window's Terminating signal, which carries the
     // status; closing the last window must not end it with 0 first.

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -53,12 +55,13 @@ void WhenModal(std::function<void()> act) {
 }
 
 // Closes the message box that is up, after noting its text.
-void AnswerMessageBox(QString& seen) {
-    WhenModal([&seen] {
+void AnswerMessageBox(QString& seen, QString* details = nullptr) {
+    WhenModal([&seen, details] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (box == nullptr || !box->isVisible()) continue;
             seen = box->text();
+            if (details) *details = box->detailedText();
             box->button(QMessageBox::Ok)->click();
         }
     });
@@ -306,7 +309,7 @@ TEST_F(DialogsFixture, EntryEditOpensTheStepEditorModally) {
         TPEditing& e = *editor_;
         sawEditor = e.isVisible() && e.isModal();
         EXPECT_EQ(e.windowTitle(), QString("Create Project"));
-        EXPECT_EQ(e.LabCfg->text(), QString("p.cfg"));
+        EXPECT_EQ(e.LabCfg->FullText(), QString("p.cfg"));
         EXPECT_EQ(e.LabKorak->text(), QString("1"));
         EXPECT_EQ(e.ModelCombo->currentText(), QString("INTEL - BOOT"));
         EXPECT_TRUE(e.Boot->isChecked());
@@ -320,7 +323,8 @@ TEST_F(DialogsFixture, EntryEditOpensTheStepEditorModally) {
     // After the editor, the entry is taken as ADD takes it.
     EXPECT_TRUE(p.Panel1->isVisible());
     EXPECT_EQ(p.Tree().Count(), 1);
-    EXPECT_EQ(ps::test::ReadBytes(dir_.File("p.cfg")), "/AutoContinue\r\n/PB=a.hex\r\n/Boot\r\n");
+    EXPECT_EQ(ps::test::ReadBytes(dir_.File("p.cfg")),
+              "; old comment\r\n/AutoContinue\r\n/PB=a.hex\r\n/Boot\r\n");
 }
 
 TEST_F(DialogsFixture, StepEditorDrivenAsAnOperatorDoes) {
@@ -334,27 +338,45 @@ TEST_F(DialogsFixture, StepEditorDrivenAsAnOperatorDoes) {
     EXPECT_EQ(e.LabKorak->text(), QString("1"));
     EXPECT_EQ(e.ModelCombo->currentText(), QString("MOTOROLA"));
     EXPECT_EQ(e.FnameEdit->text(), QString("A.HEX"));
-    EXPECT_FALSE(e.SimulateFLASH->isVisible());  // never shown: its line is gone
+    EXPECT_FALSE(e.SimulateFLASH->isVisible());  // never shown; its line stays
     EXPECT_TRUE(e.Sinhro->isVisible());
     EXPECT_TRUE(e.UpDown1->isEnabled());
 
     // The model is chosen with the keyboard: INTEL - BOOT replaces the model line in place.
     e.ModelCombo->setFocus();
     QTest::keyClick(e.ModelCombo, Qt::Key_Down);
-    EXPECT_EQ(e.Editor().Lines()[0], "/PB=A.HEX");
+    EXPECT_EQ(e.Editor().Lines()[0], "/PB=a.hex");
     EXPECT_FALSE(e.Sinhro->isVisible());
-    // A baud rate with the mouse, a field typed.
+    // A baud rate with the mouse, a field typed: only a number goes in, and the field says
+    // what it takes.
     Click(e.BaudRate->Item(4));
+    QTest::keyClicks(e.StartAddr, "z");
+    EXPECT_EQ(e.StartAddr->text(), QString());
+    EXPECT_EQ(e.FieldRule->text(),
+              QString("Start address: a number from 0 to 2147483647 ($7FFFFFFF): decimal digits, "
+                      "or hex digits after $ or 0x"));
     QTest::keyClicks(e.StartAddr, "$8000");
-    EXPECT_EQ(e.Editor().Lines(), (Lines{"/AddrStart=$8000", "/BaudRate=9600", "/PB=A.HEX",
-                                         "*** NEXT ***", "/PA=b.hex", "/Boot"}));
+    EXPECT_EQ(e.FieldRule->text(), QString());
+    EXPECT_EQ(e.Editor().Lines(), (Lines{"/AddrStart=$8000", "/BaudRate=9600", "/PB=a.hex",
+                                         "/SimulateFlash", "*** NEXT ***", "/PA=b.hex", "/Boot"}));
+    QTest::keyClicks(e.BlocksOnRow, "0");  // below the least: not written, the rule shown
+    EXPECT_FALSE(e.FieldRule->text().isEmpty());
+    EXPECT_EQ(e.Editor().Lines().size(), 7u);
+    QTest::keyClick(e.BlocksOnRow, Qt::Key_Backspace);
 
-    // The arrow key moves to step 2, where ATMEL hides "Boot" and drops its line.
+    // The arrow key moves to step 2, where ATMEL hides "Boot" and keeps its line.
+    QApplication::processEvents();
+    const QPoint savePlace = e.SaveBtn->mapTo(&e, QPoint());
+    const QSize editorSize = e.size();
     e.UpDown1->setFocus();
     QTest::keyClick(e.UpDown1, Qt::Key_Up);
     EXPECT_EQ(e.LabKorak->text(), QString("2"));
-    EXPECT_EQ(e.Editor().Lines().back(), "/PA=b.hex");
+    EXPECT_EQ(e.LabCount->text(), QString("of 2"));
+    EXPECT_EQ(e.Editor().Lines().back(), "/Boot");
     EXPECT_FALSE(e.Boot->isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(e.SaveBtn->mapTo(&e, QPoint()), savePlace);  // the editor keeps its size
+    EXPECT_EQ(e.size(), editorSize);
     EXPECT_TRUE(e.AtmelBox->isVisible());
     // ATmega16 writes three lines; the start address is fixed at 0.
     e.AtmelCombo->setFocus();
@@ -371,21 +393,53 @@ TEST_F(DialogsFixture, StepEditorDrivenAsAnOperatorDoes) {
     ckopt->setCheckState(Qt::Checked);  // as a click on its box does
     EXPECT_EQ(e.Coment->item(e.Coment->count() - 1)->text(), QString("XTAL \"HI\" SIGNAL"));
     EXPECT_FALSE(e.FusesChk->item(ps::FuseItemSpien)->flags() & Qt::ItemIsEnabled);
-    EXPECT_EQ(e.Editor().Lines()[4], "/FUSES=N0000000000001100");
+    EXPECT_EQ(e.Editor().Lines()[5], "/FUSES=N0000000000001100");
 
-    // ADD Step and CLR Step.
+    // ADD Step shows the new step; CLR Step clears it again.
     Click(e.AddStepBtn);
     EXPECT_EQ(e.UpDown1->Max(), 3);
-    Click(e.ClrStepBtn);  // clears step 2
+    EXPECT_EQ(e.LabKorak->text(), QString("3"));
+    EXPECT_EQ(e.LabCount->text(), QString("of 3"));
+    EXPECT_EQ(e.ModelCombo->currentText(), QString("None"));
+    Click(e.ClrStepBtn);
     EXPECT_EQ(e.Editor().StepCount(), 2);
     EXPECT_EQ(e.LabKorak->text(), QString("2"));
-    EXPECT_EQ(e.Editor().Lines().back(), "*** NEXT ***");
+    EXPECT_EQ(e.Editor().Lines().back(), "/Boot");
+    QApplication::processEvents();
+    EXPECT_EQ(e.SaveBtn->mapTo(&e, QPoint()), savePlace);
 
     Click(e.SaveBtn);
     EXPECT_FALSE(e.isVisible());
     EXPECT_EQ(e.result(), QDialog::Accepted);
     EXPECT_EQ(ps::test::ReadBytes(path),
-              "/AddrStart=$8000\r\n/BaudRate=9600\r\n/PB=A.HEX\r\n*** NEXT ***\r\n");
+              "/AddrStart=$8000\r\n/BaudRate=9600\r\n/PB=a.hex\r\n/SimulateFlash\r\n"
+              "*** NEXT ***\r\n/FUSES=N0000000000001100\r\n/FUSESSET\r\n/AddrLen=16384\r\n"
+              "/AddrStart=0\r\n/ATMEL=7\r\n/PA=b.hex\r\n/Boot\r\n");
+}
+
+// Every example opened in the editor, each step looked at, and saved: the file is as it was.
+TEST_F(DialogsFixture, StepEditorSavesEveryExampleUnchanged) {
+    TPEditing& e = *editor_;
+    int examples = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(PS_SOURCE_DIR) + "/examples")) {
+        const std::string cfg = (entry.path() / "upgrade.cfg").string();
+        if (!std::filesystem::exists(cfg)) continue;
+        ++examples;
+        SCOPED_TRACE(cfg);
+        const std::string text = "; kept\r\n" + ps::test::ReadBytes(cfg);
+        const std::string path = dir_.Write("copy.cfg", text);
+        e.LoadFile(QString::fromStdString(path));
+        e.show();
+        for (int step = 1; step <= e.Editor().StepCount(); ++step) {
+            e.SetCurrentStep(step);
+            QApplication::processEvents();
+        }
+        Click(e.SaveBtn);
+        EXPECT_EQ(e.result(), QDialog::Accepted);
+        EXPECT_EQ(ps::test::ReadBytes(path), text);
+    }
+    EXPECT_GE(examples, 13);
 }
 
 TEST_F(DialogsFixture, StepEditorSaveFailureKeepsTheWork) {
@@ -398,10 +452,12 @@ TEST_F(DialogsFixture, StepEditorSaveFailureKeepsTheWork) {
     EXPECT_FALSE(e.UpDown1->isEnabled());
     Click(e.AddStepBtn);
     Click(e.Boot);
-    QString seen;
-    AnswerMessageBox(seen);
+    QString seen, details;
+    AnswerMessageBox(seen, &details);
     Click(e.SaveBtn);
     EXPECT_EQ(seen, QString(ps::TextErrorCreatingFile) + "\n" + path);
+    EXPECT_EQ(details, "hint: tried to write " + path + ": its folder " +
+                           QString::fromStdString(dir_.File("missing/folder")) + " does not exist");
     EXPECT_TRUE(e.isVisible());
     EXPECT_EQ(e.Editor().Lines(), (Lines{"/Boot", ""}));
     // Browse puts the chosen image into the step.
@@ -414,6 +470,13 @@ TEST_F(DialogsFixture, StepEditorSaveFailureKeepsTheWork) {
     emit e.ModelCombo->activated(2);
     Click(e.BrowseBtn);
     EXPECT_EQ(e.Editor().Lines()[0], "/PB=/images/fw.hex");
+    // An image at or below the step file's folder is named from there.
+    e.ChooseFile = [this](QWidget*, const QString&, const QString&) {
+        return QString::fromStdString(dir_.File("missing/folder/img/fw.hex"));
+    };
+    Click(e.BrowseBtn);
+    EXPECT_EQ(e.Editor().Lines()[0], "/PB=img/fw.hex");
+    EXPECT_EQ(e.FnameEdit->text(), QString("img/fw.hex"));
     Click(e.CancelBtn);
     EXPECT_FALSE(e.isVisible());
 }
@@ -445,6 +508,46 @@ TEST_F(DialogsFixture, ProjectsButtonAndItsOption) {
     f.St().Running = false;
     QApplication::sendEvent(&f, &activate);
     EXPECT_TRUE(f.ProjectBtn->isVisible());  // every activation keeps it
+}
+
+// Not a test: the pictures of the documentation, written to $PS_SCREENSHOT_DIR when run
+// with --gtest_also_run_disabled_tests.
+TEST_F(DialogsFixture, DISABLED_Screenshots) {
+    const char* out = std::getenv("PS_SCREENSHOT_DIR");
+    ASSERT_NE(out, nullptr);
+    const std::string folder = out;
+    const std::string example = std::string(PS_SOURCE_DIR) + "/examples/atmel/upgrade.cfg";
+    const std::string path = dir_.Write("upgrade.cfg", ps::test::ReadBytes(example));
+    TPEditing& e = *editor_;
+    e.LoadFile(QString::fromStdString(path));
+    e.SetCurrentStep(1);
+    e.show();
+    QApplication::processEvents();
+    QTest::keyClicks(e.LenBlock, "x");  // refused: the rule is shown
+    QApplication::processEvents();
+    e.grab().save(QString::fromStdString(folder + "/step-editor.png"));
+    e.SetCurrentStep(2);
+    QTest::keyClicks(e.LenBlock, "x");
+    e.ModelCombo->setCurrentIndex(13);
+    emit e.ModelCombo->activated(13);
+    QApplication::processEvents();
+    e.grab().save(QString::fromStdString(folder + "/step-editor-infineon.png"));
+    e.hide();
+
+    TForm1& f = *form_;
+    f.show();
+    QApplication::processEvents();
+    f.ShowFileName("FILE: /home/operator/projects/production-line-3/fixture-b/2026-12/"
+                   "release-candidate-7/images-for-the-second-board-revision/"
+                   "firmware-with-a-long-name.hex");
+    f.ShowWarning("WRONG RECORD CHECKSUM: FIRMWARE.HEX line 3: 4F, should be 4E");
+    f.ShowStatus("Programed ok!", 0x000000);
+    QApplication::processEvents();
+    f.grab().save(QString::fromStdString(folder + "/window-warning.png"));
+    const QRect screen = f.screen()->availableGeometry(), frame = f.frameGeometry();
+    std::printf("screen %d,%d %dx%d window frame %d,%d %dx%d\n", screen.x(), screen.y(),
+                screen.width(), screen.height(), frame.x(), frame.y(), frame.width(),
+                frame.height());
 }
 
 TEST(DialogsOptions, ProjectsOption) {

@@ -299,7 +299,7 @@ TEST_F(WindowFixture, AutoStaysOpenWhenThePortCannotBeOpened) {
 TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
     TForm1& f = *form_;
     ShowWindow();
-    QString seen;
+    QString seen, details;
     QTimer reader;
     reader.setInterval(0);
     QObject::connect(&reader, &QTimer::timeout, [&] {
@@ -307,6 +307,7 @@ TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (box == nullptr || !box->isVisible()) continue;
             seen = box->text();
+            details = box->detailedText();
             EXPECT_EQ(box->icon(), QMessageBox::Critical);
             EXPECT_TRUE(box->isModal());
             box->button(QMessageBox::Ok)->click();
@@ -315,6 +316,15 @@ TEST_F(WindowFixture, MessageBoxesAreModalAndClosedByTheOperator) {
     reader.start();
     f.ShowMessage(ps::MessageKind::Error, "NE MOREM ODPRETI DATOTEKE");
     EXPECT_EQ(seen, QString("NE MOREM ODPRETI DATOTEKE"));
+    EXPECT_TRUE(details.isEmpty());  // no run: nothing was tried
+    seen.clear();
+    // A run whose image is missing: the text as it stands, what was tried in the details.
+    WriteSteps("/PB=missing.hex\r\n/ADDRLEN=$2000\r\n/AUTOCONTINUE\r\n");
+    QTest::mouseClick(f.StartBtn, Qt::LeftButton, {}, f.StartBtn->rect().center());
+    EXPECT_TRUE(seen.startsWith("NE MOREM ODPRETI DATOTEKE")) << seen.toStdString();
+    EXPECT_EQ(details, "hint: step 1 names the image MISSING.HEX; tried " +
+                           QString::fromStdString(dir_.File("MISSING.HEX")) +
+                           ": it does not exist (names are matched in any case)");
 }
 
 TEST_F(WindowFixture, StopEndsAWaitOnASilentBoardAndAutoReportsIt) {
@@ -463,8 +473,57 @@ TEST_F(WindowFixture, AnImageWarningIsAMarkBesideTheFileNameAndChangesNoText) {
     EXPECT_EQ(f.WarningMark->toolTip(),
               QString("WRONG RECORD CHECKSUM: IMAGE.HEX line 3: 4F, should be 4E"));
     EXPECT_EQ(f.Map1->FileNameText(), QString("FILE: IMAGE.HEX"));
+    // The run's warnings stay until the next START, every one of them in the tooltip.
     f.ShowFileName("FILE: NEXT.HEX");  // the next step's image
+    f.ShowWarning("TOO LONG");
+    EXPECT_TRUE(f.WarningMark->isVisible());
+    EXPECT_EQ(f.WarningMark->toolTip(),
+              QString("WRONG RECORD CHECKSUM: IMAGE.HEX line 3: 4F, should be 4E\nTOO LONG"));
+    // START clears them; a run whose port does not open gives the status line the hints
+    // the terminal station prints.
+    WriteSteps("/AUTOCONTINUE\r\n");
+    portExists_ = false;
+    QTest::mouseClick(f.StartBtn, Qt::LeftButton, {}, f.StartBtn->rect().center());
     EXPECT_FALSE(f.WarningMark->isVisible());
+    EXPECT_EQ(f.Map1->StatusText(), QString(ps::TextErrorOpeningComPort));
+    EXPECT_TRUE(f.Map1->StatusLab()->toolTip().contains("hint: COM1 is ")) <<
+        f.Map1->StatusLab()->toolTip().toStdString();
+}
+
+// A long file name gives way in its middle: the image's own name stays on the window.
+TEST_F(WindowFixture, LongFileNamesElideInTheMiddle) {
+    TForm1& f = *form_;
+    ShowWindow();
+    const QString full = "FILE: /" + QString("very-long-folder-name/").repeated(12) + "IMAGE.HEX";
+    f.ShowFileName(full.toStdString());
+    QApplication::processEvents();
+    QLabel* lab = f.Map1->FileNameLab();
+    EXPECT_EQ(f.Map1->FileNameText(), full);
+    EXPECT_TRUE(lab->text().startsWith("FILE: /very"));
+    EXPECT_TRUE(lab->text().endsWith("IMAGE.HEX"));
+    EXPECT_LE(lab->x() + lab->width(), f.Map1->width());
+    EXPECT_EQ(lab->toolTip(), full);
+    f.ShowFileName("FILE: IMAGE.HEX");
+    EXPECT_EQ(lab->text(), QString("FILE: IMAGE.HEX"));
+    EXPECT_TRUE(lab->toolTip().isEmpty());
+}
+
+// The window's place on the screen it opens on, also with a large scale factor.
+TEST(WindowPlace, StaysOnTheScreen) {
+    const QSize frame(8, 36);
+    const struct {
+        QRect Screen;
+        QRect Expected;
+    } rows[] = {
+        {{0, 0, 1920, 1080}, {584, 419, 752, 270}},
+        {{1920, 0, 1920, 1080}, {2504, 419, 752, 270}},  // a second screen
+        {{0, 0, 640, 376}, {4, 67, 632, 270}},           // 1280 x 752 at scale 2
+        {{0, 0, 760, 290}, {4, 32, 752, 254}},           // low: the title bar stays on screen
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(PlaceOnScreen(row.Screen, frame, QSize(752, 270)), row.Expected)
+            << row.Screen.width() << "x" << row.Screen.height();
+    }
 }
 
 TEST(StationText, ShowsUtf8AndFallsBackToLatin1) {

@@ -89,6 +89,26 @@ TEST(Program, RefusesBadUsage) {
     EXPECT_EQ(RunProgram(dir, line.Path(), {"--help"}).Status, ps::ExitSuccess);
 }
 
+// Help and version are answered without a window system: no display, and a platform that
+// would need one.
+TEST(Program, HelpAndVersionNeedNoDisplay) {
+    for (const char* option : {"--help", "--version"}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        p.setProcessEnvironment(env);
+        p.start(PS_PROGSTATION, {option});
+        ASSERT_TRUE(p.waitForFinished(60000)) << option;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << option;
+        EXPECT_EQ(p.exitCode(), 0) << option;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(
+            std::string(option) == "--help" ? "usage: progstation" : "progstation "))
+            << option;
+    }
+}
+
 TEST(Program, AutoRunsAgainstASimulatedBoard) {
     ps::test::TempDir dir;
     // The bank port exchange needs a board that answers: the simulated one on COM1.

@@ -26,8 +26,21 @@ TEST(DataFolder, InstalledBesideTheProgramsPrefixUnlessTheEnvironmentSaysOtherwi
         SCOPED_TRACE(row.ProgramFolder);
         EXPECT_EQ(row.Expected, InstalledDataFolder(row.ProgramFolder, Env(row.Env)));
     }
-    EXPECT_EQ((std::vector<std::string>{"/opt/ps/bin/", "/srv/stages/"}),
-              DataSearchFolders("/opt/ps/bin", Env("/srv/stages")));
+    // The step file's folder comes between the program's and the data folder, once.
+    const struct {
+        const char* StepFile;
+        std::vector<std::string> Expected;
+    } searches[] = {
+        {"", {"/opt/ps/bin/", "/srv/stages/"}},
+        {"upgrade.cfg", {"/opt/ps/bin/", "./", "/srv/stages/"}},
+        {"/work/infineon/upgrade.cfg", {"/opt/ps/bin/", "/work/infineon/", "/srv/stages/"}},
+        {"/opt/ps/bin/upgrade.cfg", {"/opt/ps/bin/", "/srv/stages/"}},
+        {"/srv/stages/upgrade.cfg", {"/opt/ps/bin/", "/srv/stages/"}},
+    };
+    for (const auto& row : searches) {
+        EXPECT_EQ(row.Expected, DataSearchFolders("/opt/ps/bin", Env("/srv/stages"), row.StepFile))
+            << row.StepFile;
+    }
 }
 
 TEST(DataFolder, TheProgramsFolderWinsAndCaseIsIgnored) {

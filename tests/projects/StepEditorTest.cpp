@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/Models.h"
 #include "projects/StepEditor.h"
 #include "projects/StepFile.h"
 #include "projects/TempDir.h"
@@ -29,10 +31,13 @@ TEST(StepEditorTest, LoadKeepsStepLinesAndSaveWritesCrLf) {
                                  " /indented\r\n*x\r\n/AUTOCONTINUE\x1A/AFTER.EOF\r\n");
     StepEditor e;
     ASSERT_TRUE(e.Load(path));
-    EXPECT_EQ(e.Lines(), (Lines{"/PA=a.hex", "/Reset", "*** NEXT ***", "*x", "/AUTOCONTINUE"}));
+    EXPECT_EQ(e.Lines(), (Lines{"; comment", "/PA=a.hex", "", "free text", "/Reset",
+                                "*** NEXT ***", " /indented", "*x", "/AUTOCONTINUE"}));
     std::string message;
     ASSERT_TRUE(e.Save(path, message));
-    EXPECT_EQ(ReadBytes(path), "/PA=a.hex\r\n/Reset\r\n*** NEXT ***\r\n*x\r\n/AUTOCONTINUE\r\n");
+    EXPECT_EQ(ReadBytes(path),
+              "; comment\r\n/PA=a.hex\r\n\r\nfree text\r\n/Reset\r\n*** NEXT ***\r\n"
+              " /indented\r\n*x\r\n/AUTOCONTINUE\r\n");
 
     // A file that cannot be opened is an empty list: no steps, nothing to navigate.
     EXPECT_FALSE(e.Load(dir.File("absent.cfg")));
@@ -132,58 +137,53 @@ TEST(StepEditorTest, ModelChoiceReplacesTheModelLineInPlace) {
     StepView v = e.Refresh();
     EXPECT_EQ(v.Model, 1);
     EXPECT_EQ(v.FileName, "A.HEX");
-    e.SetModel(2, v.FileName);  // "INTEL - BOOT" with the file name field
-    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/PB=A.HEX", "/CheckSum"}));
+    // "INTEL - BOOT" with the file name field, which shows the name in upper case: the line
+    // keeps the name as it was written.
+    e.SetModel(2, v.FileName);
+    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/PB=a.hex", "/CheckSum"}));
     e.SetFileName("new.hex");
     EXPECT_EQ(e.Lines()[1], "/PB=new.hex");
-    e.Refresh();  // INTEL - BOOT hides CheckSum: its line goes
-    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/PB=new.hex"}));
+    e.Refresh();  // INTEL - BOOT hides CheckSum; its line stays
+    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/PB=new.hex", "/CheckSum"}));
     e.SetModel(0, "new.hex");  // "None" leaves no model line
-    EXPECT_EQ(e.Lines(), Lines{"/Reset"});
+    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/CheckSum"}));
     e.SetFileName("ignored.hex");  // no model line: the file name writes nothing
-    EXPECT_EQ(e.Lines(), Lines{"/Reset"});
+    EXPECT_EQ(e.Lines(), (Lines{"/Reset", "/CheckSum"}));
     e.SetModel(13, "x.hex");  // no model line before: at the insertion point
-    EXPECT_EQ(e.Lines(), (Lines{"/P13=x.hex", "/Reset"}));
+    EXPECT_EQ(e.Lines(), (Lines{"/P13=x.hex", "/Reset", "/CheckSum"}));
     v = e.Refresh();
     EXPECT_FALSE(v.Controls[CtlBeforeProgramming].Visible);
-    EXPECT_EQ(e.Lines(), Lines{"/P13=x.hex"});  // Reset is hidden for model 13
+    EXPECT_FALSE(v.Controls[CtlResetS].Checked);  // hidden, so shown unticked
+    EXPECT_EQ(e.Lines(), (Lines{"/P13=x.hex", "/Reset", "/CheckSum"}));
 }
 
-TEST(StepEditorTest, HiddenBoxesLoseTheirLinesWhenTheStepIsShown) {
-    struct Case {
-        const char* What;
-        Lines Before;
-        Lines After;
+TEST(StepEditorTest, ShowingAStepKeepsTheLinesOfHiddenControls) {
+    // Lines the run needs although the model hides their control, and lines of boxes no
+    // model shows: the step is shown, and the lines stay as they are.
+    const Lines cases[] = {
+        {"/PA=x.hex", "/Boot", "/Reset", "/AutoReset", "/AutoContinue"},
+        {"/UNLOCK", "/DevCheck", "/SimulateFlash", "/Reset"},
+        {"/PB=x", "/BankPort=$10", "/RunAddr=5", "/Boot"},
+        {"/PA=x", "/ATMEL=4", "/FUSESSET", "/FUSES=N1", "/LOCKSET"},
+        {"/PA=x", "/ATMEL=4", "/AT_PROG_EE=2", "/CheckSum"},
+        {"/P13=x", "/BOOT", "/RESET", "; the boot line is DTR", "/SAVE"},
+        {"/PFB=x.mhx", "/AddrStart=$3E000", "/AddrLen=$2000"},
     };
-    const Case cases[] = {
-        {"Boot is hidden for ATMEL",
-         {"/PA=x.hex", "/Boot", "/AutoContinue"},
-         {"/PA=x.hex", "/AutoContinue"}},
-        {"never shown boxes", {"/UNLOCK", "/DevCheck", "/SimulateFlash", "/Reset"}, {"/Reset"}},
-        {"paired boxes go with their value",
-         {"/PB=x", "/BankPort=$10", "/RunAddr=5", "/Boot"},
-         {"/PB=x", "/Boot"}},
-        {"the AVR loader has no fuses",
-         {"/PA=x", "/ATMEL=4", "/FUSESSET", "/FUSES=N1", "/LOCKSET"},
-         {"/PA=x", "/ATMEL=4", "/FUSES=N1", "/LOCKSET"}},
-        {"EEPROM operations have no checksum",
-         {"/PA=x", "/ATMEL=4", "/AT_PROG_EE=2", "/CheckSum"},
-         {"/PA=x", "/ATMEL=4", "/AT_PROG_EE=2"}},
-        {"values of hidden fields stay",
-         {"/PS=x", "/BaudRate=9600", "/AddrLen=100", "/USB"},
-         {"/PS=x", "/BaudRate=9600", "/AddrLen=100", "/USB"}},
-        {"only the current step",
-         {"/Boot", "*** NEXT ***", "/PA=x", "/UNLOCK"},
-         {"/Boot", "*** NEXT ***", "/PA=x", "/UNLOCK"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.What);
-        StepEditor e = EditorWith(c.Before);
-        EXPECT_EQ(e.Lines(), c.After);
+    for (const Lines& lines : cases) {
+        SCOPED_TRACE(lines.front());
+        StepEditor e = EditorWith(lines);
+        const StepView v = e.Refresh();
+        EXPECT_EQ(e.Lines(), lines);
+        for (const ControlView& cv : v.Controls) {
+            if (!cv.Visible) EXPECT_FALSE(cv.Checked);
+        }
     }
-    // Model 11 fixes its address space in the step when the step is shown.
-    StepEditor e = EditorWith({"/PFB=x.mhx", "/AddrStart=0"});
-    EXPECT_EQ(e.Lines(), (Lines{"/AddrLen=$3000", "/PFB=x.mhx", "/AddrStart=$3D000"}));
+    // Model 11's address space is fixed: it is written when the model is chosen for a step
+    // without one, and the fields cannot be edited.
+    StepEditor e = EditorWith({"/BlockLen=256"});
+    e.SetModel(11, "x.mhx");
+    EXPECT_EQ(e.Lines(), (Lines{"/AddrLen=$3000", "/AddrStart=$3D000", "/PFB=x.mhx",
+                                "/BlockLen=256"}));
     StepView v = e.Refresh();
     EXPECT_FALSE(v.Controls[CtlStartAddr].Enabled);
     EXPECT_FALSE(v.Controls[CtlLenAddr].Enabled);
@@ -537,6 +537,133 @@ TEST(StepEditorTest, EveryModelsStepLoadsBackAsChosen) {
             }
             EXPECT_EQ(s.LockBits, lock);
         }
+    }
+}
+
+
+// The step file of every example project, each with a comment and an empty line added so
+// that those are held to the same rule.
+std::vector<std::pair<std::string, std::string>> ExampleStepFiles() {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(PS_SOURCE_DIR) + "/examples")) {
+        const auto cfg = entry.path() / "upgrade.cfg";
+        if (std::filesystem::exists(cfg)) {
+            files.emplace_back(entry.path().filename().string(),
+                               "; " + entry.path().filename().string() + " example\r\n\r\n" +
+                                   ReadBytes(cfg.string()));
+        }
+    }
+    EXPECT_GE(files.size(), 13u);
+    return files;
+}
+
+std::vector<StepSettings> LoadAllSteps(const std::string& path, int steps) {
+    CurrentProject project;
+    project.StepFile = path;
+    std::vector<StepSettings> all;
+    for (int n = 1; n <= steps; ++n) {
+        StepSettings s;
+        MapGeometry map;
+        EXPECT_EQ(LoadStep(n, project, {}, s, map), StepLoaded) << path << " step " << n;
+        all.push_back(s);
+    }
+    return all;
+}
+
+// Looking at a step, or at another model and back, and saving gives the file back as it
+// was: hidden controls, keys without a control and comments keep their lines.
+TEST(StepEditorTest, EveryExampleSavesBackUnchanged) {
+    enum class Visit { Look, EveryModelAndBack };
+    for (const auto& [name, text] : ExampleStepFiles()) {
+        for (Visit visit : {Visit::Look, Visit::EveryModelAndBack}) {
+            SCOPED_TRACE(name + (visit == Visit::Look ? " looked at" : " every model"));
+            TempDir dir;
+            const std::string original = dir.Write("upgrade.cfg", text);
+            StepEditor e;
+            ASSERT_TRUE(e.Load(original));
+            const int steps = e.StepCount();
+            for (int step = 1; step <= steps; ++step) {
+                e.SetCurrentStep(step);
+                const StepView shown = e.Refresh();
+                if (visit == Visit::EveryModelAndBack) {
+                    for (int m = 0; m < ModelCount; ++m) {
+                        e.SetModel(m, e.Refresh().FileName);
+                        e.Refresh();
+                    }
+                    e.SetModel(shown.Model, e.Refresh().FileName);
+                }
+            }
+            std::string message;
+            const std::string copy = dir.File("saved.cfg");
+            ASSERT_TRUE(e.Save(copy, message)) << message;
+            EXPECT_TRUE(LoadAllSteps(copy, steps) == LoadAllSteps(original, steps))
+                << ReadBytes(copy);
+            // "None" takes the model line out; choosing the model again puts it first.
+            if (visit == Visit::Look) EXPECT_EQ(ReadBytes(copy), text);
+        }
+    }
+}
+
+
+TEST(StepEditorTest, BrowseNamesImagesBelowTheStepFileRelatively) {
+    TempDir dir;
+    const std::string top = dir.Path();
+    std::filesystem::create_directories(top + "/proj/img");
+    std::filesystem::create_directory_symlink(top + "/proj", top + "/link");
+    struct Case {
+        std::string StepFile, Image, Written;
+    };
+    const Case cases[] = {
+        {top + "/proj/upgrade.cfg", top + "/proj/a.hex", "a.hex"},
+        {top + "/proj/upgrade.cfg", top + "/proj/img/b.hex", "img/b.hex"},
+        {top + "/proj/upgrade.cfg", top + "/proj/img/../c.hex", "c.hex"},
+        {top + "/proj/upgrade.cfg", top + "/other.hex", top + "/other.hex"},
+        {top + "/proj/upgrade.cfg", top + "/projx/d.hex", top + "/projx/d.hex"},
+        {top + "/link/upgrade.cfg", top + "/proj/img/e.hex", "img/e.hex"},
+        {top + "/proj/upgrade.cfg", top + "/link/f.hex", "f.hex"},
+        {"", top + "/proj/a.hex", top + "/proj/a.hex"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ImagePathForStep(c.StepFile, c.Image), c.Written) << c.StepFile << " " << c.Image;
+    }
+}
+
+
+TEST(StepEditorTest, NumericFieldsTakeNumbersInTheirRange) {
+    const struct {
+        EditorControl Control;
+        const char* Text;
+        FieldCheck Expected;
+    } rows[] = {
+        {CtlStartAddr, "", FieldCheck::Empty},
+        {CtlStartAddr, "0", FieldCheck::Number},
+        {CtlStartAddr, "$8000", FieldCheck::Number},
+        {CtlStartAddr, "0x8000", FieldCheck::Number},
+        {CtlStartAddr, "x1f", FieldCheck::Number},
+        {CtlStartAddr, "$", FieldCheck::Partial},
+        {CtlStartAddr, "0x", FieldCheck::Partial},
+        {CtlStartAddr, "2147483647", FieldCheck::Number},
+        {CtlStartAddr, "2147483648", FieldCheck::Refused},
+        {CtlStartAddr, "$80000000", FieldCheck::Refused},
+        {CtlStartAddr, "12a", FieldCheck::Refused},
+        {CtlStartAddr, "-1", FieldCheck::Refused},
+        {CtlStartAddr, " 1", FieldCheck::Refused},
+        {CtlLenAddr, "0", FieldCheck::Partial},  // may still become 0x...
+        {CtlBlocksOnRow, "200", FieldCheck::Number},
+        {CtlBlocksOnRow, "201", FieldCheck::Refused},
+        {CtlBankPort, "$FFFF", FieldCheck::Number},
+        {CtlBankPort, "$10000", FieldCheck::Refused},
+        {CtlRunAddr, "$FFFFFFFF", FieldCheck::Number},
+        {CtlEraseSec, "$1FFFFFFFF", FieldCheck::Refused},
+        {CtlStartExtFlashAddr, "0x400000", FieldCheck::Number},
+        {CtlBaudRate, "anything", FieldCheck::Number},  // not a numeric field
+    };
+    for (const auto& row : rows) {
+        std::string why;
+        EXPECT_EQ(CheckNumericField(row.Control, row.Text, why), row.Expected)
+            << Control(row.Control).Key << row.Text;
+        if (row.Expected == FieldCheck::Refused) EXPECT_EQ(why.rfind(TextNumberFrom, 0), 0u);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "app/Station.h"
 #include "images/DataFolder.h"
 #include "images/FileLookup.h"
+#include "projects/Settings.h"
 #include "projects/StepFile.h"
 #include "targets/bootloader/infineon/InfineonFlow.h"
 
@@ -72,7 +73,7 @@ std::pair<int, std::string> FindStepLine(const std::string& stepFile, int step,
 // The step the run ended in. The controller counts on past a step that ran, so only a
 // step refused before it ran (a bad value) is still the current one.
 int FailedStep(const Station& st) {
-    return st.RunError == RunBadStepValue ? st.CurrentStep : st.CurrentStep - 1;
+    return st.RunError == RunBadStepValue || st.Running ? st.CurrentStep : st.CurrentStep - 1;
 }
 
 std::string StepLineHint(const Station& st, const std::function<bool(const std::string&)>& match,
@@ -149,12 +150,12 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
         PortHints(st, ctx, out);
         return out;
     }
-    if (st.LastRunEnd != Station::RunEnd::Completed) return out;
+    if (st.LastRunEnd != Station::RunEnd::Completed && !st.Running) return out;
     const std::vector<std::string> stages =
         st.RunError == RunImageFile ? MissingInfineonStages(st) : std::vector<std::string>{};
     if (!stages.empty()) {
         std::string folders;
-        for (const std::string& f : DataSearchFolders(st.ProgramFolder))
+        for (const std::string& f : DataSearchFolders(st.ProgramFolder, {}, st.Project.StepFile))
             folders += (folders.empty() ? "" : " nor in ") + f;
         for (const std::string& name : stages)
             out.push_back(Hint + std::string("the stage program ") + name + " is not in " +
@@ -194,6 +195,49 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
             st, [&](const std::string& line) { return line == bad; }, stepFile));
     }
     return out;
+}
+
+HintContext StationHintContext(const Station& st) {
+    HintContext ctx;
+    std::error_code ec;
+    ctx.WorkingFolder = fs::current_path(ec).string();
+    if (ec) ctx.WorkingFolder = ".";
+    const std::string ini = st.IniPath;
+    ctx.Ports.IniLookup = [ini](const std::string& key) {
+        return ReadSetting(ini, PortIniSection, key, "");
+    };
+    ctx.IniPath = st.IniPath;
+    ctx.ExamplesFolder = FindExamplesFolder(st.ProgramFolder);
+    return ctx;
+}
+
+std::vector<std::string> WriteHints(const std::string& path) {
+    std::error_code ec;
+    const std::string full = path.empty() ? path : fs::absolute(path, ec).lexically_normal().string();
+    std::string why;
+    struct stat s {};
+    const std::string folder = fs::path(full).parent_path().string();
+    if (path.empty()) {
+        why = "no file name was given";
+    } else if (::stat(full.c_str(), &s) == 0) {
+        if (S_ISDIR(s.st_mode)) {
+            why = "it is a folder, not a file";
+        } else if (!S_ISREG(s.st_mode)) {
+            why = "it is not a regular file";
+        } else if (::access(folder.c_str(), W_OK) != 0) {
+            why = "its folder " + folder + " is not writable for this user (permission)";
+        } else if (::access(full.c_str(), W_OK) != 0) {
+            why = "it is read-only for this user (permission)";
+        }
+    } else if (::stat(folder.c_str(), &s) != 0) {
+        why = "its folder " + folder + " does not exist";
+    } else if (!S_ISDIR(s.st_mode)) {
+        why = folder + " is not a folder";
+    } else if (::access(folder.c_str(), W_OK) != 0) {
+        why = "its folder " + folder + " is not writable for this user (permission)";
+    }
+    if (why.empty()) why = "the disk refused the write (full, or read-only)";
+    return {Hint + std::string("tried to write ") + full + ": " + why};
 }
 
 std::string FindExamplesFolder(const std::string& programFolder) {

@@ -20,9 +20,17 @@ struct HintContext {
     PortListRoots Roots;         // where the serial devices are listed from
 };
 
-// The hints for the run that ended last; none when it succeeded or failed in a way these
-// do not cover.
+// The hints for the run that ended last, or for the run under way so far (a message box of
+// the run shows them); none when it succeeded or failed in a way these do not cover.
 std::vector<std::string> RunHints(const Station& st, const HintContext& ctx);
+
+// The context of a station run from the current folder: its port map from the settings
+// file it reads, and the examples of this installation.
+HintContext StationHintContext(const Station& st);
+
+// Why a file the station was to write could not be written: the full path tried and the
+// reason found on disk (missing folder, no permission, not a regular file, ...).
+std::vector<std::string> WriteHints(const std::string& path);
 
 // The examples folder of a station whose program lives in programFolder: the installed
 // data folder (../share/progstation/examples) or a source checkout's examples/ beside the

@@ -75,12 +75,13 @@ void Station::ShowMapGeometry() {
 }
 
 void Station::ImageFileError(const std::string& message) {
+    // A run must not go on to report success on an empty or partial image. STOP keeps its
+    // meaning if it came first. Set before the message, so that the box can tell what was
+    // tried.
+    if (RunError == RunOk) RunError = RunImageFile;
     view.ShowMessage(MessageKind::Error, message);
     view.RequestTerminate();
     TerminateRequested = true;
-    // A run must not go on to report success on an empty or partial image. STOP keeps its
-    // meaning if it came first.
-    if (RunError == RunOk) RunError = RunImageFile;
 }
 
 void Station::ImageFileWarning(const std::string& message) {

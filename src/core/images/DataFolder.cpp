@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "images/FileLookup.h"
@@ -41,9 +42,19 @@ std::string InstalledDataFolder(const std::string& programFolder, const EnvLooku
     return ParentFolder(programFolder.empty() ? "./" : programFolder) + InstalledDataSubfolder;
 }
 
-std::vector<std::string> DataSearchFolders(const std::string& programFolder, const EnvLookup& env) {
-    return {WithSlash(programFolder.empty() ? "./" : programFolder),
-            InstalledDataFolder(programFolder, env)};
+std::vector<std::string> DataSearchFolders(const std::string& programFolder, const EnvLookup& env,
+                                           const std::string& stepFile) {
+    std::vector<std::string> folders{WithSlash(programFolder.empty() ? "./" : programFolder)};
+    const auto add = [&folders](const std::string& folder) {
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    };
+    if (!stepFile.empty()) {
+        const size_t slash = stepFile.rfind('/');
+        add(slash == std::string::npos ? "./" : stepFile.substr(0, slash + 1));
+    }
+    add(InstalledDataFolder(programFolder, env));
+    return folders;
 }
 
 std::string FindDataFile(const std::vector<std::string>& folders, const std::string& name) {

@@ -18,9 +18,12 @@ using EnvLookup = std::function<std::string(const std::string& name)>;
 
 // The installed data folder, ending in '/'.
 std::string InstalledDataFolder(const std::string& programFolder, const EnvLookup& env = {});
-// The folders searched, in order: the program's folder, then the data folder.
+// The folders searched, in order: the program's folder, the folder of the step file when
+// one is given (a project that brings its own stages runs from its folder), then the data
+// folder. A folder is named once.
 std::vector<std::string> DataSearchFolders(const std::string& programFolder,
-                                           const EnvLookup& env = {});
+                                           const EnvLookup& env = {},
+                                           const std::string& stepFile = {});
 // The path of `name` in the first folder that holds it as a regular file (case ignored, as
 // image names are), or "" when none does.
 std::string FindDataFile(const std::vector<std::string>& folders, const std::string& name);

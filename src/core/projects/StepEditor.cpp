@@ -2,11 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <initializer_list>
 
 #include "projects/AtomicFile.h"
+#include "display/MapGeometry.h"
 #include "projects/StepFile.h"
 #include "targets/avr/FuseBits.h"
 
@@ -333,20 +337,99 @@ std::bitset<CtlCount> ShownControls(int model, int processor, int eeprom) {
     return shown;
 }
 
+namespace {
+// The values a numeric field takes; the station's map and flows refuse or cannot use others.
+struct FieldRange {
+    EditorControl Control;
+    uint64_t Least;
+    uint64_t Greatest;
+};
+constexpr uint64_t Max31 = 0x7FFFFFFF;
+constexpr uint64_t Max32 = 0xFFFFFFFF;
+constexpr FieldRange FieldRanges[] = {
+    {CtlStartAddr, 0, Max31},       {CtlLenAddr, 1, Max31},
+    {CtlLenBlock, 1, Max31},        {CtlBlocksOnRow, 1, MapMaxCols},
+    {CtlStartExtFlashAddr, 0, Max32}, {CtlBankPort, 0, 0xFFFF},
+    {CtlEraseSec, 0, Max32},        {CtlRunAddr, 0, Max32},
+};
+
+std::string HexText(uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "$%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+}  // namespace
+
+FieldCheck CheckNumericField(EditorControl c, const std::string& text, std::string& why) {
+    const FieldRange* range = nullptr;
+    for (const FieldRange& r : FieldRanges) {
+        if (r.Control == c) range = &r;
+    }
+    if (range == nullptr) return FieldCheck::Number;
+    why = std::string(TextNumberFrom) + std::to_string(range->Least) + " to " +
+          std::to_string(range->Greatest) + " (" + HexText(range->Greatest) +
+          "): decimal digits, or hex digits after $ or 0x";
+    if (text.empty()) return FieldCheck::Empty;
+    size_t digits = 0;
+    bool hex = false;
+    const std::string upper = Upper(text);
+    if (upper[0] == '$' || upper[0] == 'X') {
+        hex = true;
+        digits = 1;
+    } else if (upper.rfind("0X", 0) == 0) {
+        hex = true;
+        digits = 2;
+    }
+    if (digits == upper.size()) return hex ? FieldCheck::Partial : FieldCheck::Refused;
+    uint64_t value = 0;
+    for (size_t i = digits; i < upper.size(); ++i) {
+        const char ch = upper[i];
+        const bool dec = ch >= '0' && ch <= '9';
+        const bool hexDigit = dec || (hex && ch >= 'A' && ch <= 'F');
+        // "0x" is typed through "0": a decimal 0 may still become a hex prefix.
+        if (!hexDigit) return FieldCheck::Refused;
+        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(dec ? ch - '0' : ch - 'A' + 10);
+        if (value > range->Greatest) return FieldCheck::Refused;
+    }
+    int32_t read = 0;
+    if (!ParseStepNumber(text, read)) return FieldCheck::Refused;
+    return value < range->Least ? FieldCheck::Partial : FieldCheck::Number;
+}
+
+std::string ImagePathForStep(const std::string& stepFile, const std::string& image) {
+    namespace fs = std::filesystem;
+    if (stepFile.empty() || image.empty()) return image;
+    std::error_code ec;
+    const fs::path folder = fs::absolute(stepFile, ec).parent_path();
+    const fs::path file = fs::absolute(image, ec);
+    if (ec) return image;
+    const auto below = [](const fs::path& f, const fs::path& dir) {
+        const fs::path rel = f.lexically_normal().lexically_relative(dir.lexically_normal());
+        return rel.empty() || *rel.begin() == ".." ? std::string() : rel.generic_string();
+    };
+    std::string rel = below(file, folder);
+    if (rel.empty()) {
+        const fs::path realFolder = fs::weakly_canonical(folder, ec);
+        const fs::path realFile = ec ? fs::path() : fs::weakly_canonical(file, ec);
+        if (!ec) rel = below(realFile, realFolder);
+    }
+    return rel.empty() || rel == "." ? image : rel;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Lines
 
 bool StepEditor::Load(const std::string& path) {
     lines_.clear();
+    parkedStep_ = fixedStep_ = 0;
     std::string content;
     if (!ReadStepFileText(path, content)) return false;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t end = content.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = content.size();
-        if (end > pos && (content[pos] == '/' || content[pos] == '*')) {
-            lines_.push_back(content.substr(pos, end - pos));
-        }
+        // Every line is kept, comments and empty ones too: Save writes back what it was given.
+        lines_.push_back(content.substr(pos, end - pos));
         pos = end;
         if (pos < content.size() && content[pos] == '\r') ++pos;
         if (pos < content.size() && content[pos] == '\n') ++pos;
@@ -399,6 +482,8 @@ StepEditor::Range StepEditor::StepRange() const {
             break;
         }
     }
+    // New lines go below the comments that open the step, so the comments stay on top.
+    while (r.Insert < r.End && !lines_[r.Insert].empty() && lines_[r.Insert][0] != '/') ++r.Insert;
     return r;
 }
 
@@ -531,6 +616,7 @@ StepView StepEditor::Refresh() {
         v.FileName =
             NormaliseStepLine(lines_[modelLine]).substr(std::string(ModelKey(v.Model)).size());
     }
+    if (modelLine < 0 && parkedStep_ == current_) v.FileName = Upper(parkedName_);
     v.FileGroupEnabled = v.Model >= 1;
     // A processor or EEPROM operation that is not a whole number in range is shown as not
     // chosen; its line is left as it stands.
@@ -538,17 +624,9 @@ StepView StepEditor::Refresh() {
     const int eeprom = StepEeprom();
     const ControlSet shown = ShownControls(v.Model, processor, eeprom);
 
-    // A box the model hides is unticked, which takes its line out of the step.
-    for (int c = 0; c < CtlCount; ++c) {
-        const ControlDef& def = Controls[c];
-        if (shown.test(c)) continue;
-        if (def.Kind == ControlKind::Flag) DeleteLines(def.Key, true);
-        if (def.Kind == ControlKind::Paired) DeleteLines(def.Key, false);
-    }
-    if (v.Model == Model91360Boot) {
-        WriteValue(Controls[CtlStartAddr].Key, Model11Start);
-        WriteValue(Controls[CtlLenAddr].Key, Model11Length);
-    }
+    // Showing a step writes nothing: a line whose control the model hides ("/BOOT" for an
+    // Infineon step, "/SINHRO" while another model is looked at) is what the run needs, and
+    // it stays in the step until the operator changes it.
 
     for (int c = 0; c < CtlCount; ++c) {
         const ControlDef& def = Controls[c];
@@ -629,15 +707,48 @@ void StepEditor::SetModel(int model, const std::string& fileName) {
             }
         }
     }
+    std::string written;  // the image name as the step has it
+    if (at >= 0) {
+        const std::string& line = lines_[at];
+        written = line.substr(std::min(line.size(), std::string(ModelKey(old)).size()));
+    } else if (parkedStep_ == current_) {
+        written = parkedName_;
+    }
     if (model < 1 || model > ModelKeyCount) {
-        if (at >= 0) lines_.erase(lines_.begin() + at);
+        if (at >= 0) {
+            lines_.erase(lines_.begin() + at);
+            parkedStep_ = current_;
+            parkedName_ = written;
+        }
         return;
     }
-    const std::string line = ModelKey(model) + fileName;
+    // The name is shown in upper case; the line keeps the case it was written in.
+    const std::string name = Upper(written) == Upper(fileName) ? written : fileName;
+    const std::string line = ModelKey(model) + name;
     if (at >= 0) {
         lines_[at] = line;
     } else {
         lines_.insert(lines_.begin() + StepRange().Insert, line);
+    }
+    // Model 11 has a fixed address space: it is written when the model is chosen for a step
+    // without one. A step's own space stays, so looking at model 11 and back changes nothing.
+    // Choosing another model right after takes out again what model 11 wrote.
+    const std::pair<EditorControl, const char*> fixed[] = {{CtlStartAddr, Model11Start},
+                                                           {CtlLenAddr, Model11Length}};
+    if (model == Model91360Boot && old != Model91360Boot) {
+        fixedStep_ = current_;
+        for (size_t i = 0; i < 2; ++i) {
+            fixedWritten_[i] = FindValue(Controls[fixed[i].first].Key) < 0;
+            if (fixedWritten_[i]) WriteValue(Controls[fixed[i].first].Key, fixed[i].second);
+        }
+    } else if (model != Model91360Boot && old == Model91360Boot && fixedStep_ == current_) {
+        for (size_t i = 0; i < 2; ++i) {
+            std::string value;
+            if (fixedWritten_[i] && RawValue(Controls[fixed[i].first].Key, value) &&
+                value == fixed[i].second)
+                DeleteLines(Controls[fixed[i].first].Key, false);
+        }
+        fixedStep_ = 0;
     }
 }
 
@@ -727,6 +838,7 @@ void StepEditor::AddStep() {
 
 void StepEditor::ClearStep() {
     if (current_ < 1) return;
+    parkedStep_ = fixedStep_ = 0;
     const Range r = StepRange();
     lines_.erase(lines_.begin() + r.Begin, lines_.begin() + r.End);
     if (!lines_.empty() && IsStepSeparator(lines_.front())) lines_.erase(lines_.begin());

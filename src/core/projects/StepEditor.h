@@ -78,6 +78,22 @@ constexpr const char* ImageFileFilter =
 constexpr const char* ProjectFileFilter = "Project files (*.CFG)|*.CFG";
 constexpr const char* FileDialogTitle = "Open";
 
+// What a numeric field holds while the operator types: nothing (the line goes), the start of
+// a number ("$", "0x", or a value below the field's least), a number the field takes, or
+// text that can never become one. The editor writes a line only for the first and third.
+enum class FieldCheck { Empty, Partial, Number, Refused };
+// Checks a numeric field's text (decimal, or hex after "$", "X" or "0X", as the station
+// reads it) against the field's range; `why` names the field's rule unless it is a number.
+// Any other control is not numeric: Number.
+FieldCheck CheckNumericField(EditorControl c, const std::string& text, std::string& why);
+// Start of the rule shown for a numeric field; the field's least and greatest value follow.
+constexpr const char* TextNumberFrom = "a number from ";
+
+// The name "Browse" writes for a chosen image: relative to the step file's folder when the
+// image lies at or below it (links resolved as well), so a project folder copied to another
+// station still finds its images; otherwise the chosen path as it is.
+std::string ImagePathForStep(const std::string& stepFile, const std::string& image);
+
 // AVR processors of the "PROCESSOR" list, by "/ATMEL=" index.
 constexpr int ProcessorCount = 8;
 constexpr int ProcessorLoader = 4;  // "AT_LOADER": EEPROM operations, no fuses, no speed
@@ -138,25 +154,30 @@ struct StepView {
 // tells what the controls show (and drops the lines of controls the model hides).
 class StepEditor {
 public:
-    // Reads the file's lines that begin with "/" or "*" (CR, LF or CR LF end a line; 0x1A
-    // ends the file). A file that cannot be read gives an empty list: false.
+    // Reads every line of the file, comments and empty lines included, so that Save gives
+    // back what it was given (CR, LF or CR LF end a line; 0x1A ends the file). A file that
+    // cannot be read gives an empty list: false.
     bool Load(const std::string& path);
     // Writes every line followed by CR LF, replacing the file only once it is complete.
     // False with the message to show when the file cannot be created.
     bool Save(const std::string& path, std::string& message) const;
 
     const std::vector<std::string>& Lines() const { return lines_; }
-    void SetLines(std::vector<std::string> lines) { lines_ = std::move(lines); }
+    void SetLines(std::vector<std::string> lines) {
+        lines_ = std::move(lines);
+        parkedStep_ = fixedStep_ = 0;
+    }
     int StepCount() const;
     int CurrentStep() const { return current_; }
     // Moves to a step; limited to 1 .. the step count by the next Refresh.
     void SetCurrentStep(int step) { current_ = step; }
 
-    // Limits the current step, drops the lines of hidden check boxes, sets the fixed
-    // address space of model 11 and tells what every control shows.
+    // Limits the current step and tells what every control shows. It changes no line: a
+    // line whose control the model hides stays in the step as it is.
     StepView Refresh();
 
     // Operator actions on the current step.
+    // Choosing model 11 also writes its fixed address space.
     void SetModel(int model, const std::string& fileName);
     void SetFileName(const std::string& fileName);
     // A flag box, or a paired box with the text of its edit field.
@@ -176,7 +197,7 @@ private:
     struct Range {
         int Begin = 0;   // first line of the step (its separator for steps 2 and more)
         int End = 0;     // one past its last line
-        int Insert = 0;  // where new lines go: the first line after the separator
+        int Insert = 0;  // where new lines go: after the separator and the comments below it
     };
     Range StepRange() const;
     int FindValue(const std::string& key) const;  // first line of the step beginning with it
@@ -195,6 +216,14 @@ private:
 
     std::vector<std::string> lines_;
     int current_ = 0;
+    // The image name of the model line that "None" took out of a step: looking at "None"
+    // and choosing a model again gives the step back its name.
+    int parkedStep_ = 0;
+    std::string parkedName_;
+    // The step for which choosing model 11 wrote its fixed address space, and which of the
+    // two lines it wrote.
+    int fixedStep_ = 0;
+    std::array<bool, 2> fixedWritten_{};
 };
 
 }  // namespace ps

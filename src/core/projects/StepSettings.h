@@ -61,6 +61,8 @@ struct StepSettings {
     // refusing the range can name the line. "run" fields, as the values are.
     std::string AddrStartLine;
     std::string AddrLenLine;
+
+    bool operator==(const StepSettings&) const = default;
 };
 
 }  // namespace ps

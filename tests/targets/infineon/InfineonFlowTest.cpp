@@ -111,7 +111,11 @@ TEST(InfineonFlow, ExampleProgramsOnceThenItsTestsFindNothingToDo) {
     pstest::StationHarness h(inftest::MakeBoard("infineon"));
     avrtest::InFolder inFolder(example);
     h.st.Project.StepFile = example + "/upgrade.cfg";
-    h.st.ProgramFolder = example + "/";
+    // The program is elsewhere and no data folder is named: the example's stage files are
+    // found beside its step file.
+    pstest::TempDir program;
+    h.st.ProgramFolder = program.Path() + "/";
+    ASSERT_EQ(nullptr, std::getenv(DataFolderEnv));
     ASSERT_EQ(ExitSuccess, h.Run()) << h.view.Dump();
     auto& board = h.Board<sim::InfineonBoard>();
     const int programmed = board.PagesProgrammed();

@@ -147,7 +147,7 @@ bool StagesFound(Station& st, const InfineonStages& stages) {
         {InfineonLoader2File, &stages.Loader2}};
     for (const auto& [name, path] : files) {
         if (!path->empty()) continue;
-        const auto folders = DataSearchFolders(st.ProgramFolder);
+        const auto folders = DataSearchFolders(st.ProgramFolder, {}, st.Project.StepFile);
         std::string message = CannotOpenMessage(folders.front() + name);
         for (size_t i = 1; i < folders.size(); ++i) message += "\r" + folders[i] + name;
         st.ImageFileError(message);
@@ -439,7 +439,7 @@ bool SectorTest(Station& st, int sector) {
 }
 
 InfineonStages FindInfineonStages(const Station& st) {
-    const auto folders = DataSearchFolders(st.ProgramFolder);
+    const auto folders = DataSearchFolders(st.ProgramFolder, {}, st.Project.StepFile);
     return {FindDataFile(folders, InfineonBootFile), FindDataFile(folders, InfineonLoader1File),
             FindDataFile(folders, InfineonLoader2File)};
 }
