@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,6 +37,7 @@ void OnGangSignal(int) {
 // and the run sees the pipe hang up.
 constexpr const char* LifelineVariable = "PROGSTATION_GANG_LIFELINE";
 constexpr const char* KilledText = "killed by signal ";
+constexpr const char* LostText = "lost: ";
 constexpr const char* TraceOption = "--trace";
 
 int64_t MonotonicMs() {
@@ -148,7 +149,7 @@ void Reap(Child& c) {
         c.Status = KilledText + std::to_string(WTERMSIG(status)) + " (" +
                    strsignal(WTERMSIG(status)) + ")";
     } else if (got != c.Pid) {
-        c.Status = std::string("lost: ") + std::strerror(errno);
+        c.Status = LostText + std::string(std::strerror(errno));
     }
 }
 
