@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,9 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
+#include "app/ExitStatus.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
 #include "link/PortMap.h"
@@ -28,6 +31,14 @@ std::atomic<int> gangSignals{0};
 void OnGangSignal(int) {
     gangSignals.fetch_add(1);
 }
+
+// Tells a port's run where to watch for its gang: the read end of a pipe whose only write
+// end the gang holds. However the gang ends (SIGKILL included), the kernel closes that end
+// and the run sees the pipe hang up.
+constexpr const char* LifelineVariable = "PROGSTATION_GANG_LIFELINE";
+constexpr const char* KilledText = "killed by signal ";
+constexpr const char* LostText = "lost: ";
+constexpr const char* TraceOption = "--trace";
 
 int64_t MonotonicMs() {
     timespec t{};
@@ -51,7 +62,7 @@ struct Child {
     int64_t StartMs = 0, EndMs = 0;
 };
 
-bool StartChild(Child& c, const std::vector<std::string>& childArgs) {
+bool StartChild(Child& c, const std::vector<std::string>& childArgs, int lifeline) {
     int out[2], in[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
     if (pipe2(in, O_CLOEXEC) != 0) return false;
@@ -65,7 +76,9 @@ bool StartChild(Child& c, const std::vector<std::string>& childArgs) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(out[1], STDERR_FILENO);
-        std::vector<std::string> args = childArgs;
+        const int watched = dup(lifeline);  // without close-on-exec
+        if (watched >= 0) setenv(LifelineVariable, std::to_string(watched).c_str(), 1);
+        std::vector<std::string> args = PortRunArgs(childArgs, c.Port);
         args.insert(args.begin(), {"progstation-cli", "--gang-port", std::to_string(c.Port)});
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -124,6 +137,22 @@ void DrawLive(const std::vector<Child>& children, bool first) {
     std::fflush(stdout);
 }
 
+// Waits for a port's run and gives its verdict: a run that did not exit by itself (killed
+// by a signal, or lost) never counts as a success.
+void Reap(Child& c) {
+    int status = 0;
+    pid_t got;
+    while ((got = waitpid(c.Pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    c.ExitStatus = GangExitStatus(got == c.Pid, status);
+    if (got == c.Pid && WIFSIGNALED(status)) {
+        c.Status = KilledText + std::to_string(WTERMSIG(status)) + " (" +
+                   strsignal(WTERMSIG(status)) + ")";
+    } else if (got != c.Pid) {
+        c.Status = LostText + std::string(std::strerror(errno));
+    }
+}
+
 std::string Seconds(int64_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
@@ -131,6 +160,58 @@ std::string Seconds(int64_t ms) {
 }
 
 }  // namespace
+
+int GangExitStatus(bool waited, int waitStatus) {
+    if (!waited) return ExitRunFailed;
+    if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+    return ExitRunFailed;
+}
+
+std::string PortTraceFile(const std::string& file, int port) {
+    const std::string name = "COM" + std::to_string(port);
+    const size_t slash = file.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = file.rfind('.');
+    // A dot that begins the name (".trace") starts no extension.
+    if (dot == std::string::npos || dot <= base) return file + "." + name;
+    return file.substr(0, dot) + "." + name + file.substr(dot);
+}
+
+std::vector<std::string> PortRunArgs(const std::vector<std::string>& args, int port) {
+    std::vector<std::string> out = args;
+    const std::string joined = std::string(TraceOption) + "=";
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == TraceOption && i + 1 < out.size()) {
+            out[i + 1] = PortTraceFile(out[i + 1], port);
+            ++i;
+        } else if (out[i].rfind(joined, 0) == 0) {
+            out[i] = joined + PortTraceFile(out[i].substr(joined.size()), port);
+        }
+    }
+    return out;
+}
+
+bool GangVanished() {
+    static int fd = [] {
+        const char* value = std::getenv(LifelineVariable);
+        if (value == nullptr || *value == '\0') return -1;
+        char* end = nullptr;
+        const long n = std::strtol(value, &end, 10);
+        struct stat st {};
+        if (*end != '\0' || n < 0 || n > 1 << 20 || fstat(static_cast<int>(n), &st) != 0 ||
+            !S_ISFIFO(st.st_mode))
+            return -1;
+        fcntl(static_cast<int>(n), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(n);
+    }();
+    static bool vanished = false;
+    if (fd < 0 || vanished) return vanished;
+    pollfd p{fd, POLLIN, 0};
+    // The gang never writes: anything but "nothing yet" means it is gone.
+    vanished = poll(&p, 1, 0) > 0;
+    return vanished;
+}
 
 bool ParseGangList(const std::string& text, std::vector<int>& ports) {
     ports.clear();
@@ -162,12 +243,20 @@ int RunGang(const std::vector<int>& ports, const std::vector<std::string>& child
     struct sigaction action {};
     action.sa_handler = OnGangSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal (SIGHUP) ends the gang as SIGTERM does: STOP to every run.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a child that ended no longer reads its input
+    // An ignored SIGCHLD (inherited from whoever started us) would make the runs' statuses
+    // vanish: their verdicts need waitpid.
+    signal(SIGCHLD, SIG_DFL);
+    int lifeline[2] = {-1, -1};
+    if (pipe2(lifeline, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "progstation-cli: --gang: %s\n", std::strerror(errno));
+        return ExitRunFailed;
+    }
 
     for (Child& c : children) {
-        if (!StartChild(c, childArgs)) {
+        if (!StartChild(c, childArgs, lifeline[0])) {
             c.Done = true;
             c.ExitStatus = 1;
             c.Status = std::string("cannot start: ") + std::strerror(errno);
@@ -235,17 +324,17 @@ int RunGang(const std::vector<int>& ports, const std::vector<std::string>& child
         }
     }
     for (Child& c : children) {
+        if (!c.Partial.empty()) TakeLine(c, c.Partial, live);
+        c.Partial.clear();
         if (c.Pid > 0) {
-            int status = 0;
-            while (waitpid(c.Pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            c.ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            Reap(c);
             if (c.EndMs == 0) c.EndMs = MonotonicMs();
         }
-        if (!c.Partial.empty()) TakeLine(c, c.Partial, live);
         if (c.In >= 0) close(c.In);
         c.Done = true;
     }
+    close(lifeline[0]);
+    close(lifeline[1]);
     if (live) DrawLive(children, false);
 
     std::printf("\n%-6s %-24s %-40s %9s %s\n", "port", "device", "result", "time", "exit");

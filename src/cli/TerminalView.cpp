@@ -9,6 +9,7 @@
 
 #include "app/RunController.h"
 #include "app/Station.h"
+#include "cli/Gang.h"
 #include "link/WireTrace.h"
 
 namespace ps {
@@ -29,12 +30,13 @@ void InstallStopSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A hang-up (the terminal closed, the session ended) is STOP too: the run ends as a
+    // stopped run does, its board left safe and its record written.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
 }
 
 bool StopSignalled() {
-    return stopSignals.load() > 0;
+    return stopSignals.load() > 0 || GangVanished();
 }
 
 TerminalView::TerminalView(std::FILE* out, bool colour, bool progressBar)

@@ -13,7 +13,8 @@ class WireTrace;
 // The headless station's view: status changes as lines (red for errors on a terminal), a
 // progress bar on a terminal or plain percentage lines otherwise, message boxes as printed
 // messages. Standard input is read only while a step waits for CONTINUE: a line is CONTINUE,
-// the end of input is STOP. SIGINT and SIGTERM are STOP (see InstallStopSignals).
+// the end of input is STOP. SIGINT, SIGTERM and SIGHUP are STOP, and so is the end of the
+// gang a run belongs to (see InstallStopSignals, GangVanished).
 class TerminalView : public NullView {
 public:
     TerminalView(std::FILE* out, bool colour, bool progressBar);
@@ -76,7 +77,8 @@ private:
 // Colour on a terminal unless the user asked for none (NO_COLOR set and not empty).
 bool UseColour(bool terminal);
 
-// First SIGINT/SIGTERM: STOP at the next wait. Second: exit at once (the OS closes the port).
+// First SIGINT/SIGTERM/SIGHUP: STOP at the next wait. Second: exit at once (the OS closes
+// the port).
 void InstallStopSignals();
 bool StopSignalled();
 

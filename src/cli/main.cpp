@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +47,9 @@ constexpr const char* Usage =
     "  --port N       COM port 1..4 (default 1); [Ports] COMn=... in the settings file or the\n"
     "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
     "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
-    "  --trace FILE   write every port event to FILE (ms since start, then the event)\n"
+    "  --trace FILE   write every port event to FILE (ms since start, then the event); with\n"
+    "                 --gang each port has its own, FILE with the port before the extension\n"
+    "                 (trace.txt -> trace.COM2.txt)\n"
     "  -q, --quiet    print only the last status line of each step and the exit status\n"
     "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
     "  --show-steps   print the settings of every step as a run would load them, and the\n"
@@ -68,7 +71,7 @@ constexpr const char* Usage =
     "After a failure, lines beginning \"hint: \" on standard error say what was tried.\n"
     "Error lines are red on a terminal unless NO_COLOR is set.\n"
     "While a step waits for CONTINUE, a line on standard input continues and the end of\n"
-    "input stops. Ctrl-C (SIGINT, SIGTERM) is STOP; a second Ctrl-C exits at once.\n"
+    "input stops. Ctrl-C (SIGINT, SIGTERM, SIGHUP) is STOP; a second Ctrl-C exits at once.\n"
     "\n"
     "exit status:\n"
     "   0  every step ended in success\n"
@@ -83,7 +86,28 @@ constexpr const char* Usage =
     "  13  a step names a model this station cannot program yet\n"
     "  14  --silence-limit: the board said nothing for that long\n"
     "  15  the run failed in a way no step reports (the status line says how)\n"
+    "  16  --record: the run succeeded but its run record could not be written (a failed\n"
+    "      run keeps its own status; standard error says the record is missing)\n"
     "  64  bad command-line usage\n";
+
+constexpr const char* TextRecordNotWritten = "run record not written";
+
+// A factory that asked for records must not lose one silently: a run that succeeded but
+// whose record is missing ends with a status of its own. A failed run keeps its status.
+int FinalStatus(int runStatus, bool recordLost) {
+    return runStatus == ps::ExitSuccess && recordLost ? ps::ExitRecordNotWritten : runStatus;
+}
+
+// The record sink of --record: the line appended whole or not at all; a loss is said on
+// standard error and remembered in `lost`.
+std::function<void(const ps::RunRecord&)> RecordSink(const std::string& file, bool& lost) {
+    return [&file, &lost](const ps::RunRecord& record) {
+        std::string error;
+        if (ps::AppendRecord(file, record, error)) return;
+        lost = true;
+        std::fprintf(stderr, "progstation-cli: %s: %s\n", TextRecordNotWritten, error.c_str());
+    };
+}
 
 std::string ProgramFolder() {
     char path[4096];
@@ -275,14 +299,10 @@ int main(int argc, char** argv) {
     st.SilenceLimitMs = silenceLimitMs;
     st.WaitPortMs = waitPortMs;
     ps::RunRecorder recorder;
+    bool recordLost = false;
     if (!recordFile.empty()) {
         recorder.Version = ps::VersionText();
-        recorder.Sink = [&recordFile](const ps::RunRecord& record) {
-            std::string error;
-            if (!ps::AppendRecord(recordFile, record, error))
-                std::fprintf(stderr, "progstation-cli: run record not written: %s\n",
-                             error.c_str());
-        };
+        recorder.Sink = RecordSink(recordFile, recordLost);
         st.Recorder = &recorder;
     }
 
@@ -319,7 +339,8 @@ int main(int argc, char** argv) {
     }
     for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
         std::fprintf(stderr, "%s\n", hint.c_str());
-    if (quiet) std::printf("exit status %d\n", ps::ExitStatusFor(st));
+    const int status = FinalStatus(ps::ExitStatusFor(st), recordLost);
+    if (quiet) std::printf("exit status %d\n", status);
     if (traceOut) std::fclose(traceOut);
-    return ps::ExitStatusFor(st);
+    return status;
 }

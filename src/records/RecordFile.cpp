@@ -1,6 +1,8 @@
 #include "records/RecordFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,23 +52,49 @@ std::string RecordJson(const RunRecord& r) {
 }
 
 bool AppendRecord(const std::string& path, const RunRecord& record, std::string& error) {
-    const std::string line = RecordJson(record) + "\n";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
+    return AppendLine(path, RecordJson(record) + "\n", error);
+}
+
+bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
+    auto fail = [&](const std::string& why) {
+        error = path + ": " + why;
         return false;
+    };
+    // Never blocking: a FIFO without a reader is refused at once (ENXIO) instead of holding
+    // a finished run, as the trace does.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                          0644);
+    if (fd < 0) return fail(errno == ENXIO ? "a FIFO without a reader" : std::strerror(errno));
+    struct Closer {
+        int Fd;
+        ~Closer() { ::close(Fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
+    const bool regular = S_ISREG(st.st_mode);
+    // A file made read-only was made so on purpose; root could write it, so the mode bits
+    // are asked as well, as for the settings file.
+    if (regular && (st.st_mode & 0222) == 0) return fail(std::strerror(EACCES));
+    // Runs of a gang append to one file: the lock makes "the length before my line" true
+    // until the line is in, so a cut never takes another run's line.
+    if (regular) {
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
     }
     ssize_t n;
     do {
         n = ::write(fd, line.data(), line.size());
     } while (n < 0 && errno == EINTR);
     const int writeErrno = errno;
-    ::close(fd);
-    if (n != static_cast<ssize_t>(line.size())) {
-        error = path + ": " + (n < 0 ? std::strerror(writeErrno) : "short write");
-        return false;
-    }
-    return true;
+    if (n == static_cast<ssize_t>(line.size())) return true;
+    // A full disk takes part of the line: cut the file back, so it never ends in half a
+    // record that the next one would be glued to.
+    if (n > 0 && regular && ::ftruncate(fd, st.st_size) != 0)
+        return fail("short write, and the file could not be cut back: " +
+                    std::string(std::strerror(errno)));
+    if (n > 0 && !regular) return fail("the reader took only part of the line");
+    return fail(n < 0 ? std::strerror(writeErrno) : "short write");
 }
 
 }  // namespace ps

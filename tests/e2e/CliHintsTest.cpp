@@ -21,13 +21,7 @@ using Result = pstest::ProgramResult;
 
 void Exec(const std::vector<std::string>& args, const std::string& dir,
           const std::map<std::string, std::string>& env) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(Cli.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(Cli.c_str(), argv.data());
-    _exit(127);
+    pstest::ExecProgram(Cli, args, dir, env);
 }
 
 // Standard output and standard error apart, input closed.

@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "support/ChildProgram.h"
 #include "support/StationHarness.h"
 
 namespace {
@@ -41,13 +42,7 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
         dup2(out[1], 2);
         close(in[1]);
         close(out[0]);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        pstest::ExecProgram(program, args, dir, env);
     }
     close(in[0]);
     close(out[1]);

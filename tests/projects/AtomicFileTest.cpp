@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "projects/AtomicFile.h"
 #include "projects/FileLimit.h"
@@ -120,6 +122,74 @@ TEST(AtomicFileTest, FailedRenameLeavesTargetAndRemovesTemporary) {
     EXPECT_FALSE(nowhere.Open());
     EXPECT_EQ(nowhere.Errno(), ENOENT);
     EXPECT_FALSE(nowhere.Write("x", 1));
+}
+
+
+// Sees every call the file layer makes and fails the one it is told to.
+class RecordingCalls : public FileCalls {
+public:
+    std::string FailAt;  // "write", "fsync file", "rename", "open folder", "fsync folder"
+    std::vector<std::string> Log;
+
+    ssize_t Pwrite(int fd, const void* data, size_t count, off_t offset) override {
+        if (Note("write")) return -1;
+        return FileCalls::Pwrite(fd, data, count, offset);
+    }
+    int Fsync(int fd) override {
+        if (Note(fd == folder_ ? "fsync folder" : "fsync file")) return -1;
+        return FileCalls::Fsync(fd);
+    }
+    int Rename(const char* from, const char* to) override {
+        if (Note("rename")) return -1;
+        return FileCalls::Rename(from, to);
+    }
+    int OpenFolder(const char* path) override {
+        if (Note("open folder")) return -1;
+        return folder_ = FileCalls::OpenFolder(path);
+    }
+
+private:
+    bool Note(const std::string& call) {
+        if (Log.empty() || Log.back() != call) Log.push_back(call);  // one entry per run of writes
+        if (call != FailAt) return false;
+        errno = EIO;
+        return true;
+    }
+    int folder_ = -1;
+};
+
+// A power cut can come between any two calls: the data must be on the disk before the new
+// name points at it, and the folder synced after the rename so the name itself survives.
+TEST(AtomicFileTest, DurableOrderAndEveryFailedCallKeepsTheOldFile) {
+    const std::vector<std::string> all = {"write", "fsync file", "rename", "open folder",
+                                          "fsync folder"};
+    struct Case {
+        const char* FailAt;
+        bool Committed;
+        size_t Calls;  // how many of `all` were made, in that order
+    } cases[] = {
+        {"", true, 5},
+        {"write", false, 1},
+        {"fsync file", false, 2},
+        {"rename", false, 3},
+        {"open folder", true, 4},   // the new file is in place; only its name's sync is lost
+        {"fsync folder", true, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.FailAt);
+        TempDir dir;
+        const std::string path = dir.Write("PROGRAMMER.INI", "old");
+        auto calls = std::make_shared<RecordingCalls>();
+        calls->FailAt = c.FailAt;
+        AtomicFile file(path, calls);
+        ASSERT_TRUE(file.Open());
+        const bool written = file.Write("new", 3);
+        const bool committed = file.Commit();  // refused after a failed write
+        EXPECT_EQ(c.Committed, written && committed);
+        EXPECT_EQ(std::vector<std::string>(all.begin(), all.begin() + c.Calls), calls->Log);
+        EXPECT_EQ(c.Committed ? "new" : "old", ReadBytes(path));
+        EXPECT_EQ(1u, dir.Entries().size());  // no temporary file left either way
+    }
 }
 
 }  // namespace

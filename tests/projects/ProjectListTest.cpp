@@ -290,5 +290,49 @@ TEST(ProjectListTest, BatchWriteEqualsSingleWrites) {
     EXPECT_EQ(ReadBytes(ini), "[A]\nK=1\n");
 }
 
+
+// OK in the projects dialog writes only what reading gives back exactly; anything longer is
+// refused (the dialog says "ERROR writing file" and keeps the operator's work) and the old
+// file stays as it was.
+TEST(ProjectListTest, SavingRefusesWhatTheReaderWouldCutOrRefuse) {
+    const size_t entryFrame = FormatProjectEntry({0, 0, "001", "", "upgrade.cfg"}).size();
+    struct Case {
+        const char* Name;
+        size_t NameLength;      // of the one project's name
+        size_t ExtraLength;     // of the extra parameters, ending in "/ADDRLEN=32768"
+        size_t Projects;        // how many such projects
+        bool Saved;
+    } cases[] = {
+        {"entry of 2047", SettingValueLimit - entryFrame, 40, 1, true},
+        {"entry of 2048", SettingValueLimit - entryFrame + 1, 40, 1, false},
+        {"entry of 2049", SettingValueLimit - entryFrame + 2, 40, 1, false},
+        {"extra of 2047", 10, SettingValueLimit, 1, true},
+        {"extra of 2048", 10, SettingValueLimit + 1, 1, false},
+        {"list under 4 MiB", 1900, 40, 2000, true},
+        {"list past 4 MiB", 1900, 40, 2300, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::string before = "[INIT]\nVersion=3\nExtraParameters=/S\n";
+        const std::string ini = dir.Write(SettingsFileName, before);
+        ProjectTree tree;
+        for (size_t i = 0; i < c.Projects; ++i)
+            tree.Add(0, "001", std::string(c.NameLength, 'n'), "upgrade.cfg");
+        const std::string extra = std::string(c.ExtraLength - 14, ' ') + "/ADDRLEN=32768";
+        EXPECT_EQ(c.Saved, SaveProjectSettings(Files(ini), tree, 1, extra));
+        if (!c.Saved) {
+            EXPECT_EQ(before, ReadBytes(ini));
+            EXPECT_EQ(1u, dir.Entries().size());
+            continue;
+        }
+        const ProjectSettings back = LoadProjectSettings(ini);
+        ASSERT_EQ(tree.Count(), back.Tree.Count());
+        EXPECT_EQ(tree.Nodes().back().Name, back.Tree.Nodes().back().Name);
+        EXPECT_EQ("upgrade.cfg", back.Tree.Nodes().back().Path);
+        EXPECT_EQ(extra, back.ExtraParameters);  // blanks at its start kept by the quotes
+    }
+}
+
 }  // namespace
 }  // namespace ps

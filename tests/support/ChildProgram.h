@@ -26,6 +26,19 @@ inline std::string ReadToEnd(int fd) {
     return text;
 }
 
+// In a forked child: becomes `program` in `dir` with `env` added; never returns.
+[[noreturn]] inline void ExecProgram(const std::string& program,
+                                     const std::vector<std::string>& args, const std::string& dir,
+                                     const std::map<std::string, std::string>& env) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
 // `separateErr` keeps standard error apart in Err. The outputs of the programs under test
 // are small, so reading one pipe after the other never blocks the child.
 inline ProgramResult RunChildProgram(const std::string& program,
@@ -42,13 +55,7 @@ inline ProgramResult RunChildProgram(const std::string& program,
         close(out[0]);
         close(err[0]);
         close(0);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        ExecProgram(program, args, dir, env);
     }
     close(out[1]);
     close(err[1]);

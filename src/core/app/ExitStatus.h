@@ -13,6 +13,7 @@ constexpr int ExitComPort = 11;           // the COM port could not be opened, o
 constexpr int ExitImageFile = 12;         // an image file could not be opened or is malformed
 constexpr int ExitModelUnavailable = 13;  // a step names a model this station cannot program
 constexpr int ExitRunFailed = 15;         // the run failed in a way no step reports
+constexpr int ExitRecordNotWritten = 16;  // --record: the run succeeded, its record is missing
 constexpr int ExitUsage = 64;             // bad command-line usage
 // 2, 5, 8, 23, 24 and 25: the run ended with that RunError.
 

@@ -82,7 +82,25 @@ void RemoveStaleTemporaries(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
+ssize_t FileCalls::Pwrite(int fd, const void* data, size_t count, off_t offset) {
+    return pwrite(fd, data, count, offset);
+}
+int FileCalls::Fsync(int fd) {
+    return fsync(fd);
+}
+int FileCalls::Rename(const char* from, const char* to) {
+    return rename(from, to);
+}
+int FileCalls::OpenFolder(const char* path) {
+    return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+std::shared_ptr<FileCalls> FileCalls::Real() {
+    static const auto real = std::make_shared<FileCalls>();
+    return real;
+}
+
+AtomicFile::AtomicFile(std::string path, std::shared_ptr<FileCalls> calls)
+    : path_(std::move(path)), calls_(std::move(calls)) {}
 
 AtomicFile::~AtomicFile() {
     if (!committed_) Discard();
@@ -170,7 +188,7 @@ bool AtomicFile::WriteAt(uint64_t offset, const void* data, size_t count) {
     const char* p = static_cast<const char*>(data);
     off_t at = static_cast<off_t>(offset);
     while (count > 0) {
-        ssize_t n = pwrite(fd_, p, count, at);
+        ssize_t n = calls_->Pwrite(fd_, p, count, at);
         if (n < 0) {
             if (errno == EINTR) continue;
             errno_ = errno;
@@ -194,14 +212,14 @@ bool AtomicFile::Commit() {
         Discard();
         return false;
     }
-    if (fsync(fd_) != 0) {
+    if (calls_->Fsync(fd_) != 0) {
         errno_ = errno;
         Discard();
         return false;
     }
     // The file stays open (and locked) until it has its name, so no other writer takes it
     // for a stale one; after the sync above, closing it can no longer lose data.
-    if (rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    if (calls_->Rename(tempPath_.c_str(), path_.c_str()) != 0) {
         errno_ = errno;
         Discard();
         return false;
@@ -211,9 +229,9 @@ bool AtomicFile::Commit() {
     tempPath_.clear();
     committed_ = true;
     // Make the rename itself durable; the new file is in place whatever this gives.
-    int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = calls_->OpenFolder(FolderOf(path_).c_str());
     if (dir >= 0) {
-        fsync(dir);
+        calls_->Fsync(dir);
         close(dir);
     }
     return true;

@@ -1,6 +1,9 @@
 #pragma once
 #include <cstddef>
+#include <sys/types.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ps {
@@ -9,6 +12,19 @@ namespace ps {
 // name is only ever ours, so such a file that nobody holds (its writer was killed) is ours
 // to remove.
 constexpr const char* TempFileMarker = ".progstation-tmp-";
+
+// The calls that decide what a power cut leaves of a replaced file, in the order Commit
+// makes them: the data written, the file synced, renamed into place, the folder synced.
+// Tests give their own to see that order and to fail any one call.
+class FileCalls {
+public:
+    virtual ~FileCalls() = default;
+    virtual ssize_t Pwrite(int fd, const void* data, size_t count, off_t offset);
+    virtual int Fsync(int fd);
+    virtual int Rename(const char* from, const char* to);
+    virtual int OpenFolder(const char* path);  // read-only, for its fsync
+    static std::shared_ptr<FileCalls> Real();
+};
 
 // A file that holds the user's data (PROGRAMMER.INI, EEPROM dumps, .BIN copies) is written
 // to a temporary file in the same folder and renamed into place only when complete, so a
@@ -19,7 +35,7 @@ constexpr const char* TempFileMarker = ".progstation-tmp-";
 // the same target whose writer is gone.
 class AtomicFile {
 public:
-    explicit AtomicFile(std::string path);
+    explicit AtomicFile(std::string path, std::shared_ptr<FileCalls> calls = FileCalls::Real());
     ~AtomicFile();  // discards the temporary file unless committed
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -36,6 +52,7 @@ public:
 
 private:
     std::string path_;
+    std::shared_ptr<FileCalls> calls_;
     std::string tempPath_;
     int fd_ = -1;
     int errno_ = 0;

@@ -253,6 +253,18 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+// Every change is one that reading gives back exactly: a name it finds, a value on one line
+// and no longer than the values it reads.
+bool ChangesReadBack(const std::vector<SettingChange>& changes) {
+    for (const SettingChange& c : changes) {
+        if (!IsWritableName(c.Section, true) || !IsWritableName(c.Key, false) ||
+            HasLineBreak(c.Value) || c.Value.size() > SettingValueLimit) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace {
@@ -315,6 +327,7 @@ std::string LocateSettingsFile(const std::string& programFolder, const std::stri
 }
 
 bool WriteStationSettings(const SettingsFiles& files, const std::vector<SettingChange>& changes) {
+    if (!ChangesReadBack(changes)) return false;
     // A user's file begins as a copy of the shipped one, so that the shipped extra
     // parameters and ports are not lost with the first change.
     if (!files.Shipped.empty() && files.Write != files.Shipped && !IsRegularFile(files.Write) &&
@@ -466,13 +479,7 @@ std::string ApplyChanges(const std::string& content, const std::vector<SettingCh
 }  // namespace
 
 bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>& changes) {
-    if (iniPath.empty()) return false;
-    for (const SettingChange& c : changes) {
-        if (!IsWritableName(c.Section, true) || !IsWritableName(c.Key, false) ||
-            HasLineBreak(c.Value)) {
-            return false;
-        }
-    }
+    if (iniPath.empty() || !ChangesReadBack(changes)) return false;
     // Write the file a link points to and keep the link.
     std::string target = iniPath;
     struct stat linkStat {};
@@ -489,6 +496,8 @@ bool WriteSettings(const std::string& iniPath, const std::vector<SettingChange>&
     // A file that exists but cannot be read is never replaced: its content would be lost.
     if (ReadSettingsFile(target, content) == FileState::Refused) return false;
     const std::string out = ApplyChanges(content, changes);
+    // A file the reader would refuse for its size would read as all defaults afterwards.
+    if (out.size() > SettingsFileLimit) return false;
     AtomicFile file(target);
     return file.Open() && file.Write(out.data(), out.size()) && file.Commit();
 }

@@ -16,7 +16,7 @@ constexpr const char* FixedProjectEntry = "1~001~UPGRADE~upgrade.cfg~";
 constexpr int ProjectFieldName = 3;
 constexpr int ProjectFieldPath = 4;
 constexpr char ProjectFieldSeparator = '~';
-// Values longer than this are cut when read.
+// Values longer than this are cut when read; the writer refuses them.
 constexpr size_t SettingValueLimit = 2047;
 // A settings file is a few hundred bytes; one beyond this size (or anything but a regular
 // file) reads as all defaults and is never written over.
@@ -55,7 +55,9 @@ std::string ReadSetting(const std::string& iniPath, const std::string& section,
 // Keeps every other line as it was and replaces the file atomically (a missing file and its
 // folders are created). Failures are not shown to the operator; false tells a caller that
 // wants to know. Names or values that could not be read back as written (line breaks, a
-// "=" in a key, a "]" in a section, blanks around a name) are refused with false; a value
+// "=" in a key, a "]" in a section, blanks around a name, a value longer than
+// SettingValueLimit, a file that would grow past SettingsFileLimit) are refused with false,
+// the file untouched; a value
 // with blanks or quotes at its ends is written in quotes. A file that exists but cannot be
 // read, is not a regular file, is too large or is read-only is left alone. A link is kept
 // (the file it points to is written), as are the file's owner and mode; writers in one
