@@ -245,20 +245,26 @@ int main(int argc, char** argv) {
         const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
         const ps::ShowStepsReport report = ps::ShowSteps(project, stepArgs);
         std::fputs(report.Text.c_str(), stdout);
-        for (const auto& finding : ps::CheckProjectImages(project, stepArgs))
+        const auto images = ps::CheckProjectImages(project, stepArgs);
+        for (const auto& finding : images.Findings)
             std::printf("Image warning: %s\n", finding.Describe().c_str());
+        if (images.Total > static_cast<int64_t>(images.Findings.size()))
+            std::printf("Image warning: %lld more\n",
+                        static_cast<long long>(images.Total - images.Findings.size()));
         return report.ExitStatus;
     }
     if (!gang.empty()) return ps::RunGang(gang, childArgs, iniPath);
     if (checkImages || strictImages) {
-        const auto findings = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
-        for (const auto& finding : findings)
+        const auto images = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
+        for (const auto& finding : images.Findings)
             std::fprintf(stderr, "%s\n", finding.Describe().c_str());
-        if (strictImages && !findings.empty()) {
+        if (images.Total > static_cast<int64_t>(images.Findings.size()))
+            std::fprintf(stderr, "... %lld more\n",
+                         static_cast<long long>(images.Total - images.Findings.size()));
+        if (strictImages && images.Total > 0) {
             std::fprintf(stderr,
-                         "progstation-cli: --strict-images: %zu damaged record(s); nothing was "
-                         "sent\n",
-                         findings.size());
+                         "progstation-cli: --strict-images: %lld finding(s); nothing was sent\n",
+                         static_cast<long long>(images.Total));
             return ps::ExitImageFile;
         }
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "images/ImageAccount.h"
 #include "images/ImageFile.h"
 #include "projects/StepFile.h"
 #include "sim/AvrBoard.h"
@@ -86,6 +87,7 @@ TEST(HostileInput, ImagesNeverEndInOkUnlessTheBoardHoldsThem) {
         bool ReplacedDuringTheStep = false;
     };
     const std::string data = ":0400000001020304F2\n";
+    const char* const Unreached = "4 data bytes will not be programmed, the first at 0x10000 ";
     std::string badChecksum = NewHex;
     char& digit = badChecksum[badChecksum.find('\n', badChecksum.find('\n') + 1) - 1];
     digit = digit == '0' ? '1' : '0';  // the last digit of line 2
@@ -94,9 +96,9 @@ TEST(HostileInput, ImagesNeverEndInOkUnlessTheBoardHoldsThem) {
         {"blank lines only", "\n\r\n\n", NotHexMessage(Name, ReasonNoDataRecords), ""},
         {"end record only", ":00000001FF\n", NotHexMessage(Name, ReasonNoDataRecords), ""},
         {"data above 64 KB (type 04)", ":020000040001F9\n" + data,
-         NotHexMessage(Name, std::string(ReasonExtendedAddress) + "2"), ""},
+         NotHexMessage(Name, std::string(Unreached) + "(line 2): " + LostExtendedAddress), ""},
         {"data in a segment (type 02)", ":020000021000EC\n\n" + data,
-         NotHexMessage(Name, std::string(ReasonExtendedAddress) + "3"), ""},
+         NotHexMessage(Name, std::string(Unreached) + "(line 3): " + LostExtendedAddress), ""},
         {"a line longer than any record", data + ":" + std::string(ImageLineLimit, '0'),
          NotHexMessage(Name, std::string(ReasonLongLine) + "2"), ""},
         {"a base of 0 is harmless", ":020000040000FA\n" + NewHex, "", ""},

@@ -25,8 +25,11 @@ std::string NotValidIntegerMessage(const std::string& text) {
 namespace {
 
 // One character of the lenient conversion, in 8-bit unsigned arithmetic on purpose: the
-// wrap-around is what makes characters below '0' fall into the letter branch.
+// wrap-around is what makes characters below '0' fall into the letter branch. Lower-case
+// digits are legal in both formats and read as the digits they are (the bare arithmetic
+// would make "ff" 0x2F, another byte at another address).
 uint8_t LenientDigit(char c, bool clamp) {
+    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
     const auto code = static_cast<uint8_t>(c);
     auto v = static_cast<uint8_t>(code - 0x30);
     if (v > 9) v = static_cast<uint8_t>(code - 0x37);

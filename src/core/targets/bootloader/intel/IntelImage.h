@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Station.h"
+#include "images/ImageAccount.h"
 
 namespace ps {
 
@@ -31,6 +32,14 @@ struct IntelImageRead {
 
 // The end of the offsets a step sends: "/ADDRLEN=", at most the size of the image.
 int32_t IntelWindowEnd(const StepSettings& step);
+
+// Why the step's window cannot be used by the model ("" when it can): the window must fit
+// the model and the map's `rows`. The text is the step's refusal (RunError 10).
+std::string IntelWindowProblem(const StepSettings& step, int32_t model, int rows);
+
+// Where the model's loader puts a data byte of the image file: nullptr when at its own
+// address inside the step's window, else the reason (images/ImageAccount.h).
+const char* IntelByteProblem(const StepSettings& step, int32_t model, const ImageByte& byte);
 
 // The byte at image offset 0 <= offset < IntelImageSize.
 uint8_t& IntelImageByte(Station& st, int32_t offset);
