@@ -3,13 +3,17 @@
 // loss as rows, each window tried on both sides of each of its ends.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/InlineRig.h"
 #include "images/ImageAccount.h"
 #include "projects/StepFile.h"
+#include "support/ChildProgram.h"
 #include "support/StationHarness.h"
 #include "targets/ImageRules.h"
 
@@ -217,6 +221,57 @@ TEST(ImageAccount, HostBootBinaryWithoutBytesIsRefused) {
         {"one byte", 9, {}, std::string(1, '\0'), 0},
         {"no byte", 9, {}, "", -1, 0, "empty binary"},
     });
+}
+
+// The same account, end to end on the terminal station: the run refuses the step before
+// the port is opened and says why on a hint line and in its record; --check-images and
+// --show-steps list it; --strict-images refuses exactly what the run would.
+TEST(ImageAccount, TheRunTheChecksAndTheRecordTellTheSameAccount) {
+    const std::string cli = std::string(PS_BINARY_DIR) + "/progstation-cli";
+    pstest::TempDir dir;
+    dir.Write("upgrade.cfg", pstest::StepLines({"/PA=a.hex", "/ATMEL=6", "/ADDRSTART=0",
+                                                "/ADDRLEN=32768", "/AUTOCONTINUE"}));
+    const std::map<std::string, std::string> env{{"PROGSTATION_COM1", "sim:avr,proc=6"}};
+    const std::string reason = "2 data bytes will not be programmed, the first at 0x9000";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string image;
+        int status;
+        std::vector<std::string> said;  // in the output, in any order
+        bool programmed = false;
+    };
+    const std::string good = Lines({Ihex(0, {1, 2, 3}), ":00000001FF"});
+    const std::string lost = good + Lines({Ihex(0x9000, {4, 5})});
+    const std::vector<Case> cases = {
+        {"the run", {"--record", "runs.jsonl"}, lost, 12,
+         {"hint: step 1 was refused before the port was opened, nothing sent: A.HEX: " + reason +
+              " (line 3): " + LostOutsideWindow}},
+        {"--check-images", {"--check-images"}, lost, 12,
+         {"A.HEX:3: 2 data bytes from 0x9000 will not be programmed: " +
+          std::string(LostOutsideWindow)}},
+        {"--show-steps", {"--show-steps"}, lost, 0,
+         {"Image warning: A.HEX:3: 2 data bytes from 0x9000"}},
+        {"--strict-images", {"--strict-images", "--trace", "trace.txt"}, lost, 12,
+         {"--strict-images: 1 finding(s); nothing was sent"}},
+        {"--strict-images, a good image", {"--strict-images"}, good, 0, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.Write("a.hex", c.image);
+        std::vector<std::string> args = {"--ini", "PROGRAMMER.INI"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const pstest::ProgramResult p = pstest::RunChildProgram(cli, args, dir.Path(), env);
+        EXPECT_EQ(c.status, p.Status) << p.Out;
+        for (const std::string& text : c.said) EXPECT_NE(std::string::npos, p.Out.find(text)) << p.Out;
+        // A refused image: no success, and the board was never even connected.
+        EXPECT_EQ(c.programmed, p.Out.find("Programed ok!") != std::string::npos) << p.Out;
+        if (c.status != 0) EXPECT_EQ(std::string::npos, p.Out.find("connecting")) << p.Out;
+    }
+    std::ifstream record(dir.File("runs.jsonl"));
+    std::stringstream json;
+    json << record.rdbuf();
+    EXPECT_NE(std::string::npos, json.str().find(reason)) << json.str();
 }
 
 }  // namespace
