@@ -213,6 +213,11 @@ TEST(IntelFlows, EdgeCasesOfTheImageAndTheSettings) {
          HexText({{-1, 0x80, data16}}), block({0x14, 0x00, 0x80, 0x00, 0x80}, data16, 128, {})},
         {"/RUNADDR=0, one bank", 4, "intelflash,banks=1", "/ADDRLEN=$4000 /RUNADDR=0",
          HexText({{0, 0x4000, data16}}), toCommon},
+        // A window that ends inside a block still sends that block in full.
+        {"/ADDRLEN= inside the last block, BOOT", 2, "intelboot", "/ADDRLEN=$110",
+         HexText({{-1, 0x100, data16}}), block({0xFF}, data16, 256, {})},
+        {"/ADDRLEN= inside the last block, RAM", 3, "intelram", "/ADDRSTART=$8000 /ADDRLEN=$1010",
+         HexText({{-1, 0x9000, data16}}), block({0x14, 0x90, 0x00, 0x00, 0x80}, data16, 128, {})},
         // Lower-case digits are the digits they are: one erased byte, nothing to send.
         {"lower-case digits", 2, "intelboot", "/ADDRLEN=$100", ":01000000ff00\r\n", {}},
     };
