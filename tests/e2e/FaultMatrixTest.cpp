@@ -505,12 +505,16 @@ std::string UnprogrammableRecords(const ModelRow& row) {
     return {};
 }
 
-// The file layer's read as a disk that fails half-way: the first read of a file gets at
-// most a few hundred bytes, every later one fails with EIO.
+// The file layer's read as a disk that fails half-way: the first read of a file gets the
+// whole lines of its first few hundred bytes (what was read looks like a shorter file of
+// good records), every later one fails with EIO.
 size_t FailingRead(void* into, size_t size, std::FILE* file, bool& failed) {
     if (std::ftell(file) == 0) {
         failed = false;
-        return std::fread(into, 1, std::min<size_t>(size, 300), file);
+        const size_t n = std::fread(into, 1, std::min<size_t>(size, 300), file);
+        size_t lines = n;
+        while (lines > 0 && static_cast<const char*>(into)[lines - 1] != '\n') --lines;
+        return lines > 0 ? lines : n;
     }
     errno = EIO;
     failed = true;
