@@ -491,7 +491,8 @@ std::string UnprogrammableRecords(const ModelRow& row) {
         return IntelLine(0, type, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}) + "\r\n";
     };
     if (name == "ATMEL") return IntelLine(0x9000, 0, data) + "\r\n";  // past /AddrLen=32768
-    if (name == "SHARC-SPLIT 32b") return "S01040000" + std::string(8, 'A') + "\r\n";  // past the flash
+    if (name == "SHARC-SPLIT 32b")
+        return "S01040000" + std::string(8, 'A') + "\r\n";  // past the flash
     if (name == "MOTOROLA") return SrecLine(1, 0x1000, data, 2) + "\r\n";
     if (name == "574-BOOT") return SrecLine(2, 0x8100, data, 3) + "\r\n";
     if (name == "SHARC-Boot flash") return base(4, 1) + IntelLine(0, 0, data) + "\r\n";

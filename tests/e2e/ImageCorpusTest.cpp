@@ -131,13 +131,15 @@ TEST(ImageCorpus, EveryByteOfRealWorldShapedImagesIsOnTheBoard) {
          [](sim::Board& b, uint32_t a) {
              return At(dynamic_cast<sim::MotorolaBoard&>(b).Memory(), a);
          }},
-        {"S1 records of 13 bytes with an S9 end and a blank last line", "574boot",
+        {"S1 records of 13 bytes with an S9 end and a blank last line",
+         "574boot",
          {"/PAB=image.mhx", "/SINHRO", "/AUTOCONTINUE"},
          Records(0x8000, data, 13, S1, "\n") + SrecLine(9, 0x8000, {}, 2) + "\n\n",
          [](sim::Board& b, uint32_t a) {
              return At(dynamic_cast<sim::Boot574Board&>(b).Memory(), a);
          }},
-        {"S2 records of 28 bytes over a gap, overwritten in part by a later record", "91360-boot",
+        {"S2 records of 28 bytes over a gap, overwritten in part by a later record",
+         "91360-boot",
          {"/PFB=image.mhx", "/AddrStart=$3E000", "/AddrLen=$2000", "/BlockLen=256",
           "/BlocksOnRow=16", "/AUTOCONTINUE"},
          Records(0x3E000, data, 28, S2, "\r\n") + Records(0x3F800, data, 28, S2, "\r\n") +
@@ -147,14 +149,16 @@ TEST(ImageCorpus, EveryByteOfRealWorldShapedImagesIsOnTheBoard) {
              const auto it = m.find(a);
              return it == m.end() ? -1 : it->second;
          }},
-        {"Intel HEX of 32-byte records with a start-address record", "intelboot",
+        {"Intel HEX of 32-byte records with a start-address record",
+         "intelboot",
          {"/PB=boot.hex", "/AddrLen=$4000", "/BlockLen=256", "/BlocksOnRow=16", "/AUTOCONTINUE"},
          Records(0, program, 32, Intel, "\r\n") + IntelLine(0, 3, {0, 0, 0, 0}) + "\r\n" +
              ":00000001FF\r\n",
          [](sim::Board& b, uint32_t a) {
              return At(dynamic_cast<sim::IntelBootBoard&>(b).Memory(), a);
          }},
-        {"lower-case Intel HEX of 255-byte records", "emulator",
+        {"lower-case Intel HEX of 255-byte records",
+         "emulator",
          {"/PE=image.hex", "/SINHRO", "/AUTOCONTINUE"},
          Lower(Records(0x1000, program, 255, Intel, "\n") + ":00000001FF\n"),
          [](sim::Board& b, uint32_t a) {

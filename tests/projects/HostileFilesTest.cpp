@@ -262,7 +262,7 @@ TEST(HostileFiles, AnImageCheckOverAMillionDamagedRecordsStreams) {
     constexpr int Damaged = 1000000;
     {
         std::ofstream image(dir.File("huge.hex"), std::ios::binary);
-        image << ":0100000055AA\n";  // one good record
+        image << ":0100000055AA\n";                                  // one good record
         for (int i = 0; i < Damaged; ++i) image << ":0000000001\n";  // checksum 01, not 00
     }
     std::ofstream(dir.File("upgrade.cfg"), std::ios::binary)
@@ -270,8 +270,7 @@ TEST(HostileFiles, AnImageCheckOverAMillionDamagedRecordsStreams) {
     const CurrentProject project{dir.File("upgrade.cfg"), "UPGRADE", ""};
     const std::string report = InBoundedChild(48u << 20, [&] {
         const ImageCheckReport r = CheckProjectImages(project, {});
-        return std::to_string(r.Findings.size()) + " listed, " + std::to_string(r.Total) +
-               " found";
+        return std::to_string(r.Findings.size()) + " listed, " + std::to_string(r.Total) + " found";
     });
     EXPECT_EQ(std::to_string(MaxListedFindings) + " listed, " + std::to_string(Damaged) + " found",
               report);

@@ -29,8 +29,8 @@ struct Row {
     int32_t model;
     std::function<void(StepSettings&)> set;
     std::string text;
-    int64_t lost;            // -1: the file is malformed
-    uint64_t first = 0;      // the first byte lost
+    int64_t lost;                  // -1: the file is malformed
+    uint64_t first = 0;            // the first byte lost
     const char* reason = nullptr;  // the reason of the first loss (or the malformed one)
 };
 
@@ -40,7 +40,9 @@ std::string Lines(std::initializer_list<std::string> lines) {
     return text;
 }
 
-std::string Ihex(uint16_t address, const Bytes& data) { return IntelLine(address, 0, data); }
+std::string Ihex(uint16_t address, const Bytes& data) {
+    return IntelLine(address, 0, data);
+}
 std::string Base(uint8_t type, uint16_t value) {
     return IntelLine(0, type, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
 }
@@ -62,10 +64,8 @@ void RunTable(const std::vector<Row>& rows) {
         MapGeometry map;
         map.Rows = 1;
         int64_t listed = 0;
-        const StepImageAccount got =
-            AccountStepImage(s, map, [&](int64_t, int64_t count, uint64_t, const char*) {
-                listed += count;
-            });
+        const StepImageAccount got = AccountStepImage(
+            s, map, [&](int64_t, int64_t count, uint64_t, const char*) { listed += count; });
         ASSERT_TRUE(got.Applies);
         const ImageAccount& a = got.Account;
         if (r.lost < 0) {
@@ -99,18 +99,18 @@ TEST(ImageAccount, IntelLoaders) {
     const auto flash = Window(0, 0x10000);  // four banks: 0, 1, 2 and the last in the common window
     RunTable({
         {"BOOT: last byte of the window", 2, Window(0, 0x1000), Lines({Ihex(0x0FFF, one)}), 0},
-        {"BOOT: first byte past it", 2, Window(0, 0x1000), Lines({Ihex(0x0FFF, {1, 2})}), 1,
-         0x1000, LostOutsideWindow},
+        {"BOOT: first byte past it", 2, Window(0, 0x1000), Lines({Ihex(0x0FFF, {1, 2})}), 1, 0x1000,
+         LostOutsideWindow},
         {"BOOT: erased bytes past it are no loss", 2, Window(0, 0x1000),
          Lines({Ihex(0x0FF0, one), Ihex(0x2000, erased)}), 0},
         {"BOOT: under a segment base", 2, Window(0, 0x10000),
          Lines({Base(2, 0x1000), Ihex(0x0010, one)}), 1, 0x10010, LostExtendedAddress},
         {"BOOT: a base of 0 is harmless", 2, Window(0, 0x1000),
          Lines({Base(4, 0), Ihex(0x0010, one)}), 0},
-        {"RAM: byte below /ADDRSTART=", 3, Window(0x8000, 0x1000), Lines({Ihex(0x7FFF, {1, 2})}),
-         1, 0x7FFF, LostOutsideWindow},
-        {"RAM: a window at address 0", 3, Window(0, 0x100),
-         Lines({Ihex(0, one), Ihex(0xFF, one)}), 0},
+        {"RAM: byte below /ADDRSTART=", 3, Window(0x8000, 0x1000), Lines({Ihex(0x7FFF, {1, 2})}), 1,
+         0x7FFF, LostOutsideWindow},
+        {"RAM: a window at address 0", 3, Window(0, 0x100), Lines({Ihex(0, one), Ihex(0xFF, one)}),
+         0},
         {"RAM: both ends inside", 3, Window(0x8000, 0x1000),
          Lines({Ihex(0x8000, one), Ihex(0x8FFF, one)}), 0},
         {"RAM: first byte past the end", 3, Window(0x8000, 0x1000), Lines({Ihex(0x9000, one)}), 1,
@@ -132,10 +132,10 @@ TEST(ImageAccount, IntelLoaders) {
         {"FLASH: bank 2 by its segment", 4, flash, Lines({Base(2, 0x2000), Ihex(0x4000, one)}), 0},
         {"FLASH: a bank past /ADDRLEN=", 4, Window(0, 0x8000),
          Lines({Base(2, 0x3000), Ihex(0x4000, one)}), 1, 0x34000, LostOutsideWindow},
-        {"FLASH: common window past /ADDRLEN=", 4, Window(0, 0x6000), Lines({Ihex(0xE000, one)}),
-         1, 0xE000, LostOutsideWindow},
-        {"FLASH: linear addresses are not banks", 4, flash,
-         Lines({Base(4, 1), Ihex(0x4000, one)}), 1, 0x14000, LostExtendedAddress},
+        {"FLASH: common window past /ADDRLEN=", 4, Window(0, 0x6000), Lines({Ihex(0xE000, one)}), 1,
+         0xE000, LostOutsideWindow},
+        {"FLASH: linear addresses are not banks", 4, flash, Lines({Base(4, 1), Ihex(0x4000, one)}),
+         1, 0x14000, LostExtendedAddress},
         {"FLASH: a segment that is no bank", 4, flash, Lines({Base(2, 0x0800), Ihex(0x4000, one)}),
          1, 0xC000, LostExtendedAddress},
         {"data after the end record counts", 2, Window(0, 0x1000),
@@ -146,8 +146,7 @@ TEST(ImageAccount, IntelLoaders) {
         {"record cut short", 2, Window(0, 0x1000), Lines({":0400000001020304"}), -1, 0,
          BadShortRecord},
         {"header cut short", 2, Window(0, 0x1000), Lines({":0400"}), -1, 0, BadShortRecord},
-        {"a line that is no record", 2, Window(0, 0x1000), Lines({"hello"}), -1, 0,
-         BadRecordMark},
+        {"a line that is no record", 2, Window(0, 0x1000), Lines({"hello"}), -1, 0, BadRecordMark},
     });
 }
 
@@ -163,15 +162,25 @@ TEST(ImageAccount, InlineTransfersAndAvr) {
         {"574-BOOT: S2 records", 10, {}, Lines({S(2, 0x8000, one)}), 1, 0x8000, LostS2OnlyS1},
         {"574-BOOT: S3 records", 10, {}, Lines({S(3, 0x8000, one)}), 1, 0x8000, LostS3OnlyS1},
         {"EMULATOR: 16-bit data", 5, {}, Lines({Ihex(0xFFFF, one)}), 0},
-        {"EMULATOR: under a segment", 5, {}, Lines({Base(2, 0x1000), Ihex(0, one)}), 1, 0x10000,
+        {"EMULATOR: under a segment",
+         5,
+         {},
+         Lines({Base(2, 0x1000), Ihex(0, one)}),
+         1,
+         0x10000,
          LostExtendedAddress},
-        {"SHARC-Boot flash: under a linear base", 8, {}, Lines({Base(4, 2), Ihex(4, one)}), 1,
-         0x20004, LostExtendedAddress},
+        {"SHARC-Boot flash: under a linear base",
+         8,
+         {},
+         Lines({Base(4, 2), Ihex(4, one)}),
+         1,
+         0x20004,
+         LostExtendedAddress},
         {"ATMEL: last byte of a 32 KB step", 7, Window(0, 0x8000), Lines({Ihex(0x7FFF, one)}), 0},
         {"ATMEL: a boot loader above it", 7, Window(0, 0x8000), Lines({Ihex(0x8000, {1, 2})}), 2,
          0x8000, LostOutsideWindow},
-        {"ATMEL: the last page is written whole", 7, Window(0, 0x7F01),
-         Lines({Ihex(0x7F7F, one)}), 0},
+        {"ATMEL: the last page is written whole", 7, Window(0, 0x7F01), Lines({Ihex(0x7F7F, one)}),
+         0},
         {"ATMEL: EEPROM past its end", 7,
          [](StepSettings& s) {
              s.AtmelDevice = 4;
@@ -204,8 +213,8 @@ TEST(ImageAccount, Models91360AndInfineon) {
          1, 0x100, LostOutsideWindow},
         {"91360 LOADER: past 512 KB of /ADDRLEN=", 12, Window(0x180000, 0x100000),
          Lines({S(2, 0x1FFFFF, one), S(2, 0x200000, one)}), 1, 0x200000, LostOutsideWindow},
-        {"91360 LOADER: S3 records", 12, Window(0x180000, 0x80000), Lines({S(3, 0x180000, one)}),
-         1, 0x180000, LostS3OnlyS2},
+        {"91360 LOADER: S3 records", 12, Window(0x180000, 0x80000), Lines({S(3, 0x180000, one)}), 1,
+         0x180000, LostS3OnlyS2},
         {"INFINEON: no base is the internal flash", 13, ext, Lines({Ihex(0, one)}), 0},
         {"INFINEON: both ends of the internal flash", 13, ext,
          Lines({Base(4, 0xC0), Ihex(0, one), Base(4, 0xC1), Ihex(0xFFFF, one)}), 0},
@@ -217,10 +226,10 @@ TEST(ImageAccount, Models91360AndInfineon) {
          Lines({Base(4, 0x40), Ihex(0, one), Base(4, 0x47), Ihex(0xFFFF, one)}), 0},
         {"INFINEON: past the external flash", 13, ext, Lines({Base(4, 0x48), Ihex(0, one)}), 1,
          0x480000, LostNeitherFlash},
-        {"INFINEON: a segment base is not read", 13, ext,
-         Lines({Base(2, 0x4000), Ihex(0, one)}), 1, 0x40000, LostExtendedAddress},
-        {"INFINEON: an upper address of two bytes", 13, ext,
-         Lines({Base(4, 0x01C0), Ihex(0, one)}), 1, 0x1C00000, LostNeitherFlash},
+        {"INFINEON: a segment base is not read", 13, ext, Lines({Base(2, 0x4000), Ihex(0, one)}), 1,
+         0x40000, LostExtendedAddress},
+        {"INFINEON: an upper address of two bytes", 13, ext, Lines({Base(4, 0x01C0), Ihex(0, one)}),
+         1, 0x1C00000, LostNeitherFlash},
     });
 }
 
@@ -252,15 +261,27 @@ TEST(ImageAccount, TheRunTheChecksAndTheRecordTellTheSameAccount) {
     const std::string good = Lines({Ihex(0, {1, 2, 3}), ":00000001FF"});
     const std::string lost = good + Lines({Ihex(0x9000, {4, 5})});
     const std::vector<Case> cases = {
-        {"the run", {"--record", "runs.jsonl"}, lost, 12,
+        {"the run",
+         {"--record", "runs.jsonl"},
+         lost,
+         12,
          {"hint: step 1 was refused before the port was opened, nothing sent: A.HEX: " + reason +
-              " (line 3): " + LostOutsideWindow}},
-        {"--check-images", {"--check-images"}, lost, 12,
+          " (line 3): " + LostOutsideWindow}},
+        {"--check-images",
+         {"--check-images"},
+         lost,
+         12,
          {"A.HEX:3: 2 data bytes from 0x9000 will not be programmed: " +
           std::string(LostOutsideWindow)}},
-        {"--show-steps", {"--show-steps"}, lost, 0,
+        {"--show-steps",
+         {"--show-steps"},
+         lost,
+         0,
          {"Image warning: A.HEX:3: 2 data bytes from 0x9000"}},
-        {"--strict-images", {"--strict-images", "--trace", "trace.txt"}, lost, 12,
+        {"--strict-images",
+         {"--strict-images", "--trace", "trace.txt"},
+         lost,
+         12,
          {"--strict-images: 1 finding(s); nothing was sent"}},
         {"--strict-images, a good image", {"--strict-images"}, good, 0, {}, true},
     };
@@ -271,10 +292,13 @@ TEST(ImageAccount, TheRunTheChecksAndTheRecordTellTheSameAccount) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         const pstest::ProgramResult p = pstest::RunChildProgram(cli, args, dir.Path(), env);
         EXPECT_EQ(c.status, p.Status) << p.Out;
-        for (const std::string& text : c.said) EXPECT_NE(std::string::npos, p.Out.find(text)) << p.Out;
+        for (const std::string& text : c.said)
+            EXPECT_NE(std::string::npos, p.Out.find(text)) << p.Out;
         // A refused image: no success, and the board was never even connected.
         EXPECT_EQ(c.programmed, p.Out.find("Programed ok!") != std::string::npos) << p.Out;
-        if (c.status != 0) EXPECT_EQ(std::string::npos, p.Out.find("connecting")) << p.Out;
+        if (c.status != 0) {
+            EXPECT_EQ(std::string::npos, p.Out.find("connecting")) << p.Out;
+        }
     }
     std::ifstream record(dir.File("runs.jsonl"));
     std::stringstream json;

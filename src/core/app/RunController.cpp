@@ -18,8 +18,8 @@
 #include "projects/StepFile.h"
 #include "targets/ImageRules.h"
 #include "targets/bootloader/infineon/InfineonFlow.h"
-#include "targets/bootloader/sharc/SharcSplitFlow.h"
 #include "targets/bootloader/sharc/Bridge.h"
+#include "targets/bootloader/sharc/SharcSplitFlow.h"
 
 namespace ps {
 

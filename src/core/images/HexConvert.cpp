@@ -37,14 +37,14 @@ uint8_t LenientDigit(char c, bool clamp) {
     return v;
 }
 
-int HexValue(char c) {
+}  // namespace
+
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-}  // namespace
 
 std::vector<uint8_t> LenientHexPairs(std::string_view text, bool clampHigh) {
     std::vector<uint8_t> bytes;
@@ -73,7 +73,7 @@ uint32_t StrictHex(const std::string& line, int position, int digits) {
     if (field.empty()) throw EConvertError(NotValidIntegerMessage("$"));
     uint32_t value = 0;
     for (char c : field) {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) throw EConvertError(NotValidIntegerMessage("$" + field));
         value = value * 16 + static_cast<uint32_t>(digit);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "images/HexConvert.h"
 #include "images/ImageFile.h"
 
 namespace ps {
@@ -14,8 +15,7 @@ const char* const LostS1OnlyS2 = "S1 records: this loader sends S2 records only"
 const char* const LostS3OnlyS2 = "S3 records: this loader sends S2 records only";
 const char* const LostS2OnlyS1 = "S2 records: this loader sends S1 records only";
 const char* const LostS3OnlyS1 = "S3 records: this loader sends S1 records only";
-const char* const LostExtendedAddress =
-    "under an extended address the 16-bit loader cannot reach";
+const char* const LostExtendedAddress = "under an extended address the 16-bit loader cannot reach";
 const char* const BadShortRecord = "record shorter than its count";
 const char* const BadHexDigit = "not a hex digit";
 const char* const BadCountTooSmall = "count too small for its address";
@@ -29,13 +29,6 @@ constexpr uint8_t ErasedByte = 0xFF;
 constexpr int IntelData = 0x00;
 constexpr int IntelSegmentBase = 0x02;
 constexpr int IntelLinearBase = 0x04;
-
-int Digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 std::string Hex(uint64_t value) {
     char text[24];
@@ -51,7 +44,7 @@ const char* ReadPairs(const std::string& line, size_t from, size_t pairs, uint8_
     const size_t end = std::min(line.size(), from + 2 * pairs);
     for (size_t i = from; i < end; i += 2) {
         const std::string pair = line.substr(i, 2);
-        const int hi = Digit(pair[0]), lo = pair.size() > 1 ? Digit(pair[1]) : 0;
+        const int hi = HexDigitValue(pair[0]), lo = pair.size() > 1 ? HexDigitValue(pair[1]) : 0;
         if (hi < 0 || lo < 0) {
             bad = pair;
             return BadHexDigit;

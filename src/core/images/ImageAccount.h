@@ -15,10 +15,10 @@ enum class RecordFormat { IntelHex, SRecord };
 
 // One data byte as the file gives it.
 struct ImageByte {
-    int RecordType = 0;       // Intel: 0x00; S-records: 1, 2 or 3
-    uint32_t Address = 0;     // the record's address field plus the byte's place in it
-    int BaseRecord = 0;       // Intel: 0x02 or 0x04 when such a record set the base, else 0
-    uint32_t BaseValue = 0;   // the 16-bit value of that record (0 before any)
+    int RecordType = 0;      // Intel: 0x00; S-records: 1, 2 or 3
+    uint32_t Address = 0;    // the record's address field plus the byte's place in it
+    int BaseRecord = 0;      // Intel: 0x02 or 0x04 when such a record set the base, else 0
+    uint32_t BaseValue = 0;  // the 16-bit value of that record (0 before any)
     uint8_t Value = 0;
     uint64_t FullAddress() const;  // the address the file means: base plus address
 };
@@ -37,20 +37,20 @@ extern const char* const LostS2OnlyS1;         // "S2 records: this loader sends
 extern const char* const LostS3OnlyS1;         // "S3 records: this loader sends S1 records only"
 extern const char* const LostExtendedAddress;  // "under an extended address the 16-bit ..."
 // Reasons a whole file is malformed.
-extern const char* const BadShortRecord;       // "record shorter than its count"
-extern const char* const BadHexDigit;          // "not a hex digit"
-extern const char* const BadCountTooSmall;     // "count too small for its address"
-extern const char* const BadRecordMark;        // "no record mark"
-extern const char* const BadReadError;         // "the file could not be read to its end"
-extern const char* const BadNoData;            // "no data records"
+extern const char* const BadShortRecord;    // "record shorter than its count"
+extern const char* const BadHexDigit;       // "not a hex digit"
+extern const char* const BadCountTooSmall;  // "count too small for its address"
+extern const char* const BadRecordMark;     // "no record mark"
+extern const char* const BadReadError;      // "the file could not be read to its end"
+extern const char* const BadNoData;         // "no data records"
 
 struct ImageAccount {
-    bool Opened = false;         // false: the file could not be opened (the flow reports it)
-    std::string Malformed;       // why the file cannot be read as records; "" when it can
-    int64_t MalformedLine = 0;   // the line of that fault
-    std::string BadText;         // the pair of characters that is no hex number, if that is it
-    int64_t DataBytes = 0;       // data bytes of the file (repeated addresses counted again)
-    int64_t Lost = 0;            // data bytes the loader does not program at their address
+    bool Opened = false;        // false: the file could not be opened (the flow reports it)
+    std::string Malformed;      // why the file cannot be read as records; "" when it can
+    int64_t MalformedLine = 0;  // the line of that fault
+    std::string BadText;        // the pair of characters that is no hex number, if that is it
+    int64_t DataBytes = 0;      // data bytes of the file (repeated addresses counted again)
+    int64_t Lost = 0;           // data bytes the loader does not program at their address
     uint64_t FirstLostAddress = 0;
     int64_t FirstLostLine = 0;
     const char* LostReason = nullptr;  // the reason for the first of them
@@ -66,8 +66,8 @@ struct ImageAccount {
 
 // Called for each record that loses bytes (line, bytes of it lost, the first one's
 // address, the reason); a checker lists them, the run does not need them.
-using LostRecordSink = std::function<void(int64_t line, int64_t count, uint64_t first,
-                                          const char* reason)>;
+using LostRecordSink =
+    std::function<void(int64_t line, int64_t count, uint64_t first, const char* reason)>;
 
 // Reads the file line by line (never more than one line in memory) and accounts every
 // data byte with the judge. Hex digits of either case are read as the digits they are;

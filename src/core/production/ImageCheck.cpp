@@ -6,6 +6,7 @@
 #include <set>
 
 #include "images/FileLookup.h"
+#include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "projects/StepFile.h"
 #include "targets/ImageRules.h"
@@ -17,13 +18,6 @@ namespace {
 constexpr int ModelSharcSplit = 6;
 constexpr int MaxSteps = 10000;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The bytes of the hex pairs from `from` on; false at the first character that is not a
 // hex digit (a line the checker cannot judge; the reader reports such lines itself).
 bool HexBytes(const std::string& line, size_t from, std::vector<int>& out) {
@@ -32,7 +26,7 @@ bool HexBytes(const std::string& line, size_t from, std::vector<int>& out) {
     while (end > from && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
     if ((end - from) % 2 != 0) return false;
     for (size_t i = from; i + 1 < end; i += 2) {
-        const int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
+        const int hi = HexDigitValue(line[i]), lo = HexDigitValue(line[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out.push_back(hi * 16 + lo);
     }
@@ -71,7 +65,7 @@ void CheckIntel(const std::string& line, std::vector<std::string>& found) {
 // "S" T CC address data KK: CC counts the bytes after it, KK is the ones' complement of
 // the sum of CC, the address and the data.
 void CheckSrec(const std::string& line, std::vector<std::string>& found) {
-    if (line.size() < 2 || HexDigit(line[1]) < 0) return;
+    if (line.size() < 2 || HexDigitValue(line[1]) < 0) return;
     std::vector<int> b;
     if (!HexBytes(line, 2, b) || b.size() < 2) return;
     const int count = b[0];
@@ -133,7 +127,8 @@ void CheckStepImage(const StepSettings& settings, const MapGeometry& map,
                         std::to_string(count) + (count == 1 ? " data byte" : " data bytes") +
                             " from " + Hex(first) + " will not be programmed: " + reason});
         });
-    for (size_t i = firstListed; i < report.Findings.size(); ++i) report.Findings[i].File = image.Path;
+    for (size_t i = firstListed; i < report.Findings.size(); ++i)
+        report.Findings[i].File = image.Path;
     if (!image.Applies || !image.Account.Opened) return;
     const ImageAccount& a = image.Account;
     if (!a.Malformed.empty() || a.DataBytes == 0)

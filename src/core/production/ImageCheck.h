@@ -10,7 +10,7 @@ namespace ps {
 // wrong, or its length field disagrees with its text.
 struct ImageFinding {
     std::string File;
-    int Line = 0;  // from 1
+    int Line = 0;      // from 1
     std::string Text;  // "record checksum 0x12, computed 0x34", ...
 
     std::string Describe() const;  // "FILE:LINE: text"

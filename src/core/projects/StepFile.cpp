@@ -462,7 +462,8 @@ std::string RangeError(const StepSettings& s) {
     // flash, or its pages would be written over the internal ones or to wrapped addresses.
     if (s.ModelIndex == InfineonModel) {
         const int64_t ext = s.AddrExtFlash;
-        const bool overlaps = ext < InfineonInternalEnd && ext + InfineonExternalBytes > InfineonInternalBase;
+        const bool overlaps =
+            ext < InfineonInternalEnd && ext + InfineonExternalBytes > InfineonInternalBase;
         if (ext < 0 || ext + InfineonExternalBytes > int64_t{1} << 32 || overlaps)
             return BadValueText(s.AddrExtFlashLine, KeyAddrExtFlash, ext);
     }

@@ -68,7 +68,8 @@ ImageByteJudge AtmelJudge(const StepSettings& s) {
 // 91360: S2 records into TMOT from "/ADDRSTART=", sent over the step's window.
 ImageByteJudge Judge91360(const StepSettings& s) {
     const int64_t first = s.AddrStart;
-    const int64_t end = first + std::min<int64_t>(std::max<int64_t>(s.AddrLen, 0), TMOT::ImageEntries);
+    const int64_t end =
+        first + std::min<int64_t>(std::max<int64_t>(s.AddrLen, 0), TMOT::ImageEntries);
     return [first, end](const ImageByte& b) -> const char* {
         if (const char* bad = OnlyS2(b)) return bad;
         return b.Address >= first && b.Address < end ? nullptr : LostOutsideWindow;

@@ -224,7 +224,8 @@ TEST(InfineonFlow, EverySectorOfBothFlashesOnBothOfItsBoundaries) {
         for (const Table& t : tables)
             for (size_t i = 0; i + 1 < t.Starts.size(); ++i) {
                 SCOPED_TRACE(t.Base + t.Starts[i]);
-                EXPECT_EQ(1u, Count(sent, Cat({{'c'}, be32(t.Base + t.Starts[i]),
+                EXPECT_EQ(1u, Count(sent, Cat({{'c'},
+                                               be32(t.Base + t.Starts[i]),
                                                be32(t.Base + t.Starts[i + 1] - 1)})));
                 ++requests;
             }

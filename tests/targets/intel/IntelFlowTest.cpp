@@ -265,8 +265,8 @@ TEST(IntelFlows, SettingsAndImagesWithoutAPlaceAreRefusedBeforeAnythingIsSent) {
         {"run address past 16 bits", 3, "intelram", "/ADDRLEN=$100 /RUNADDR=$12345", "",
          IntelMsgRunAddr16, "0x12345"},
         // Data without a place is a malformed image (12), named in the message box.
-        {"BOOT data past /ADDRLEN=", 2, "intelboot", "/ADDRLEN=$1000", bootPast,
-         LostOutsideWindow, "2 data bytes will not be programmed, the first at 0x1801"},
+        {"BOOT data past /ADDRLEN=", 2, "intelboot", "/ADDRLEN=$1000", bootPast, LostOutsideWindow,
+         "2 data bytes will not be programmed, the first at 0x1801"},
         {"RAM data below /ADDRSTART=", 3, "intelram", "/ADDRSTART=$8000 /ADDRLEN=$1000 /ERASERAM",
          ramBelow, LostOutsideWindow, "2 data bytes will not be programmed, the first at 0x7FF1"},
         {"flash bank past the last", 4, "intelflash", "/ADDRLEN=$8000 /FLASHID /ERASEFLASH", bank3,

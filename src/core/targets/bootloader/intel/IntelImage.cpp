@@ -47,8 +47,8 @@ bool Refuse(Station& st, const std::string& text) {
 // the flow runs; this keeps the flow safe on its own).
 bool RefuseOutside(Station& st, const std::string& file, const IntelImageRead& read) {
     if (st.RunError != RunOk) return false;
-    std::string text = std::to_string(read.Outside) + IntelMsgBytesFirstAt +
-                       Hex(read.FirstOutsideAddress);
+    std::string text =
+        std::to_string(read.Outside) + IntelMsgBytesFirstAt + Hex(read.FirstOutsideAddress);
     if (read.FirstOutsideBank >= 0) text += IntelMsgInBank + std::to_string(read.FirstOutsideBank);
     st.ImageFileError(
         NotHexMessage(ResolveImageName(file, IntelHexExtension), text + ": " + LostOutsideWindow));
