@@ -35,6 +35,7 @@ enum Model : int32_t {
 };
 
 const char* const ReasonEmptyBinary = "empty binary";
+const char* const LostAboveFlash = "above the flash's last sector";
 
 const char* OnlyS2(const ImageByte& b) {
     if (b.RecordType == 1) return LostS1OnlyS2;
@@ -65,14 +66,17 @@ ImageByteJudge AtmelJudge(const StepSettings& s) {
     };
 }
 
-// 91360: S2 records into TMOT from "/ADDRSTART=", sent over the step's window.
-ImageByteJudge Judge91360(const StepSettings& s) {
+// 91360: S2 records into TMOT from "/ADDRSTART=", sent over the step's window; the
+// loader writes flash, which ends with its last sector.
+ImageByteJudge Judge91360(const StepSettings& s, bool flash) {
     const int64_t first = s.AddrStart;
     const int64_t end =
         first + std::min<int64_t>(std::max<int64_t>(s.AddrLen, 0), TMOT::ImageEntries);
-    return [first, end](const ImageByte& b) -> const char* {
+    return [first, end, flash](const ImageByte& b) -> const char* {
         if (const char* bad = OnlyS2(b)) return bad;
-        return b.Address >= first && b.Address < end ? nullptr : LostOutsideWindow;
+        if (b.Address < first || b.Address >= end) return LostOutsideWindow;
+        if (flash && b.Address >= Flash91360Sectors[Flash91360SectorCount]) return LostAboveFlash;
+        return nullptr;
     };
 }
 
@@ -145,12 +149,12 @@ StepImageAccount AccountStepImage(const StepSettings& s, const MapGeometry& map,
             judge = OnlyS1;
             break;
         case Loader91360:
-            if (s.AutoErase && Sectors91360OfWindow(s) == 0) return out;
-            [[fallthrough]];
         case Boot91360:
+            if (s.ModelIndex == Loader91360 && s.AutoErase && Sectors91360OfWindow(s) == 0)
+                return out;
             format = RecordFormat::SRecord;
             extension = ".MHX";
-            judge = Judge91360(s);
+            judge = Judge91360(s, s.ModelIndex == Loader91360);
             break;
         case Infineon:
             judge = InfineonJudge(s);
