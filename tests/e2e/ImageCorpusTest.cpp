@@ -18,8 +18,6 @@
 #include "sim/Board.h"
 #include "sim/Boot574Board.h"
 #include "sim/Boot91360Board.h"
-#include "sim/EmulatorBoard.h"
-#include "sim/IntelBootBoard.h"
 #include "sim/MotorolaBoard.h"
 #include "support/StationHarness.h"
 #include "targets/avr/AvrRig.h"
@@ -148,21 +146,6 @@ TEST(ImageCorpus, EveryByteOfRealWorldShapedImagesIsOnTheBoard) {
              const auto& m = dynamic_cast<sim::Boot91360Board&>(b).Memory();
              const auto it = m.find(a);
              return it == m.end() ? -1 : it->second;
-         }},
-        {"Intel HEX of 32-byte records with a start-address record",
-         "intelboot",
-         {"/PB=boot.hex", "/AddrLen=$4000", "/BlockLen=256", "/BlocksOnRow=16", "/AUTOCONTINUE"},
-         Records(0, program, 32, Intel, "\r\n") + IntelLine(0, 3, {0, 0, 0, 0}) + "\r\n" +
-             ":00000001FF\r\n",
-         [](sim::Board& b, uint32_t a) {
-             return At(dynamic_cast<sim::IntelBootBoard&>(b).Memory(), a);
-         }},
-        {"lower-case Intel HEX of 255-byte records",
-         "emulator",
-         {"/PE=image.hex", "/SINHRO", "/AUTOCONTINUE"},
-         Lower(Records(0x1000, program, 255, Intel, "\n") + ":00000001FF\n"),
-         [](sim::Board& b, uint32_t a) {
-             return At(dynamic_cast<sim::EmulatorBoard&>(b).Memory(), a);
          }},
     };
     for (const Row& row : rows) {
