@@ -378,6 +378,26 @@ TEST(InfineonFlow, AMissingStageFileEndsTheStepBeforeAnyByte) {
     }
 }
 
+// A stage program with nothing in the range it is sent from would go out as 0xFF bytes.
+TEST(InfineonFlow, AStageWithoutDataInItsRangeEndsTheStepBeforeAnyByte) {
+    const struct {
+        const char* File;
+        uint32_t Address;  // just past the stage's range
+    } stages[] = {{InfineonBootFile, 0xFA60}, {InfineonLoader1File, 0xE00800},
+                  {InfineonLoader2File, 0x180000}};
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.File);
+        Rig rig;
+        rig.h.dir.Write(stage.File, HexText({{stage.Address, Pattern(16, 5)}}));
+        EXPECT_EQ(ExitImageFile, rig.Run());
+        const auto messages = rig.h.view.Messages();
+        ASSERT_EQ(1u, messages.size());
+        EXPECT_EQ(NotHexMessage(rig.h.dir.File(stage.File), TextInfStageWithoutData),
+                  messages[0].Text);
+        EXPECT_TRUE(rig.h.Wire().SentBytes().empty());
+    }
+}
+
 TEST(InfineonFlow, StageFilesAreFoundInTheDataFolder) {
     pstest::TempDir data;
     setenv(DataFolderEnv, data.Path().c_str(), 1);
