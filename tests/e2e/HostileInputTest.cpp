@@ -37,6 +37,7 @@ struct Outcome {
     Bytes Flash;  // the first 2048 bytes
     std::vector<std::string> Messages, Warnings;
     size_t BytesSent = 0;
+    size_t FileLines = 0;  // "FILE: " lines shown
     int32_t StepsLoaded = 0;
     std::string Dump;
 };
@@ -67,6 +68,7 @@ Outcome RunProject(const std::vector<std::string>& step, const std::string& imag
     for (const auto& m : h.view.Messages()) out.Messages.push_back(m.Text);
     out.Warnings = h.view.Warnings();
     out.BytesSent = h.Wire().SentBytes().size();
+    out.FileLines = h.view.FileNames().size();
     out.StepsLoaded = h.st.CurrentStep - 1;
     out.Dump = h.view.Dump();
     return out;
@@ -174,10 +176,14 @@ TEST(HostileInput, StopEndsTheRunWhereverItIs) {
         std::string Image;
         std::function<void(pstest::StationHarness&)> Stop;
         int32_t MaxSteps;  // steps loaded before the run ended
+        bool BeforeTheFileLine = false;
     };
     const std::vector<Row> rows = {
         {"between passed-over steps", longRun, NewHex,
          [](auto& h) { h.view.AfterPumps(5, [&h] { StopBtnClick(h.st); }); }, 10},
+        // The image account reads the file before the step's setup shows its name.
+        {"while the image account reads a long image", real, longImage,
+         [](auto& h) { h.view.AfterPumps(3, [&h] { StopBtnClick(h.st); }); }, 1, true},
         {"while a long image is read (the flow reads it first)", real, longImage,
          [](auto& h) {
              h.view.When([&h] { return !h.view.FileNames().empty(); },
@@ -191,6 +197,9 @@ TEST(HostileInput, StopEndsTheRunWhereverItIs) {
         EXPECT_EQ(ExitBreak, out.Exit) << out.Dump;
         EXPECT_EQ(TextBreak, out.LastStatus);
         EXPECT_LE(out.StepsLoaded, row.MaxSteps);
+        if (row.BeforeTheFileLine) {
+            EXPECT_EQ(0u, out.FileLines) << out.Dump;
+        }
         EXPECT_FALSE(out.Erased);
         EXPECT_EQ(OldProgram, out.Flash);
     }

@@ -26,6 +26,7 @@ const char* const BadNoData = "no data records";
 namespace {
 
 constexpr uint8_t ErasedByte = 0xFF;
+constexpr int64_t LinesPerAsk = 64;
 constexpr int IntelData = 0x00;
 constexpr int IntelSegmentBase = 0x02;
 constexpr int IntelLinearBase = 0x04;
@@ -158,7 +159,7 @@ uint64_t ImageByte::FullAddress() const {
 }
 
 bool ImageAccount::Programmable() const {
-    return Opened && Malformed.empty() && DataBytes > 0 && Lost == 0;
+    return Opened && !Stopped && Malformed.empty() && DataBytes > 0 && Lost == 0;
 }
 
 std::string ImageAccount::Problem() const {
@@ -175,7 +176,8 @@ std::string ImageAccount::Problem() const {
 }
 
 ImageAccount AccountImageFile(const std::string& path, RecordFormat format,
-                              const ImageByteJudge& judge, const LostRecordSink& sink) {
+                              const ImageByteJudge& judge, const LostRecordSink& sink,
+                              const std::function<bool()>& keepGoing) {
     ImageAccount account;
     ImageText file;
     if (!file.Open(path)) return account;
@@ -190,6 +192,10 @@ ImageAccount AccountImageFile(const std::string& path, RecordFormat format,
         if (bad != nullptr) {
             account.Malformed = bad;
             account.MalformedLine = file.LineNumber();
+            return account;
+        }
+        if (keepGoing && file.LineNumber() % LinesPerAsk == 0 && !keepGoing()) {
+            account.Stopped = true;
             return account;
         }
     }

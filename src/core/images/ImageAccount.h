@@ -46,6 +46,7 @@ extern const char* const BadNoData;         // "no data records"
 
 struct ImageAccount {
     bool Opened = false;        // false: the file could not be opened (the flow reports it)
+    bool Stopped = false;       // the reading was asked to end before the end of the file
     std::string Malformed;      // why the file cannot be read as records; "" when it can
     int64_t MalformedLine = 0;  // the line of that fault
     std::string BadText;        // the pair of characters that is no hex number, if that is it
@@ -57,7 +58,7 @@ struct ImageAccount {
 
     // True when the step may program the image: opened, well formed, holding data, and
     // every data byte (but erased ones, which flash holds anyway) programmed.
-    bool Programmable() const;
+    bool Programmable() const;  // (never when Stopped)
     // The plain words of what is wrong ("" when nothing is):
     // "3 data bytes will not be programmed, the first at 0x9000 (line 12): outside ..."
     // or "line 7: record shorter than its count".
@@ -75,7 +76,10 @@ using LostRecordSink =
 // shorter than its count, a line without the record mark, a read error or an over-long
 // line. Data after an end record is accounted like any other; a byte of 0xFF that is
 // not programmed is no loss (flash holds 0xFF where nothing was written).
+// `keepGoing` is asked every few dozen lines (a long file must not freeze the window or
+// STOP); when it says no, the reading ends with Stopped set.
 ImageAccount AccountImageFile(const std::string& path, RecordFormat format,
-                              const ImageByteJudge& judge, const LostRecordSink& sink = {});
+                              const ImageByteJudge& judge, const LostRecordSink& sink = {},
+                              const std::function<bool()>& keepGoing = {});
 
 }  // namespace ps

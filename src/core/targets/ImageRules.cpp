@@ -113,7 +113,8 @@ StepImageAccount BinaryAccount(const std::string& path) {
 }  // namespace
 
 StepImageAccount AccountStepImage(const StepSettings& s, const MapGeometry& map,
-                                  const LostRecordSink& sink) {
+                                  const LostRecordSink& sink,
+                                  const std::function<bool()>& keepGoing) {
     StepImageAccount out;
     if (s.ProgramFile.empty()) return out;
     RecordFormat format = RecordFormat::IntelHex;
@@ -165,7 +166,7 @@ StepImageAccount AccountStepImage(const StepSettings& s, const MapGeometry& map,
     }
     out.Applies = true;
     out.Path = ResolveImageName(s.ProgramFile, extension);
-    out.Account = AccountImageFile(out.Path, format, judge, sink);
+    out.Account = AccountImageFile(out.Path, format, judge, sink, keepGoing);
     return out;
 }
 

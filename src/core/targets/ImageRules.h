@@ -23,6 +23,7 @@ struct StepImageAccount {
 // its flow refuses as a bad value (the flow says so, RunError 10). The host-boot binary
 // counts its bytes: an empty one holds no data.
 StepImageAccount AccountStepImage(const StepSettings& step, const MapGeometry& map,
-                                  const LostRecordSink& sink = {});
+                                  const LostRecordSink& sink = {},
+                                  const std::function<bool()>& keepGoing = {});
 
 }  // namespace ps
