@@ -50,8 +50,8 @@ bool RefuseOutside(Station& st, const std::string& file, const IntelImageRead& r
     std::string text =
         std::to_string(read.Outside) + IntelMsgBytesFirstAt + Hex(read.FirstOutsideAddress);
     if (read.FirstOutsideBank >= 0) text += IntelMsgInBank + std::to_string(read.FirstOutsideBank);
-    st.ImageFileError(
-        NotHexMessage(ResolveImageName(file, IntelHexExtension), text + ": " + LostOutsideWindow));
+    st.ImageFileError(NotHexMessage(ResolveImageName(file, IntelHexExtension),
+                                    text + ": " + read.FirstOutsideReason));
     return false;
 }
 
@@ -64,37 +64,39 @@ bool WindowUsable(Station& st, int32_t model) {
 class ImagePlacer {
 public:
     ImagePlacer(Station& st, int32_t model, IntelImageRead& read)
-        : st_(st), model_(model), read_(read), end_(IntelWindowEnd(st.Step)) {
+        : st_(st), model_(model), read_(read) {
         window_.LastBank = LastBank(st.Step.AddrLen);
         const int rows = st.Map.ShownRows();
         rowBytes_ = st.Step.AddrLen / rows;
     }
 
     void Place(uint32_t address, int bank, uint8_t value) {
-        int64_t offset = 0;
-        int byteBank = bank;
-        switch (model_) {
-            case ModelIntelLoaderFlash: {
-                int32_t banked = 0;
-                if (!window_.ToOffset(address, byteBank, banked)) return;  // not flash: dropped
-                offset = banked;
-                break;
-            }
-            case ModelIntelLoaderRam:
-                offset = static_cast<int64_t>(address) - st_.Step.AddrStart;
-                break;
-            default:
-                offset = address;
-                break;
+        // Where a byte may go is the image account's rule (the run refuses an image with a
+        // byte that has no place before this reading; it keeps the flow safe on its own).
+        ImageByte byte;
+        byte.Address = address;
+        byte.Value = value;
+        if (model_ == ModelIntelLoaderFlash && bank != 0) {
+            byte.BaseRecord = RecordBank;
+            byte.BaseValue = static_cast<uint32_t>(bank) << 12;
         }
-        if (offset < 0 || offset >= end_) {
-            // An erased byte carries nothing to lose; anything else would be lost or land
-            // somewhere it does not belong.
+        if (const char* reason = IntelByteProblem(st_.Step, model_, byte)) {
+            // An erased byte carries nothing to lose.
             if (value != 0xFF && read_.Outside++ == 0) {
                 read_.FirstOutsideAddress = address;
-                read_.FirstOutsideBank = model_ == ModelIntelLoaderFlash ? byteBank : -1;
+                read_.FirstOutsideBank = model_ == ModelIntelLoaderFlash ? bank : -1;
+                read_.FirstOutsideReason = reason;
             }
             return;
+        }
+        int64_t offset = address;
+        int byteBank = bank;
+        if (model_ == ModelIntelLoaderFlash) {
+            int32_t banked = 0;
+            window_.ToOffset(address, byteBank, banked);
+            offset = banked;
+        } else if (model_ == ModelIntelLoaderRam) {
+            offset -= st_.Step.AddrStart;
         }
         const auto o = static_cast<int32_t>(offset);
         IntelImageByte(st_, o) = value;
@@ -110,7 +112,6 @@ private:
     Station& st_;
     int32_t model_;
     IntelImageRead& read_;
-    int32_t end_;
     BankWindow window_;
     int32_t rowBytes_ = 0;
 };

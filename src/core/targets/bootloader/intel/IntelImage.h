@@ -25,9 +25,10 @@ int IntelBlockLen(int32_t model);
 struct IntelImageRead {
     bool Ok = false;      // read to the end, and every data byte has its place
     int32_t Stored = 0;   // bytes stored in the image
-    int32_t Outside = 0;  // data bytes (not 0xFF) whose offset lies outside the step's window
+    int32_t Outside = 0;  // data bytes (not 0xFF) that have no place in the step's window
     uint32_t FirstOutsideAddress = 0;  // the record address of the first of them
     int FirstOutsideBank = -1;         // and its bank (LOADER FLASH), else -1
+    const char* FirstOutsideReason = nullptr;  // why it has no place (images/ImageAccount.h)
 };
 
 // The end of the offsets a step sends: "/ADDRLEN=", at most the size of the image.
