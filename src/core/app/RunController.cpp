@@ -123,7 +123,12 @@ bool ImageIsProgrammable(Station& st) {
         LoadSharcRecords(st, st.Step.ProgramFile, true, counted);
         return st.RunError == RunOk;
     }
-    const StepImageAccount image = AccountStepImage(st.Step, st.Map);
+    // A long file is read with the window alive: STOP ends the run here as anywhere.
+    const StepImageAccount image = AccountStepImage(st.Step, st.Map, {}, [&st] {
+        PumpMessages(st);
+        return st.RunError == RunOk;
+    });
+    if (image.Account.Stopped) return false;
     std::string problem;
     std::string path = image.Path;
     if (image.Applies && image.Account.Opened && !image.Account.Programmable())
