@@ -53,7 +53,7 @@ constexpr const char* Usage =
     "  -q, --quiet    print only the last status line of each step and the exit status\n"
     "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
     "  --show-steps   print the settings of every step as a run would load them, and the\n"
-    "                 damaged records of its images, and exit\n"
+    "                 damaged records and unprogrammable data of its images, and exit\n"
     "production line (see docs/production.md):\n"
     "  --gang LIST    run the project on every COM port of LIST (\"1,2,3,4\") at once\n"
     "  --record FILE  append one JSON line per run (and port) to FILE\n"
@@ -61,7 +61,9 @@ constexpr const char* Usage =
     "                 wait (status 14); off by default: waits have no time limit\n"
     "  --wait-port SECONDS  when the port's device is missing at a step, wait up to that\n"
     "                 long for it to appear (an adapter being plugged in)\n"
-    "  --check-images list the image records whose checksum or length is wrong, then run\n"
+    "  --check-images list the image records whose checksum or length is wrong and the\n"
+    "                 data a step's loader would not program (first 100, and a count),\n"
+    "                 then run\n"
     "  --strict-images  refuse such images (status 12) before anything is sent\n"
     "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
     "                 them, and exit\n"
@@ -79,10 +81,13 @@ constexpr const char* Usage =
     "   2, 5, 8, 23, 24, 25  the run ended with that error code\n"
     "   3  the run went through, but a step ended with ERRORS: or CHECK SUM FAIL\n"
     "  10  ERROR : opening file. (step file), or BAD VALUE: a value in it that cannot be\n"
-    "      used (a range that is empty, negative or too large, a NUL byte)\n"
+    "      used (a range that is empty, negative or too large, a NUL byte, a value that\n"
+    "      would wrap where it is sent: /ERASESECTORS= past 16 bits, /ADDREXTFLASH=)\n"
     "  11  ERROR : opening COM port., or the port failed during the run\n"
-    "  12  an image file could not be opened or is malformed (no data, data out of the\n"
-    "      flow's reach, a line too long), or its .BIN copy failed\n"
+    "  12  an image file could not be opened or is malformed (no data, a data byte the\n"
+    "      step would not program at its own address, a record cut short or with a\n"
+    "      character that is no hex digit, a read error, a line too long), or its .BIN\n"
+    "      copy failed; refused before the port is opened\n"
     "  13  a step names a model this station cannot program yet\n"
     "  14  --silence-limit: the board said nothing for that long\n"
     "  15  the run failed in a way no step reports (the status line says how)\n"
@@ -269,20 +274,26 @@ int main(int argc, char** argv) {
         const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
         const ps::ShowStepsReport report = ps::ShowSteps(project, stepArgs);
         std::fputs(report.Text.c_str(), stdout);
-        for (const auto& finding : ps::CheckProjectImages(project, stepArgs))
+        const auto images = ps::CheckProjectImages(project, stepArgs);
+        for (const auto& finding : images.Findings)
             std::printf("Image warning: %s\n", finding.Describe().c_str());
+        if (images.Total > static_cast<int64_t>(images.Findings.size()))
+            std::printf("Image warning: %lld more\n",
+                        static_cast<long long>(images.Total - images.Findings.size()));
         return report.ExitStatus;
     }
     if (!gang.empty()) return ps::RunGang(gang, childArgs, iniPath);
     if (checkImages || strictImages) {
-        const auto findings = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
-        for (const auto& finding : findings)
+        const auto images = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
+        for (const auto& finding : images.Findings)
             std::fprintf(stderr, "%s\n", finding.Describe().c_str());
-        if (strictImages && !findings.empty()) {
+        if (images.Total > static_cast<int64_t>(images.Findings.size()))
+            std::fprintf(stderr, "... %lld more\n",
+                         static_cast<long long>(images.Total - images.Findings.size()));
+        if (strictImages && images.Total > 0) {
             std::fprintf(stderr,
-                         "progstation-cli: --strict-images: %zu damaged record(s); nothing was "
-                         "sent\n",
-                         findings.size());
+                         "progstation-cli: --strict-images: %lld finding(s); nothing was sent\n",
+                         static_cast<long long>(images.Total));
             return ps::ExitImageFile;
         }
     }

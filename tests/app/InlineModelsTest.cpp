@@ -36,7 +36,7 @@ TEST(InlineModels, MotorolaJoinsContiguousRecordsProgramsVerifiesAndStarts) {
     std::fill(code.begin() + 256, code.begin() + 288, 0xFF);  // an erased line: not sent
     const Chunks chunks = {{0x0000, code}, {0x2000, SampleBytes(96, 2)}};
     std::string text = ImageFileText(chunks, 32, 2);
-    text += SrecLine(1, 0x3000, {1, 2, 3}, 2) + "\r\n";  // "S1": read, not sent
+    text += SrecLine(1, 0x3000, {0xFF, 0xFF, 0xFF}, 2) + "\r\n";  // erased "S1": no loss
     rig.Step({"/P=" + rig.Image("fw.mhx", text), "/ADDRSTART=0", "/ADDRLEN=$10000",
               "/BLOCKLEN=4096", "/BLOCKSONROW=4", "/SINHRO", "/ERASEFLASH", "/CHECKSUM"});
 
@@ -142,11 +142,11 @@ TEST(InlineModels, SharcBootFlashConnectsBridgeAndDspEscapesRecordsAndVerifies) 
     EXPECT_EQ(LastByteLabel(rig.view, 0), std::to_string(2000 + 251 + 2));
 }
 
-TEST(InlineModels, EmulatorTakesRecordsWithoutAnswersReadsDigitsAsItAlwaysDidAndRuns) {
+TEST(InlineModels, EmulatorTakesRecordsWithoutAnswersReadsLowerCaseDigitsAndRuns) {
     Rig rig("emulator");
     const Chunks chunks = {{0x0000, SampleBytes(3000, 7)}, {0x4000, SampleBytes(512, 8)}};
     std::string text = ImageFileText(chunks, 16, 0);
-    // Lower-case digits: "a5" reads 0xA5 in the high place, "1a" reads 0x3A in the low one.
+    // Lower-case digits are the digits they are, in either place.
     std::string lower = IntelLine(0x7000, 0, {0xA5, 0x1A});
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     text = lower + "\r\n" + text;
@@ -157,13 +157,13 @@ TEST(InlineModels, EmulatorTakesRecordsWithoutAnswersReadsDigitsAsItAlwaysDidAnd
     auto& board = rig.Board<ps::sim::EmulatorBoard>();
     Bytes expected = Overlay(ps::sim::OldProgram(0x10000), chunks);
     expected[0x7000] = 0xA5;
-    expected[0x7001] = 0x3A;
+    expected[0x7001] = 0x1A;
     EXPECT_EQ(board.Memory(), expected);
     EXPECT_EQ(board.Runs, 1);
     EXPECT_EQ(rig.Sent().back(), 'R');
     EXPECT_EQ(rig.view.LastStatus(), ps::TextProgramedOkLower);
     // 'A', address, count, data; no answer awaited.
-    EXPECT_TRUE(Contains(rig.Sent(), {'A', 0x70, 0x00, 0x02, 0xA5, 0x3A}));
+    EXPECT_TRUE(Contains(rig.Sent(), {'A', 0x70, 0x00, 0x02, 0xA5, 0x1A}));
     // Bytes per 16 KB whatever the map: 0x0000-0x3FFF, then 0x4000-0x7FFF.
     EXPECT_EQ(LastByteLabel(rig.view, 0), std::to_string(3000 + 512 + 2));
     EXPECT_EQ(LastByteLabel(rig.view, 1), "3000");
@@ -214,7 +214,7 @@ TEST(InlineModels, MotorolaJoinRules) {
     }
 }
 
-TEST(InlineModels, MotorolaChecksumCoversOnlyTheRangeAndS1FilesSendNothing) {
+TEST(InlineModels, MotorolaChecksumCoversOnlyTheRangeAndS1FilesAreRefused) {
     // Bytes outside [start, end] are sent but neither counted nor summed.
     Rig rig("motorola,memory=0x1000");
     const Chunks chunks = {{0x0F0, SampleBytes(64, 10)}};
@@ -227,9 +227,10 @@ TEST(InlineModels, MotorolaChecksumCoversOnlyTheRangeAndS1FilesSendNothing) {
 
     Rig s1("motorola,memory=0x1000");
     s1.Step({"/P=" + s1.Image("s1.hex", ImageFileText(chunks, 32, 1)), "/ADDRLEN=$1000"});
-    ASSERT_EQ(s1.Run(), ps::ExitSuccess);
+    // The loader sends S2 records only: an S1 file would program nothing and pass.
+    EXPECT_EQ(s1.Run(), ps::ExitImageFile);
     EXPECT_TRUE(s1.Board<ps::sim::MotorolaBoard>().Records.empty());
-    EXPECT_EQ(s1.st.ImageChecksum, 0);
+    EXPECT_TRUE(s1.Sent().empty());
 }
 
 }  // namespace

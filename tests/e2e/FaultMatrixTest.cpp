@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +18,7 @@
 
 #include "app/ExitStatus.h"
 #include "app/InlineRig.h"
+#include "images/ImageFile.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"
 #include "sim/Boot574Board.h"
@@ -359,7 +363,9 @@ enum class Fault {
     StopMid,
     StopLate,
     BadImage,
-    EmptyImage
+    EmptyImage,
+    UnprogrammableImage,
+    ReadFailsHalfway
 };
 
 const char* FaultName(Fault f) {
@@ -386,6 +392,10 @@ const char* FaultName(Fault f) {
             return "BadImage";
         case Fault::EmptyImage:
             return "EmptyImage";
+        case Fault::UnprogrammableImage:
+            return "UnprogrammableImage";
+        case Fault::ReadFailsHalfway:
+            return "ReadFailsHalfway";
     }
     return "?";
 }
@@ -467,6 +477,49 @@ std::vector<std::string> ImageNames(const ModelRow& row) {
             names.push_back(line.substr(key.size()));
     }
     return names;
+}
+
+// Records each row's loader cannot program at their own address, appended to its image
+// (after the end record, which loaders read past). A raw binary has no such bytes: its
+// unprogrammable image is an empty one.
+std::string UnprogrammableRecords(const ModelRow& row) {
+    using inlinetest::IntelLine;
+    using inlinetest::SrecLine;
+    const Bytes data = {0x12, 0x34};
+    const std::string name = row.Name;
+    auto base = [](uint8_t type, uint16_t v) {
+        return IntelLine(0, type, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}) + "\r\n";
+    };
+    if (name == "ATMEL") return IntelLine(0x9000, 0, data) + "\r\n";  // past /AddrLen=32768
+    if (name == "SHARC-SPLIT 32b")
+        return "S01040000" + std::string(8, 'A') + "\r\n";  // past the flash
+    if (name == "MOTOROLA") return SrecLine(1, 0x1000, data, 2) + "\r\n";
+    if (name == "574-BOOT") return SrecLine(2, 0x8100, data, 3) + "\r\n";
+    if (name == "SHARC-Boot flash") return base(4, 1) + IntelLine(0, 0, data) + "\r\n";
+    if (name == "INTEL - EMULATOR") return base(2, 0x1000) + IntelLine(0, 0, data) + "\r\n";
+    if (name == "91360 BOOT") return SrecLine(2, 0x40000, data, 3) + "\r\n";
+    if (name == "91360 LOADER") return SrecLine(2, 0x17FFFE, data, 3) + "\r\n";
+    if (name == "INTEL - BOOT") return IntelLine(0x4000, 0, data) + "\r\n";
+    if (name == "INTEL - LOADER RAM") return IntelLine(0x7FFE, 0, data) + "\r\n";
+    if (name == "INTEL - LOADER FLASH") return IntelLine(0x0000, 0, data) + "\r\n";
+    if (name == "INFINEON XC161CJ") return base(4, 0x20) + IntelLine(0, 0, data) + "\r\n";
+    return {};
+}
+
+// The file layer's read as a disk that fails half-way: the first read of a file gets the
+// whole lines of its first few hundred bytes (what was read looks like a shorter file of
+// good records), every later one fails with EIO.
+size_t FailingRead(void* into, size_t size, std::FILE* file, bool& failed) {
+    if (std::ftell(file) == 0) {
+        failed = false;
+        const size_t n = std::fread(into, 1, std::min<size_t>(size, 300), file);
+        size_t lines = n;
+        while (lines > 0 && static_cast<const char*>(into)[lines - 1] != '\n') --lines;
+        return lines > 0 ? lines : n;
+    }
+    errno = EIO;
+    failed = true;
+    return 0;
 }
 
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<size_t, Fault>> {};
@@ -561,6 +614,32 @@ TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
             });
             EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
             break;
+        case Fault::UnprogrammableImage:
+            // The image holds data the step cannot program: refused before the port is
+            // opened, the board untouched.
+            out = RunRow(row, "", {}, [&row](pstest::TempDir& dir) {
+                const std::string name = ImageNames(row).front();
+                if (row.BinaryImage) {
+                    dir.Write(name, "");
+                    return;
+                }
+                std::ofstream(dir.File(name), std::ios::binary | std::ios::app)
+                    << UnprogrammableRecords(row);
+            });
+            EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
+            EXPECT_EQ(0, out.BytesSent) << out.Dump;
+            EXPECT_FALSE(out.SawSuccess) << out.Dump;
+            break;
+        case Fault::ReadFailsHalfway: {
+            // What was read before the error is not the image: never programmed as if it were.
+            if (row.BinaryImage) return;
+            SetImageReadCall(&FailingRead);
+            out = RunRow(row, "");
+            SetImageReadCall(nullptr);
+            EXPECT_EQ(ExitImageFile, out.Exit) << out.Dump;
+            EXPECT_EQ(0, out.BytesSent) << out.Dump;
+            break;
+        }
     }
     EXPECT_FALSE(out.HitLimit) << "the run did not end by itself\n" << out.Dump;
     // The promise every fault must keep.
@@ -586,7 +665,8 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(Fault::None, Fault::Silent, Fault::Negative, Fault::Noise,
                                          Fault::Late, Fault::Unplugged, Fault::StopEarly,
                                          Fault::StopMid, Fault::StopLate, Fault::BadImage,
-                                         Fault::EmptyImage)),
+                                         Fault::EmptyImage, Fault::UnprogrammableImage,
+                                         Fault::ReadFailsHalfway)),
     CaseName);
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "images/ImageAccount.h"
 #include "images/ImageFile.h"
 #include "projects/StepFile.h"
 #include "sim/AvrBoard.h"
@@ -36,6 +37,7 @@ struct Outcome {
     Bytes Flash;  // the first 2048 bytes
     std::vector<std::string> Messages, Warnings;
     size_t BytesSent = 0;
+    size_t FileLines = 0;  // "FILE: " lines shown
     int32_t StepsLoaded = 0;
     std::string Dump;
 };
@@ -66,6 +68,7 @@ Outcome RunProject(const std::vector<std::string>& step, const std::string& imag
     for (const auto& m : h.view.Messages()) out.Messages.push_back(m.Text);
     out.Warnings = h.view.Warnings();
     out.BytesSent = h.Wire().SentBytes().size();
+    out.FileLines = h.view.FileNames().size();
     out.StepsLoaded = h.st.CurrentStep - 1;
     out.Dump = h.view.Dump();
     return out;
@@ -86,6 +89,7 @@ TEST(HostileInput, ImagesNeverEndInOkUnlessTheBoardHoldsThem) {
         bool ReplacedDuringTheStep = false;
     };
     const std::string data = ":0400000001020304F2\n";
+    const char* const Unreached = "4 data bytes will not be programmed, the first at 0x10000 ";
     std::string badChecksum = NewHex;
     char& digit = badChecksum[badChecksum.find('\n', badChecksum.find('\n') + 1) - 1];
     digit = digit == '0' ? '1' : '0';  // the last digit of line 2
@@ -94,9 +98,9 @@ TEST(HostileInput, ImagesNeverEndInOkUnlessTheBoardHoldsThem) {
         {"blank lines only", "\n\r\n\n", NotHexMessage(Name, ReasonNoDataRecords), ""},
         {"end record only", ":00000001FF\n", NotHexMessage(Name, ReasonNoDataRecords), ""},
         {"data above 64 KB (type 04)", ":020000040001F9\n" + data,
-         NotHexMessage(Name, std::string(ReasonExtendedAddress) + "2"), ""},
+         NotHexMessage(Name, std::string(Unreached) + "(line 2): " + LostExtendedAddress), ""},
         {"data in a segment (type 02)", ":020000021000EC\n\n" + data,
-         NotHexMessage(Name, std::string(ReasonExtendedAddress) + "3"), ""},
+         NotHexMessage(Name, std::string(Unreached) + "(line 3): " + LostExtendedAddress), ""},
         {"a line longer than any record", data + ":" + std::string(ImageLineLimit, '0'),
          NotHexMessage(Name, std::string(ReasonLongLine) + "2"), ""},
         {"a base of 0 is harmless", ":020000040000FA\n" + NewHex, "", ""},
@@ -172,10 +176,14 @@ TEST(HostileInput, StopEndsTheRunWhereverItIs) {
         std::string Image;
         std::function<void(pstest::StationHarness&)> Stop;
         int32_t MaxSteps;  // steps loaded before the run ended
+        bool BeforeTheFileLine = false;
     };
     const std::vector<Row> rows = {
         {"between passed-over steps", longRun, NewHex,
          [](auto& h) { h.view.AfterPumps(5, [&h] { StopBtnClick(h.st); }); }, 10},
+        // The image account reads the file before the step's setup shows its name.
+        {"while the image account reads a long image", real, longImage,
+         [](auto& h) { h.view.AfterPumps(3, [&h] { StopBtnClick(h.st); }); }, 1, true},
         {"while a long image is read (the flow reads it first)", real, longImage,
          [](auto& h) {
              h.view.When([&h] { return !h.view.FileNames().empty(); },
@@ -189,6 +197,9 @@ TEST(HostileInput, StopEndsTheRunWhereverItIs) {
         EXPECT_EQ(ExitBreak, out.Exit) << out.Dump;
         EXPECT_EQ(TextBreak, out.LastStatus);
         EXPECT_LE(out.StepsLoaded, row.MaxSteps);
+        if (row.BeforeTheFileLine) {
+            EXPECT_EQ(0u, out.FileLines) << out.Dump;
+        }
         EXPECT_FALSE(out.Erased);
         EXPECT_EQ(OldProgram, out.Flash);
     }

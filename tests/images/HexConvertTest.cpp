@@ -19,10 +19,10 @@ TEST(LenientHexPairs, DecodesDigitsAndLettersAndNeverFails) {
         {"0A1F", {0x0A, 0x1F}, {0x0A, 0x1F}},
         {"FF", {0xFF}, {0xFF}},
         {"9A", {0x9A}, {0x9A}},
-        // Lower case: the high digit reads 0 when clamped, the low one adds 42..47.
-        {"ff", {0x2F}, {0x1F}},  // unclamped: 0x2F * 16 + 0x2F wraps to 0x1F
-        {"1a", {0x3A}, {0x3A}},
-        {"a1", {0x01}, {0xA1}},
+        // Lower case reads as the digits it is, in either position.
+        {"ff", {0xFF}, {0xFF}},
+        {"1a", {0x1A}, {0x1A}},
+        {"a1", {0xA1}, {0xA1}},
         // Characters below '0' wrap round in 8 bits and land in the letter branch.
         {" 0", {0x00}, {0x90}},  // ' ' gives 0xE9
         {"0 ", {0xE9}, {0xE9}},  // the low digit is never clamped

@@ -191,13 +191,13 @@ TEST(IntelRecords, LoadToTheEndLenientlyOrStrictly) {
                                        ":02FFFF001122FF");  // no break, runs past 0xFFFF
     RecordingReporter reporter;
     const auto lenient = ReadIntel(path, false, reporter);
-    EXPECT_EQ(lenient.at(0x0000), 0x2F);  // "ff" is 0x2F leniently ...
+    EXPECT_EQ(lenient.at(0x0000), 0xFF);  // "ff" is 0xFF leniently ...
     EXPECT_EQ(lenient.at(0x0001), 0xA0);
     EXPECT_EQ(lenient.at(0x0010), 0x42);
     EXPECT_EQ(lenient.at(0xFFFF), 0x11);
     EXPECT_EQ(lenient.at(0x10000), 0x22);  // never wrapped at 64 KB
     const auto strict = ReadIntel(path, true, reporter);
-    EXPECT_EQ(strict.at(0x0000), 0xFF);  // ... and 0xFF strictly
+    EXPECT_EQ(strict.at(0x0000), 0xFF);  // ... as strictly
     EXPECT_EQ(strict, [&] {
         auto expected = lenient;
         expected[0] = 0xFF;

@@ -19,6 +19,7 @@
 
 #include "app/Station.h"
 #include "images/ImageFile.h"
+#include "production/ImageCheck.h"
 #include "projects/AtomicFile.h"
 #include "projects/FileLimit.h"
 #include "projects/Settings.h"
@@ -252,6 +253,27 @@ TEST(HostileFiles, AFailedOrStoppedBinCopyKeepsTheOldCopy) {
         EXPECT_EQ((std::vector<std::string>{"MEM 2.BIN", tempName + "LiVe99", "image.mhx"}),
                   entries);
     }
+}
+
+// A million damaged records: the check lists the first of them and counts the rest in
+// the memory of a few, never collecting them all (which would not fit the child's limit).
+TEST(HostileFiles, AnImageCheckOverAMillionDamagedRecordsStreams) {
+    TempDir dir;
+    constexpr int Damaged = 1000000;
+    {
+        std::ofstream image(dir.File("huge.hex"), std::ios::binary);
+        image << ":0100000055AA\n";                                  // one good record
+        for (int i = 0; i < Damaged; ++i) image << ":0000000001\n";  // checksum 01, not 00
+    }
+    std::ofstream(dir.File("upgrade.cfg"), std::ios::binary)
+        << "/PA=" << dir.File("huge.hex") << "\r\n/ADDRLEN=32768\r\n";
+    const CurrentProject project{dir.File("upgrade.cfg"), "UPGRADE", ""};
+    const std::string report = InBoundedChild(48u << 20, [&] {
+        const ImageCheckReport r = CheckProjectImages(project, {});
+        return std::to_string(r.Findings.size()) + " listed, " + std::to_string(r.Total) + " found";
+    });
+    EXPECT_EQ(std::to_string(MaxListedFindings) + " listed, " + std::to_string(Damaged) + " found",
+              report);
 }
 
 }  // namespace

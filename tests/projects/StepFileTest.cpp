@@ -376,6 +376,35 @@ TEST_F(StepFileTest, LoadStepSizesTheMap) {
     EXPECT_EQ(big.Map.Rows, 32);
 }
 
+// Values that would wrap where they are sent: the 16-bit sector mask, and the external
+// flash's 512 KB that must lie in 32 bits apart from the internal flash at 0xC00000.
+TEST_F(StepFileTest, ValuesThatWouldWrapAreBadValues) {
+    struct {
+        const char* Lines;
+        bool Ok;
+    } cases[] = {
+        {"/ERASESECTORS=0", true},  // a zero mask is a mask
+        {"/ERASESECTORS=$FFFF", true},
+        {"/ERASESECTORS=$10000", false},
+        {"/ERASESECTORS=-1", true},  // not set
+        {"/ERASESECTORS=-2", false},
+        {"/P13=x.hex\r\n/ADDREXTFLASH=0", true},
+        {"/P13=x.hex\r\n/ADDREXTFLASH=-1", false},
+        {"/P13=x.hex\r\n/ADDREXTFLASH=$B80000", true},   // ends where the internal flash starts
+        {"/P13=x.hex\r\n/ADDREXTFLASH=$B80001", false},  // its last byte in the internal flash
+        {"/P13=x.hex\r\n/ADDREXTFLASH=$C1FFFF", false},
+        {"/P13=x.hex\r\n/ADDREXTFLASH=$C20000", true},
+        {"/P13=x.hex\r\n/ADDREXTFLASH=$7FF80000", true},
+        {"/PA=x.hex\r\n/ADDREXTFLASH=-1", true},  // no other model uses it
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.Lines;
+        Loaded l = Load(text + "\r\n/ADDRLEN=1024\r\n");
+        const std::string last = text.substr(text.rfind('\n') + 1);
+        EXPECT_EQ(l.Settings.LoadError, c.Ok ? "" : TextBadValue + last) << text;
+    }
+}
+
 TEST_F(StepFileTest, MalformedAtProgEeIsReportedNotGuessed) {
     struct {
         const char* Value;

@@ -161,6 +161,9 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
             out.push_back(Hint + std::string("the stage program ") + name + " is not in " +
                           folders + "; it comes from the chip's maker (" + DataFolderEnv +
                           " names another folder)");
+    } else if (st.RunError == RunImageFile && !st.ImageProblem.empty()) {
+        out.push_back(Hint + std::string("step ") + std::to_string(FailedStep(st)) +
+                      " was refused before the port was opened, nothing sent: " + st.ImageProblem);
     } else if (st.RunError == RunImageFile && !st.Step.ProgramFile.empty()) {
         const std::string image = Absolute(ctx.WorkingFolder, st.Step.ProgramFile);
         std::string ambiguity;

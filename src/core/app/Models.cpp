@@ -63,19 +63,6 @@ FlowFunction ModelFlow(int32_t modelIndex) {
     return models[modelIndex].flow;
 }
 
-const char* ModelImageExtension(int32_t modelIndex) {
-    // 574-BOOT and the 91360 flows read S-records under ".MHX"; every other flow, MOTOROLA
-    // included, looks for ".HEX".
-    switch (modelIndex) {
-        case 10:
-        case 11:
-        case 12:
-            return ".MHX";
-        default:
-            return ".HEX";
-    }
-}
-
 bool ModelAvailable(int32_t modelIndex) {
     if (modelIndex < 0) return true;  // no model: the inline sequence
     if (modelIndex >= ModelCount) return false;

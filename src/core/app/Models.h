@@ -15,7 +15,5 @@ using FlowFunction = void (*)(Station&);
 // (or, for a model whose flow this station does not have yet, when ModelAvailable is false).
 FlowFunction ModelFlow(int32_t modelIndex);
 bool ModelAvailable(int32_t modelIndex);
-// The extension a model's flow adds to an image name that has none (".HEX", ".MHX").
-const char* ModelImageExtension(int32_t modelIndex);
 
 }  // namespace ps

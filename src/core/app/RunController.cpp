@@ -11,12 +11,15 @@
 #include "app/StepEnding.h"
 #include "app/StepResult.h"
 #include "app/Texts.h"
-#include "images/ImageData.h"
+#include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"
 #include "production/RunRecord.h"
 #include "projects/StepFile.h"
+#include "targets/ImageRules.h"
+#include "targets/bootloader/infineon/InfineonFlow.h"
 #include "targets/bootloader/sharc/Bridge.h"
+#include "targets/bootloader/sharc/SharcSplitFlow.h"
 
 namespace ps {
 
@@ -25,7 +28,6 @@ namespace {
 constexpr int AutoExitDelayMs = 500;
 constexpr int PortPollMs = 100;  // a missing port is looked for no faster than this
 constexpr int ModelSharcBootFlash = 8;
-constexpr int ModelSharcHostBoot = 9;
 constexpr int ModelSharcSplit = 6;
 
 void ShowIdle(Station& st) {
@@ -108,17 +110,40 @@ bool EndInlineStep(Station& st) {
     return StepEnding(st);
 }
 
-// An Intel HEX or S-record image without a single data record would erase the target,
-// write nothing and pass every check; it is refused before the port is even opened. The
-// binary images (host boot) keep their own rules, and the SHARC split records (no record
-// type) are judged by their own flow.
-bool ImageHasSomethingToProgram(Station& st) {
-    const int32_t model = st.Step.ModelIndex;
-    if (st.Step.ProgramFile.empty() || model == ModelSharcSplit || model == ModelSharcHostBoot)
-        return true;
-    const std::string path = ResolveImageName(st.Step.ProgramFile, ModelImageExtension(model));
-    if (ImageHoldsData(path)) return true;
-    st.ImageFileError(NotHexMessage(path, ReasonNoDataRecords));
+// Every data byte of the image must reach the board at its own address: an image the
+// step's loader would read in part, or not at all, or put elsewhere (an image without data
+// among them) would erase the target, write less than the file and still pass every check.
+// Such a step is refused before the port is even opened, nothing erased or sent. A file
+// that cannot be opened is left to the flow, which reports it in its own words.
+bool ImageIsProgrammable(Station& st) {
+    st.ImageProblem.clear();
+    if (st.Step.ModelIndex == ModelSharcSplit && !st.Step.ProgramFile.empty()) {
+        // The split records are read by their flow's own reader, which here only counts.
+        SharcSplitImage counted;
+        LoadSharcRecords(st, st.Step.ProgramFile, true, counted);
+        return st.RunError == RunOk;
+    }
+    // A long file is read with the window alive: STOP ends the run here as anywhere.
+    const StepImageAccount image = AccountStepImage(st.Step, st.Map, {}, [&st] {
+        PumpMessages(st);
+        return st.RunError == RunOk;
+    });
+    if (image.Account.Stopped) return false;
+    std::string problem;
+    std::string path = image.Path;
+    if (image.Applies && image.Account.Opened && !image.Account.Programmable())
+        problem = image.Account.Problem();
+    if (problem.empty() && st.Step.ModelIndex == InfineonModelIndex)
+        problem = InfineonStageProblem(st, path);
+    if (problem.empty()) return true;
+    st.ImageProblem = path + ": " + problem;
+    if (st.Recorder) st.Recorder->Warning(st.ImageProblem);
+    // A field that is no hex number ends the run as the strict conversion always has, with
+    // its message; the hint has the plain words.
+    if (image.Account.Malformed == BadHexDigit)
+        st.ImageFileError(NotValidIntegerMessage("$" + image.Account.BadText));
+    else
+        st.ImageFileError(NotHexMessage(path, problem));
     return false;
 }
 
@@ -130,7 +155,7 @@ bool RunStep(Station& st) {
     st.ErrorCount = 0;
     st.SilentMs = 0;
     if (st.Recorder) st.Recorder->StepStarted(st);
-    if (!ImageHasSomethingToProgram(st)) return true;
+    if (!ImageIsProgrammable(st)) return true;
     if (!SetUpStep(st)) return false;
     if (st.RunError != RunOk) return true;
     const int32_t model = st.Step.ModelIndex;

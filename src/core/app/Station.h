@@ -71,6 +71,9 @@ public:
     std::array<int32_t, 256> RowByteCounts{};
     std::array<std::unique_ptr<uint8_t[]>, ImageBufferCount> ImageBuffers;
     std::string DeviceName;
+    // Why the step's image was refused before its port was opened ("FILE: reason"), for
+    // the hint; "" when it was not.
+    std::string ImageProblem;
     bool AutoMode = false;
     bool AutoRunStarted = false;  // automatic mode runs the project once per program
     bool Running = false;         // a run is under way (START hidden)

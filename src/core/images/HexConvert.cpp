@@ -25,8 +25,11 @@ std::string NotValidIntegerMessage(const std::string& text) {
 namespace {
 
 // One character of the lenient conversion, in 8-bit unsigned arithmetic on purpose: the
-// wrap-around is what makes characters below '0' fall into the letter branch.
+// wrap-around is what makes characters below '0' fall into the letter branch. Lower-case
+// digits are legal in both formats and read as the digits they are (the bare arithmetic
+// would make "ff" 0x2F, another byte at another address).
 uint8_t LenientDigit(char c, bool clamp) {
+    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
     const auto code = static_cast<uint8_t>(c);
     auto v = static_cast<uint8_t>(code - 0x30);
     if (v > 9) v = static_cast<uint8_t>(code - 0x37);
@@ -34,14 +37,14 @@ uint8_t LenientDigit(char c, bool clamp) {
     return v;
 }
 
-int HexValue(char c) {
+}  // namespace
+
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-}  // namespace
 
 std::vector<uint8_t> LenientHexPairs(std::string_view text, bool clampHigh) {
     std::vector<uint8_t> bytes;
@@ -70,7 +73,7 @@ uint32_t StrictHex(const std::string& line, int position, int digits) {
     if (field.empty()) throw EConvertError(NotValidIntegerMessage("$"));
     uint32_t value = 0;
     for (char c : field) {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) throw EConvertError(NotValidIntegerMessage("$" + field));
         value = value * 16 + static_cast<uint32_t>(digit);
     }

@@ -13,6 +13,9 @@ namespace ps {
 extern const char* const MsgNotValidInteger;  // "'%s' is not a valid integer value"
 std::string NotValidIntegerMessage(const std::string& text);
 
+// The value of one hex digit of either case, -1 for any other character.
+int HexDigitValue(char c);
+
 // The lenient conversion: never fails, bad characters only give wrong bytes. Pairs are
 // taken from the first character; an odd last character is ignored. clampHigh false drops
 // the clamp of the high digit (the emulator loader's variant).

@@ -84,11 +84,28 @@ void ImageText::Close() {
     buffer_.shrink_to_fit();
 }
 
+namespace {
+
+size_t DefaultImageRead(void* into, size_t size, std::FILE* file, bool& failed) {
+    const size_t n = std::fread(into, 1, size, file);
+    failed = n == 0 && std::ferror(file);
+    return n;
+}
+
+ImageReadCall imageReadCall = &DefaultImageRead;
+
+}  // namespace
+
+void SetImageReadCall(ImageReadCall call) {
+    imageReadCall = call != nullptr ? call : &DefaultImageRead;
+}
+
 bool ImageText::Fill() {
     pos_ = len_ = 0;
     if (file_ == nullptr) return false;
-    len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    if (len_ == 0 && std::ferror(file_)) readFailed_ = true;
+    bool failed = false;
+    len_ = imageReadCall(buffer_.data(), buffer_.size(), file_, failed);
+    if (len_ == 0 && failed) readFailed_ = true;
     return len_ > 0;
 }
 

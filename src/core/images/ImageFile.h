@@ -24,6 +24,12 @@ constexpr size_t ImageLineLimit = 4096;
 extern const char* const ReasonLongLine;       // "line longer than 4096 characters: "
 extern const char* const ReasonNoDataRecords;  // "no data records"
 
+// The one call that reads an image file's bytes (fread by default). Tests put another in
+// place to fail a read half-way; nullptr restores the default. `failed` tells an input
+// error apart from the end of the file.
+using ImageReadCall = size_t (*)(void* into, size_t size, std::FILE* file, bool& failed);
+void SetImageReadCall(ImageReadCall call);
+
 // Appends the default extension (".HEX", ".MHX") when the name holds no '.' anywhere.
 std::string ResolveImageName(const std::string& name, const std::string& extension);
 

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <set>
 
 #include "images/FileLookup.h"
+#include "images/HexConvert.h"
+#include "images/ImageFile.h"
 #include "projects/StepFile.h"
+#include "targets/ImageRules.h"
 
 namespace ps {
 
@@ -15,15 +17,6 @@ namespace {
 
 constexpr int ModelSharcSplit = 6;
 constexpr int MaxSteps = 10000;
-// Lines longer than any record are not records; they are left to the image reader.
-constexpr size_t MaxRecordText = 4096;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // The bytes of the hex pairs from `from` on; false at the first character that is not a
 // hex digit (a line the checker cannot judge; the reader reports such lines itself).
@@ -33,11 +26,17 @@ bool HexBytes(const std::string& line, size_t from, std::vector<int>& out) {
     while (end > from && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
     if ((end - from) % 2 != 0) return false;
     for (size_t i = from; i + 1 < end; i += 2) {
-        const int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
+        const int hi = HexDigitValue(line[i]), lo = HexDigitValue(line[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out.push_back(hi * 16 + lo);
     }
     return true;
+}
+
+std::string Hex(uint64_t v) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
+    return text;
 }
 
 std::string Hex2(int v) {
@@ -66,7 +65,7 @@ void CheckIntel(const std::string& line, std::vector<std::string>& found) {
 // "S" T CC address data KK: CC counts the bytes after it, KK is the ones' complement of
 // the sum of CC, the address and the data.
 void CheckSrec(const std::string& line, std::vector<std::string>& found) {
-    if (line.size() < 2 || HexDigit(line[1]) < 0) return;
+    if (line.size() < 2 || HexDigitValue(line[1]) < 0) return;
     std::vector<int> b;
     if (!HexBytes(line, 2, b) || b.size() < 2) return;
     const int count = b[0];
@@ -88,31 +87,58 @@ std::string ImageFinding::Describe() const {
     return File + ":" + std::to_string(Line) + ": " + Text;
 }
 
-std::vector<ImageFinding> CheckImageFile(const std::string& path, int modelIndex) {
-    std::vector<ImageFinding> findings;
-    if (modelIndex == ModelSharcSplit) return findings;
+void ImageCheckReport::Add(ImageFinding finding) {
+    ++Total;
+    if (Findings.size() < MaxListedFindings) Findings.push_back(std::move(finding));
+}
+
+void CheckImageRecords(const std::string& path, int modelIndex, ImageCheckReport& report) {
+    if (modelIndex == ModelSharcSplit) return;
     // Only a regular file: a FIFO or a device named as an image would never end. The
     // station's own reading refuses such a file with its message.
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return findings;
-    std::ifstream in(path, std::ios::binary);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    ImageText file;
+    if (!file.Open(path)) return;
     std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > MaxRecordText || line.empty()) continue;
-        std::vector<std::string> found;
+    std::vector<std::string> found;
+    while (file.ReadLine(line)) {
+        found.clear();
         if (line[0] == ':') CheckIntel(line, found);
         if (line[0] == 'S' || line[0] == 's') CheckSrec(line, found);
-        for (auto& text : found) findings.push_back({path, number, std::move(text)});
+        for (auto& text : found)
+            report.Add({path, static_cast<int>(file.LineNumber()), std::move(text)});
     }
-    return findings;
 }
 
-std::vector<ImageFinding> CheckProjectImages(const CurrentProject& project,
-                                             const std::vector<std::string>& args) {
-    std::vector<ImageFinding> findings;
+std::vector<ImageFinding> CheckImageFile(const std::string& path, int modelIndex) {
+    ImageCheckReport report;
+    CheckImageRecords(path, modelIndex, report);
+    return report.Findings;
+}
+
+void CheckStepImage(const StepSettings& settings, const MapGeometry& map,
+                    ImageCheckReport& report) {
+    // The records are named before the account knows the file's resolved name.
+    const size_t firstListed = report.Findings.size();
+    const StepImageAccount image = AccountStepImage(
+        settings, map, [&](int64_t line, int64_t count, uint64_t first, const char* reason) {
+            report.Add({std::string(), static_cast<int>(line),
+                        std::to_string(count) + (count == 1 ? " data byte" : " data bytes") +
+                            " from " + Hex(first) + " will not be programmed: " + reason});
+        });
+    for (size_t i = firstListed; i < report.Findings.size(); ++i)
+        report.Findings[i].File = image.Path;
+    if (!image.Applies || !image.Account.Opened) return;
+    const ImageAccount& a = image.Account;
+    if (!a.Malformed.empty() || a.DataBytes == 0)
+        report.Add({image.Path, static_cast<int>(a.MalformedLine),
+                    a.Malformed.empty() ? std::string(BadNoData) : a.Malformed});
+}
+
+ImageCheckReport CheckProjectImages(const CurrentProject& project,
+                                    const std::vector<std::string>& args) {
+    ImageCheckReport report;
     std::set<std::string> seen;
     StepSettings settings;
     MapGeometry map;
@@ -122,10 +148,12 @@ std::vector<ImageFinding> CheckProjectImages(const CurrentProject& project,
         if (settings.ProgramFile.empty()) break;
         std::string ambiguity;
         const std::string path = FindFileIgnoringCase(settings.ProgramFile, ambiguity);
-        if (path.empty() || !seen.insert(path).second) continue;
-        for (auto& f : CheckImageFile(path, settings.ModelIndex)) findings.push_back(std::move(f));
+        if (path.empty()) continue;
+        // The same file is read once for its records; its account depends on the step.
+        if (seen.insert(path).second) CheckImageRecords(path, settings.ModelIndex, report);
+        CheckStepImage(settings, map, report);
     }
-    return findings;
+    return report;
 }
 
 }  // namespace ps

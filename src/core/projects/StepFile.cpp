@@ -328,6 +328,7 @@ void ResetStepSettings(StepSettings& s) {
     s.ModelIndex = -1;
     s.RunAddr = -1;
     s.EraseSectors = -1;
+    s.EraseSectorsLine.clear();
     s.BootSignal.clear();
     s.ResetSignal.clear();
     s.BankPortValue = 0xFFFF;
@@ -396,6 +397,8 @@ void StepLineParser::Apply(const std::string& line) {
         if (value.find('\0') != std::string_view::npos) SetLoadError(line);
         if (k.Number == &StepSettings::AddrStart) s.AddrStartLine = line;
         if (k.Number == &StepSettings::AddrLen) s.AddrLenLine = line;
+        if (k.Number == &StepSettings::AddrExtFlash) s.AddrExtFlashLine = line;
+        if (k.Number == &StepSettings::EraseSectors) s.EraseSectorsLine = line;
         int32_t number = 0;
         switch (k.Kind) {
             case ValueKind::Text:
@@ -435,6 +438,12 @@ void StepLineParser::Apply(const std::string& line) {
 
 namespace {
 
+constexpr int32_t MaxEraseSectorsMask = 0xFFFF;
+constexpr int32_t InfineonModel = 13;
+constexpr int64_t InfineonInternalBase = 0xC00000;
+constexpr int64_t InfineonInternalEnd = 0xC20000;
+constexpr int64_t InfineonExternalBytes = 0x80000;
+
 // A range no flow can use: a negative start or length, or an end past the 32-bit addresses
 // every flow computes its range in (a "$FFFFFFFFF" that wrapped, say).
 std::string RangeError(const StepSettings& s) {
@@ -445,6 +454,18 @@ std::string RangeError(const StepSettings& s) {
     if (start + length - 1 > INT32_MAX) {
         return s.AddrLenLine.empty() ? BadValueText(s.AddrStartLine, KeyAddrStart, start)
                                      : BadValueText(s.AddrLenLine, KeyAddrLen, length);
+    }
+    // The sector mask goes out in 16 bits; a wider one would erase other sectors than asked.
+    if (s.EraseSectors < -1 || s.EraseSectors > MaxEraseSectorsMask)
+        return BadValueText(s.EraseSectorsLine, KeyEraseSectors, s.EraseSectors);
+    // The external flash's 512 KB must lie in the 32-bit addresses apart from the internal
+    // flash, or its pages would be written over the internal ones or to wrapped addresses.
+    if (s.ModelIndex == InfineonModel) {
+        const int64_t ext = s.AddrExtFlash;
+        const bool overlaps =
+            ext < InfineonInternalEnd && ext + InfineonExternalBytes > InfineonInternalBase;
+        if (ext < 0 || ext + InfineonExternalBytes > int64_t{1} << 32 || overlaps)
+            return BadValueText(s.AddrExtFlashLine, KeyAddrExtFlash, ext);
     }
     return {};
 }

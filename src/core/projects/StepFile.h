@@ -34,6 +34,8 @@ constexpr size_t StepFileLimit = 4 * 1024 * 1024;
 // The keys of the address range, for the texts that name them.
 constexpr const char* KeyAddrStart = "/ADDRSTART=";
 constexpr const char* KeyAddrLen = "/ADDRLEN=";
+constexpr const char* KeyAddrExtFlash = "/ADDREXTFLASH=";
+constexpr const char* KeyEraseSectors = "/ERASESECTORS=";
 
 // "BAD VALUE: " + the line as a status line can show it; key + value instead of the line
 // when no line set the value (it is then the default of the run).

@@ -61,6 +61,10 @@ struct StepSettings {
     // refusing the range can name the line. "run" fields, as the values are.
     std::string AddrStartLine;
     std::string AddrLenLine;
+    // The lines that set "/ADDREXTFLASH=" (never reset, as its value) and "/ERASESECTORS="
+    // (reset per step), for the same message.
+    std::string AddrExtFlashLine;
+    std::string EraseSectorsLine;
 
     bool operator==(const StepSettings&) const = default;
 };

@@ -198,6 +198,67 @@ TEST(InfineonFlow, SectorsThatMatchAreNeitherErasedNorProgrammed) {
     }
 }
 
+// Every row of both sector tables, written out here apart from the flow's own tables: each
+// sector's CRC request covers it exactly, and an image with a byte on the first and on the
+// last page of one sector (a page on each of its boundaries) erases that sector alone and
+// programs both pages.
+TEST(InfineonFlow, EverySectorOfBothFlashesOnBothOfItsBoundaries) {
+    struct Table {
+        uint32_t Base;
+        std::vector<uint32_t> Starts;  // the end of the last sector last
+        bool External;
+    };
+    const Table tables[] = {
+        {0xC00000, {0x0, 0x2000, 0x4000, 0x6000, 0x8000, 0x10000, 0x20000}, false},
+        {ExtBase,
+         {0x0, 0x4000, 0x6000, 0x8000, 0x10000, 0x20000, 0x30000, 0x40000, 0x50000, 0x60000,
+          0x70000, 0x80000},
+         true},
+    };
+    auto be32 = [](uint32_t v) {
+        return Bytes{static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                     static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    };
+    {
+        Rig rig;
+        rig.Step({"/TESTINT", "/TESTEXT"});
+        ASSERT_EQ(ExitSuccess, rig.Run()) << rig.h.view.Dump();
+        const Bytes sent = rig.h.Wire().SentBytes();
+        size_t requests = 0;
+        for (const Table& t : tables)
+            for (size_t i = 0; i + 1 < t.Starts.size(); ++i) {
+                SCOPED_TRACE(t.Base + t.Starts[i]);
+                EXPECT_EQ(1u, Count(sent, Cat({{'c'},
+                                               be32(t.Base + t.Starts[i]),
+                                               be32(t.Base + t.Starts[i + 1] - 1)})));
+                ++requests;
+            }
+        EXPECT_EQ(17u, requests);
+    }
+    for (const Table& t : tables) {
+        for (size_t i = 0; i + 1 < t.Starts.size(); ++i) {
+            const int sector = static_cast<int>(i) + 1;
+            SCOPED_TRACE((t.External ? "external sector " : "internal sector ") +
+                         std::to_string(sector));
+            Rig rig;
+            rig.segments = {{t.Base + t.Starts[i], Pattern(1, 3)},
+                            {t.Base + t.Starts[i + 1] - 1, Pattern(1, 4)}};
+            rig.h.dir.Write("fw.hex", HexText(rig.segments));
+            std::fill(rig.Board().InternalFlash().begin(), rig.Board().InternalFlash().end(), 0xFF);
+            std::fill(rig.Board().ExternalFlash().begin(), rig.Board().ExternalFlash().end(), 0xFF);
+            rig.Step({"/TESTINT", "/TESTEXT"});
+            ASSERT_EQ(ExitSuccess, rig.Run()) << rig.h.view.Dump();
+            EXPECT_TRUE(HoldsImage(rig));
+            EXPECT_EQ(t.External ? std::vector<int>{} : std::vector<int>{sector},
+                      rig.Board().InternalErases());
+            EXPECT_EQ(t.External ? std::vector<uint16_t>{static_cast<uint16_t>(1u << i)}
+                                 : std::vector<uint16_t>{},
+                      rig.Board().ExternalErases());
+            EXPECT_EQ(2, rig.Board().PagesProgrammed());
+        }
+    }
+}
+
 TEST(InfineonFlow, SectorCrcLeavesOutErasedAndZeroBytes) {
     FillCrc32Table();
     const Bytes plain = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -318,6 +379,26 @@ TEST(InfineonFlow, AMissingStageFileEndsTheStepBeforeAnyByte) {
         ASSERT_EQ(1u, hints.size());
         EXPECT_NE(std::string::npos, hints[0].find(std::string(missing) + " is not in"));
         unsetenv(DataFolderEnv);
+    }
+}
+
+// A stage program with nothing in the range it is sent from would go out as 0xFF bytes.
+TEST(InfineonFlow, AStageWithoutDataInItsRangeEndsTheStepBeforeAnyByte) {
+    const struct {
+        const char* File;
+        uint32_t Address;  // just past the stage's range
+    } stages[] = {{InfineonBootFile, 0xFA60}, {InfineonLoader1File, 0xE00800},
+                  {InfineonLoader2File, 0x180000}};
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.File);
+        Rig rig;
+        rig.h.dir.Write(stage.File, HexText({{stage.Address, Pattern(16, 5)}}));
+        EXPECT_EQ(ExitImageFile, rig.Run());
+        const auto messages = rig.h.view.Messages();
+        ASSERT_EQ(1u, messages.size());
+        EXPECT_EQ(NotHexMessage(rig.h.dir.File(stage.File), TextInfStageWithoutData),
+                  messages[0].Text);
+        EXPECT_TRUE(rig.h.Wire().SentBytes().empty());
     }
 }
 

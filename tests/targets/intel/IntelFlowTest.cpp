@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "images/ImageAccount.h"
 #include "images/ImageFile.h"
 #include "sim/Boards.h"
 #include "sim/IntelBootBoard.h"
@@ -183,7 +184,7 @@ TEST(IntelLoaderFlash, ProgramsEveryBankAndTheCommonWindow) {
 }
 
 TEST(IntelFlows, EdgeCasesOfTheImageAndTheSettings) {
-    const Bytes data16 = Pattern(16, 7), other16 = Pattern(16, 8);
+    const Bytes data16 = Pattern(16, 7);
     // head, the data padded with 0xFF to n bytes, tail.
     auto block = [](Bytes head, const Bytes& data, size_t n, const Bytes& tail) {
         head.insert(head.end(), data.begin(), data.end());
@@ -202,22 +203,23 @@ TEST(IntelFlows, EdgeCasesOfTheImageAndTheSettings) {
     const std::string erased = HexText({{1, 0x4000, Bytes(0x200, 0xFF)}});
     const std::string erasedRam = HexText({{-1, 0x8000, Bytes(0x200, 0xFF)}});
     const std::string common = HexText({{2, 0xC000, data16}});
-    const std::string unbanked =
-        HexText({{-1, 0x2000, data16}, {-1, 0x9000, data16}, {1, 0x4000, other16}});
     const Bytes toCommon = block({'F'}, data16, 128, {0x00, 0xC0, 0x00, 'P'});
     const std::vector<Case> cases = {
         {"0xFF only, BOOT", 2, "intelboot", "/ADDRLEN=$10000", erased, {}},
         {"0xFF only, LOADER RAM", 3, "intelram", "/ADDRSTART=$8000 /ADDRLEN=$1000", erasedRam, {}},
         {"0xFF only, LOADER FLASH: no P", 4, "intelflash", "/ADDRLEN=$10000", erased, {}},
         {"0xC000 in the last bank", 4, "intelflash,banks=4", "/ADDRLEN=$10000", common, toCommon},
-        {"0x2000 and 0x9000 dropped", 4, "intelflash,banks=4", "/ADDRLEN=$10000", unbanked,
-         block({'F'}, other16, 128, {0x01, 0x40, 0x00, 'P'})},
         {"/RUNADDR=0, LOADER RAM", 3, "intelram", "/ADDRLEN=$100 /RUNADDR=0",
          HexText({{-1, 0x80, data16}}), block({0x14, 0x00, 0x80, 0x00, 0x80}, data16, 128, {})},
         {"/RUNADDR=0, one bank", 4, "intelflash,banks=1", "/ADDRLEN=$4000 /RUNADDR=0",
          HexText({{0, 0x4000, data16}}), toCommon},
-        {"lenient digits, wrong checksum", 2, "intelboot", "/ADDRLEN=$100", ":01000000ff00\r\n",
-         block({0xFF}, {0x2F}, 256, {})},
+        // A window that ends inside a block still sends that block in full.
+        {"/ADDRLEN= inside the last block, BOOT", 2, "intelboot", "/ADDRLEN=$110",
+         HexText({{-1, 0x100, data16}}), block({0xFF}, data16, 256, {})},
+        {"/ADDRLEN= inside the last block, RAM", 3, "intelram", "/ADDRSTART=$8000 /ADDRLEN=$1010",
+         HexText({{-1, 0x9000, data16}}), block({0x14, 0x90, 0x00, 0x00, 0x80}, data16, 128, {})},
+        // Lower-case digits are the digits they are: one erased byte, nothing to send.
+        {"lower-case digits", 2, "intelboot", "/ADDRLEN=$100", ":01000000ff00\r\n", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -262,23 +264,37 @@ TEST(IntelFlows, SettingsAndImagesWithoutAPlaceAreRefusedBeforeAnythingIsSent) {
          IntelMsgRamWindow, "0x0 + 0x10000"},
         {"run address past 16 bits", 3, "intelram", "/ADDRLEN=$100 /RUNADDR=$12345", "",
          IntelMsgRunAddr16, "0x12345"},
-        {"BOOT data past /ADDRLEN=", 2, "intelboot", "/ADDRLEN=$1000", bootPast,
-         IntelMsgDataOutside, "2" + at + "0x1801"},
+        // Data without a place is a malformed image (12), named in the message box.
+        {"BOOT data past /ADDRLEN=", 2, "intelboot", "/ADDRLEN=$1000", bootPast, LostOutsideWindow,
+         "2 data bytes will not be programmed, the first at 0x1801"},
         {"RAM data below /ADDRSTART=", 3, "intelram", "/ADDRSTART=$8000 /ADDRLEN=$1000 /ERASERAM",
-         ramBelow, IntelMsgDataOutside, "2" + at + "0x7FF1"},
+         ramBelow, LostOutsideWindow, "2 data bytes will not be programmed, the first at 0x7FF1"},
         {"flash bank past the last", 4, "intelflash", "/ADDRLEN=$8000 /FLASHID /ERASEFLASH", bank3,
-         IntelMsgDataOutside, "2" + at + "0x4000" + bank + "3"},
+         LostOutsideWindow, "2 data bytes will not be programmed, the first at 0x34000"},
         {"common window past /ADDRLEN=", 4, "intelflash", "/ADDRLEN=$6000", common,
-         IntelMsgDataOutside, "1" + at + "0xE000" + bank + "1"},
+         LostOutsideWindow, "1 data byte will not be programmed, the first at 0xE000"},
+        {"CPU addresses outside both windows", 4, "intelflash,banks=4", "/ADDRLEN=$10000",
+         HexText({{-1, 0x2000, Pattern(16, 7)}, {-1, 0x9000, Pattern(16, 7)}}), LostBankWindows,
+         "32 data bytes will not be programmed, the first at 0x2000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig(MakeBoard(c.board));
-        EXPECT_EQ(10, rig.Run(c.model, c.hex, Lines(c.lines)));
-        EXPECT_EQ(RunBadStepValue, rig.h.st.RunError);
-        EXPECT_EQ(c.text + c.values, rig.h.view.LastStatus());
-        EXPECT_EQ(StatusColorError, rig.h.view.LastStatusColour());
-        EXPECT_EQ(1u, rig.h.view.StatusTexts().size());  // the refusal is the step's only text
+        const bool image =
+            std::string(c.text) == LostOutsideWindow || std::string(c.text) == LostBankWindows;
+        EXPECT_EQ(image ? 12 : 10, rig.Run(c.model, c.hex, Lines(c.lines)));
+        if (image) {
+            EXPECT_EQ(RunImageFile, rig.h.st.RunError);
+            const auto boxes = rig.h.view.Messages();
+            ASSERT_EQ(1u, boxes.size());
+            EXPECT_NE(std::string::npos, boxes[0].Text.find(c.values)) << boxes[0].Text;
+            EXPECT_NE(std::string::npos, boxes[0].Text.find(c.text)) << boxes[0].Text;
+        } else {
+            EXPECT_EQ(RunBadStepValue, rig.h.st.RunError);
+            EXPECT_EQ(c.text + c.values, rig.h.view.LastStatus());
+            EXPECT_EQ(StatusColorError, rig.h.view.LastStatusColour());
+            EXPECT_EQ(1u, rig.h.view.StatusTexts().size());  // the refusal is the step's only text
+        }
         EXPECT_EQ(Bytes{}, rig.Sent());
     }
 }

@@ -136,7 +136,10 @@ TEST(Loader91360, EraseOptionsSendTheirCommands) {
         Bytes command;
     } cases[] = {{"/ERASEFLASH", {'E'}},
                  {"/ERASESECTORS=3", {'e', 0x00, 0x03}},
-                 {"/ERASESECTORS=$1234", {'e', 0x12, 0x34}}};
+                 {"/ERASESECTORS=$1234", {'e', 0x12, 0x34}},
+                 {"/ERASESECTORS=0", {'e', 0x00, 0x00}},  // a zero mask is sent
+                 {"/ERASESECTORS=$FFFF", {'e', 0xFF, 0xFF}},
+                 {"/AUTOCONTINUE", {'S'}}};  // none: the first run comes at once
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         LoaderRig rig;

@@ -209,14 +209,13 @@ TEST(SharcSplitFlow, FailuresEndWithTheirOwnTextAndNeverInSuccess) {
          5, "connecting sharc... ok ERROR", red, "", false},
         {"record refused", {false, false, 3, false}, false, goodFile, nullptr,
          8, "ERRORS: 1", red, ps::SharcMsgRecordRefused, true},
-        // A bad file is reported in its message box before anything is erased; the status
-        // keeps the last step reached. (Silence, noise, a lost port, STOP at any moment and
-        // a file that is no image at all are the fault matrix's, tests/e2e.)
+        // A bad file is reported in its message box before the port is opened: no status.
+        // (Silence, noise, a lost port, STOP at any moment and a file that is no image at
+        // all are the fault matrix's, tests/e2e.)
         {"record beyond the flash", {}, false, goodFile + "S0203FFFF0102030405060708\r\n", nullptr,
-         ps::ExitImageFile, "connecting sharc... ok", black,
-         std::string(ps::SharcMsgBeyondFlash) + "40000\r", false},
+         ps::ExitImageFile, "", black, std::string(ps::SharcMsgBeyondFlash) + "40000\r", false},
         {"record shorter than its count", {}, false, goodFile + "S02000010AABBCCDD\r\n", nullptr,
-         ps::ExitImageFile, "connecting sharc... ok", black, ps::MsgNotHexFile, false},
+         ps::ExitImageFile, "", black, ps::MsgNotHexFile, false},
         {"STOP while the pages are compared", {}, false, goodFile,
          [](Harness& h) {
              h.view.When([&h] { return !h.board.CrcRanges().empty(); },

@@ -7,6 +7,7 @@
 #include "app/Station.h"
 #include "app/Texts.h"
 #include "images/DataFolder.h"
+#include "images/ImageAccount.h"
 #include "images/ImageFile.h"
 #include "link/Crc32.h"
 #include "link/Link.h"
@@ -442,6 +443,36 @@ InfineonStages FindInfineonStages(const Station& st) {
     const auto folders = DataSearchFolders(st.ProgramFolder, {}, st.Project.StepFile);
     return {FindDataFile(folders, InfineonBootFile), FindDataFile(folders, InfineonLoader1File),
             FindDataFile(folders, InfineonLoader2File)};
+}
+
+std::string InfineonStageProblem(const Station& st, std::string& path) {
+    const InfineonStages stages = FindInfineonStages(st);
+    const struct {
+        const std::string& file;
+        uint32_t base;
+        int32_t length;
+    } ranges[] = {{stages.Boot, BootBase, BootLength},
+                  {stages.Loader1, Loader1Base, Loader1Length},
+                  {stages.Loader2, Loader2Base, Loader2Length}};
+    for (const auto& r : ranges) {
+        if (r.file.empty()) continue;
+        // Read as the stage loader reads it: type 04 sets the upper address byte, which
+        // starts as the stage's own.
+        int64_t inRange = 0;
+        const ImageAccount account = AccountImageFile(
+            r.file, RecordFormat::IntelHex, [&](const ImageByte& b) -> const char* {
+                const int64_t upper = b.BaseRecord == 0x04 ? b.BaseValue : r.base >> 16;
+                const int64_t a = upper << 16 | b.Address;
+                if (a >= r.base && a < int64_t{r.base} + r.length) ++inRange;
+                return nullptr;
+            });
+        path = r.file;
+        if (!account.Opened) continue;  // the flow reports it
+        if (!account.Malformed.empty()) return account.Problem();
+        if (inRange == 0) return TextInfStageWithoutData;
+    }
+    path.clear();
+    return {};
 }
 
 std::vector<std::string> MissingInfineonStages(const Station& st) {

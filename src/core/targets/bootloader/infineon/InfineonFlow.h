@@ -43,6 +43,10 @@ struct InfineonStages {
     std::string Boot, Loader1, Loader2;
 };
 InfineonStages FindInfineonStages(const Station& st);
+// A stage program found but without a data byte in the range it is sent from (it would go
+// out as 0xFF bytes): the reason, with `path` set to the file; "" when every stage found
+// holds data there. Missing stages are the flow's to report.
+std::string InfineonStageProblem(const Station& st, std::string& path);
 // The stage programs a step of this model cannot find (none for other models).
 std::vector<std::string> MissingInfineonStages(const Station& st);
 

@@ -24,5 +24,7 @@ constexpr const char* TextInfEraseError = "Erase error!";
 constexpr const char* TextInfProgramingInternal = "Programing Internal Flash...";
 constexpr const char* TextInfProgramingExternal = "Programing External Flash...";
 constexpr const char* TextInfProgramError = "program error!";
+// Our own refusal of a stage program with nothing in the range it is sent from.
+constexpr const char* TextInfStageWithoutData = "no data in the range the stage is sent from";
 
 }  // namespace ps

@@ -43,74 +43,60 @@ bool Refuse(Station& st, const std::string& text) {
     return false;
 }
 
-bool RefuseOutside(Station& st, const IntelImageRead& read) {
-    std::string text = IntelMsgDataOutside + std::to_string(read.Outside) + IntelMsgBytesFirstAt +
-                       Hex(read.FirstOutsideAddress);
+// Data without a place is a malformed image (the run's image account refuses it before
+// the flow runs; this keeps the flow safe on its own).
+bool RefuseOutside(Station& st, const std::string& file, const IntelImageRead& read) {
+    if (st.RunError != RunOk) return false;
+    std::string text =
+        std::to_string(read.Outside) + IntelMsgBytesFirstAt + Hex(read.FirstOutsideAddress);
     if (read.FirstOutsideBank >= 0) text += IntelMsgInBank + std::to_string(read.FirstOutsideBank);
-    return Refuse(st, text);
+    st.ImageFileError(NotHexMessage(ResolveImageName(file, IntelHexExtension),
+                                    text + ": " + read.FirstOutsideReason));
+    return false;
 }
 
-// The settings alone: every offset the image can use must have a row on the map (a counter
-// of RowByteCounts), a place in ImageBuffers and, for the loaders, an address on the wire.
 bool WindowUsable(Station& st, int32_t model) {
-    const StepSettings& s = st.Step;
-    const bool image = !s.ProgramFile.empty();
-    if (model == ModelIntelLoaderRam) {
-        // Start and length go out in 16 bits each (the range erase), addresses too.
-        const int64_t end = static_cast<int64_t>(s.AddrStart) + s.AddrLen;
-        if ((image || s.EraseRam) &&
-            (s.AddrStart < 0 || s.AddrLen < 0 || s.AddrLen >= IntelRamSpace || end > IntelRamSpace))
-            return Refuse(st, IntelMsgRamWindow + Hex(s.AddrStart) + " + " + Hex(s.AddrLen));
-        if (s.RunAddr >= IntelRamSpace) return Refuse(st, IntelMsgRunAddr16 + Hex(s.RunAddr));
-    }
-    if (!image) return true;
-    if (model == ModelIntelLoaderFlash) {
-        if (s.AddrLen < 1 || s.AddrLen > IntelImageSize)
-            return Refuse(st, IntelMsgBankedAddrLen + std::to_string(s.AddrLen));
-        return true;
-    }
-    const int rows = st.Map.ShownRows();
-    if (s.AddrLen < rows)
-        return Refuse(st, IntelMsgAddrLenBelowRows + std::to_string(s.AddrLen) + " < " +
-                              std::to_string(rows));
-    return true;
+    const std::string problem = IntelWindowProblem(st.Step, model, st.Map.ShownRows());
+    return problem.empty() || Refuse(st, problem);
 }
 
 // Puts one data byte of the file in its place.
 class ImagePlacer {
 public:
     ImagePlacer(Station& st, int32_t model, IntelImageRead& read)
-        : st_(st), model_(model), read_(read), end_(IntelWindowEnd(st.Step)) {
+        : st_(st), model_(model), read_(read) {
         window_.LastBank = LastBank(st.Step.AddrLen);
         const int rows = st.Map.ShownRows();
         rowBytes_ = st.Step.AddrLen / rows;
     }
 
     void Place(uint32_t address, int bank, uint8_t value) {
-        int64_t offset = 0;
-        int byteBank = bank;
-        switch (model_) {
-            case ModelIntelLoaderFlash: {
-                int32_t banked = 0;
-                if (!window_.ToOffset(address, byteBank, banked)) return;  // not flash: dropped
-                offset = banked;
-                break;
-            }
-            case ModelIntelLoaderRam:
-                offset = static_cast<int64_t>(address) - st_.Step.AddrStart;
-                break;
-            default:
-                offset = address;
-                break;
+        // Where a byte may go is the image account's rule (the run refuses an image with a
+        // byte that has no place before this reading; it keeps the flow safe on its own).
+        ImageByte byte;
+        byte.Address = address;
+        byte.Value = value;
+        if (model_ == ModelIntelLoaderFlash && bank != 0) {
+            byte.BaseRecord = RecordBank;
+            byte.BaseValue = static_cast<uint32_t>(bank) << 12;
         }
-        if (offset < 0 || offset >= end_) {
-            // An erased byte carries nothing to lose; anything else would be lost or land
-            // somewhere it does not belong.
+        if (const char* reason = IntelByteProblem(st_.Step, model_, byte)) {
+            // An erased byte carries nothing to lose.
             if (value != 0xFF && read_.Outside++ == 0) {
                 read_.FirstOutsideAddress = address;
-                read_.FirstOutsideBank = model_ == ModelIntelLoaderFlash ? byteBank : -1;
+                read_.FirstOutsideBank = model_ == ModelIntelLoaderFlash ? bank : -1;
+                read_.FirstOutsideReason = reason;
             }
             return;
+        }
+        int64_t offset = address;
+        int byteBank = bank;
+        if (model_ == ModelIntelLoaderFlash) {
+            int32_t banked = 0;
+            window_.ToOffset(address, byteBank, banked);
+            offset = banked;
+        } else if (model_ == ModelIntelLoaderRam) {
+            offset -= st_.Step.AddrStart;
         }
         const auto o = static_cast<int32_t>(offset);
         IntelImageByte(st_, o) = value;
@@ -126,7 +112,6 @@ private:
     Station& st_;
     int32_t model_;
     IntelImageRead& read_;
-    int32_t end_;
     BankWindow window_;
     int32_t rowBytes_ = 0;
 };
@@ -139,6 +124,52 @@ int IntelBlockLen(int32_t model) {
 
 int32_t IntelWindowEnd(const StepSettings& step) {
     return std::clamp(step.AddrLen, 0, IntelImageSize);
+}
+
+std::string IntelWindowProblem(const StepSettings& s, int32_t model, int rows) {
+    const bool image = !s.ProgramFile.empty();
+    if (model == ModelIntelLoaderRam) {
+        // Start and length go out in 16 bits each (the range erase), addresses too.
+        const int64_t end = static_cast<int64_t>(s.AddrStart) + s.AddrLen;
+        if ((image || s.EraseRam) &&
+            (s.AddrStart < 0 || s.AddrLen < 0 || s.AddrLen >= IntelRamSpace || end > IntelRamSpace))
+            return IntelMsgRamWindow + Hex(s.AddrStart) + " + " + Hex(s.AddrLen);
+        if (s.RunAddr >= IntelRamSpace) return IntelMsgRunAddr16 + Hex(s.RunAddr);
+    }
+    if (!image) return {};
+    if (model == ModelIntelLoaderFlash) {
+        if (s.AddrLen < 1 || s.AddrLen > IntelImageSize)
+            return IntelMsgBankedAddrLen + std::to_string(s.AddrLen);
+        return {};
+    }
+    if (s.AddrLen < rows)
+        return IntelMsgAddrLenBelowRows + std::to_string(s.AddrLen) + " < " + std::to_string(rows);
+    return {};
+}
+
+const char* IntelByteProblem(const StepSettings& s, int32_t model, const ImageByte& b) {
+    // Only the banked loader knows a base: type 02 switches its bank (the bank number in the
+    // top four bits of the segment, so bank b is the 64 KB base b x 0x10000). Any other base
+    // folds the byte onto the 16-bit addresses the flows keep.
+    const bool banked = model == ModelIntelLoaderFlash;
+    int bank = 0;
+    if (b.BaseValue != 0) {
+        if (!banked || b.BaseRecord != 0x02 || (b.BaseValue & 0x0FFF) != 0)
+            return LostExtendedAddress;
+        bank = static_cast<int>(b.BaseValue >> 12);
+    }
+    int64_t offset = b.Address;
+    if (banked) {
+        BankWindow window;
+        window.LastBank = LastBank(s.AddrLen);
+        int32_t banked32 = 0;
+        if (!window.ToOffset(b.Address, bank, banked32)) return LostBankWindows;
+        offset = banked32;
+    } else if (model == ModelIntelLoaderRam) {
+        offset -= s.AddrStart;
+    }
+    if (offset < 0 || offset >= IntelWindowEnd(s)) return LostOutsideWindow;
+    return nullptr;
 }
 
 uint8_t& IntelImageByte(Station& st, int32_t offset) {
@@ -195,7 +226,7 @@ bool IntelStepUsable(Station& st, int32_t model) {
     if (st.Step.ProgramFile.empty()) return true;
     const IntelImageRead read = ReadIntelImage(st, st.Step.ProgramFile, model, false);
     if (st.RunError != RunOk) return false;
-    if (read.Outside > 0) return RefuseOutside(st, read);
+    if (read.Outside > 0) return RefuseOutside(st, st.Step.ProgramFile, read);
     return read.Ok;
 }
 
@@ -203,7 +234,7 @@ void LoadIntelImage(Station& st, const std::string& file, int32_t model) {
     const IntelImageRead read = ReadIntelImage(st, file, model, true);
     if (st.RunError != RunOk) return;
     if (read.Outside > 0) {
-        RefuseOutside(st, read);
+        RefuseOutside(st, file, read);
         return;
     }
     int32_t total = 0;

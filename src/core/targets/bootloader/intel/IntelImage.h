@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Station.h"
+#include "images/ImageAccount.h"
 
 namespace ps {
 
@@ -24,13 +25,22 @@ int IntelBlockLen(int32_t model);
 struct IntelImageRead {
     bool Ok = false;      // read to the end, and every data byte has its place
     int32_t Stored = 0;   // bytes stored in the image
-    int32_t Outside = 0;  // data bytes (not 0xFF) whose offset lies outside the step's window
+    int32_t Outside = 0;  // data bytes (not 0xFF) that have no place in the step's window
     uint32_t FirstOutsideAddress = 0;  // the record address of the first of them
     int FirstOutsideBank = -1;         // and its bank (LOADER FLASH), else -1
+    const char* FirstOutsideReason = nullptr;  // why it has no place (images/ImageAccount.h)
 };
 
 // The end of the offsets a step sends: "/ADDRLEN=", at most the size of the image.
 int32_t IntelWindowEnd(const StepSettings& step);
+
+// Why the step's window cannot be used by the model ("" when it can): the window must fit
+// the model and the map's `rows`. The text is the step's refusal (RunError 10).
+std::string IntelWindowProblem(const StepSettings& step, int32_t model, int rows);
+
+// Where the model's loader puts a data byte of the image file: nullptr when at its own
+// address inside the step's window, else the reason (images/ImageAccount.h).
+const char* IntelByteProblem(const StepSettings& step, int32_t model, const ImageByte& byte);
 
 // The byte at image offset 0 <= offset < IntelImageSize.
 uint8_t& IntelImageByte(Station& st, int32_t offset);

@@ -27,8 +27,6 @@ inline constexpr const char* IntelMsgRamWindow =
     "ERROR : /ADDRSTART= and /ADDRLEN= leave the 64 KB of the RAM loader: ";  // + "0xF000 + 0x2000"
 inline constexpr const char* IntelMsgRunAddr16 =
     "ERROR : /RUNADDR= does not fit the 16 bits of the RAM loader: ";  // + "0x12345"
-inline constexpr const char* IntelMsgDataOutside =
-    "ERROR : image data outside /ADDRSTART= and /ADDRLEN=: ";  // + count + first + [bank]
 inline constexpr const char* IntelMsgBytesFirstAt = " bytes, the first at ";
 inline constexpr const char* IntelMsgInBank = " in bank ";
 

@@ -46,22 +46,19 @@ void SendEraseMask(Station& st, uint16_t mask) {
     ExpectDone(st);
 }
 
-// "/AUTOERASE" compares, erases and writes whole sectors: the window must start at the
-// flash and end on a sector boundary inside it. Returns the number of sectors it covers,
-// 0 when it does not fit.
-int SectorsOfWindow(const StepSettings& step) {
+std::string CrcFailText(uint32_t image, uint32_t board) {
+    return Msg91360CheckSumFail + std::to_string(image) + "," + std::to_string(board) + ")";
+}
+
+}  // namespace
+
+int Sectors91360OfWindow(const StepSettings& step) {
     const int64_t end = static_cast<int64_t>(step.AddrStart) + step.AddrLen;
     if (step.AddrStart != FlashFirst) return 0;
     for (int i = 1; i <= Flash91360SectorCount; ++i)
         if (Flash91360Sectors[i] == end) return i;
     return 0;
 }
-
-std::string CrcFailText(uint32_t image, uint32_t board) {
-    return Msg91360CheckSumFail + std::to_string(image) + "," + std::to_string(board) + ")";
-}
-
-}  // namespace
 
 int Flash91360Sector(int64_t address) {
     for (int i = 0; i < Flash91360SectorCount; ++i)
@@ -113,7 +110,7 @@ void Loader91360Flow(Station& st) {
     const StepSettings& step = st.Step;
     uint16_t eraseMask = 0;
     ClearRunMap(st);
-    const int autoSectors = step.AutoErase ? SectorsOfWindow(step) : 0;
+    const int autoSectors = step.AutoErase ? Sectors91360OfWindow(step) : 0;
     if (step.AutoErase && autoSectors == 0) {
         st.Status(Msg91360AutoEraseWindow, StatusColorError);
         st.RunError = RunBadStepValue;

@@ -5,6 +5,7 @@
 namespace ps {
 
 class Station;
+struct StepSettings;
 
 // The flash of a 91360 board: two 256 KB devices at 0x180000-0x1FFFFF, fourteen sectors
 // (64, 64, 64, 32, 8, 8 and 16 KB in each device). Sector i runs from
@@ -16,6 +17,10 @@ constexpr int32_t Flash91360Sectors[Flash91360SectorCount + 1] = {
 constexpr int Flash91360NoSector = 15;
 // The sector of an address (0..13), or Flash91360NoSector outside the flash.
 int Flash91360Sector(int64_t address);
+// "/AUTOERASE" compares, erases and writes whole sectors: the window must start at the
+// flash and end on a sector boundary inside it. The number of sectors it covers, 0 when
+// it does not fit.
+int Sectors91360OfWindow(const StepSettings& step);
 
 // The "91360 LOADER" step: programs the flash through the loader running on the board,
 // after erasing all of it ("/ERASEFLASH"), the sectors of a mask ("/ERASESECTORS=") or,
