@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/MemoryDump.h"
+
 namespace ps::sim {
 
 // How a board misbehaves, set from the board spec ("sim:avr,silent") or by a test.
@@ -37,6 +39,10 @@ public:
 
     // A line for boardsim's log and for test failure messages.
     virtual std::string Describe() const { return Kind(); }
+    // The board's memory as it stands, for dump=FILE; none for a board that keeps none.
+    virtual std::vector<MemoryRegion> MemoryRegions() const { return {}; }
+    // dump=FILE: where the memory is written each time the port closes; "" never.
+    std::string DumpFile;
 
     Faults faults;
     // Bytes the station's port holds on their way out before a write has to wait for the

@@ -24,6 +24,7 @@ public:
 
     Boot574Board() : memory_(OldProgram(MemorySize)) {}
     std::string Kind() const override { return "574boot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

@@ -29,6 +29,7 @@ public:
         StationQueueBytes = DriverQueueBytes;
     }
     std::string Kind() const override { return "emulator"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

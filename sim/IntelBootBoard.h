@@ -20,6 +20,7 @@ public:
 
     IntelBootBoard();
     std::string Kind() const override { return "intelboot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnOpen() override;
 

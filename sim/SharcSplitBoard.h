@@ -48,6 +48,7 @@ public:
 
     explicit SharcSplitBoard(const Options& options);
     std::string Kind() const override { return "sharcsplit"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"flash", 0, flash_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override;

@@ -1,5 +1,7 @@
 #include "sim/Wire.h"
 
+#include "sim/MemoryDump.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -175,6 +177,7 @@ void Wire::Close() {
     ++transcript_.Closes;
     Record("CLOSE");
     board_->OnClose();
+    DumpBoardMemory(*board_);
 }
 
 void Wire::WaitForQueueRoom(size_t bytes) {

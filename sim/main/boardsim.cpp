@@ -60,6 +60,7 @@ void PrintHelp(std::FILE* out) {
                  "\n"
                  "  --log FILE  log the bytes in and out (hex, with milliseconds), baud\n"
                  "              changes and the board's state to FILE instead of stderr\n"
+                 "  --version   print the version and exit\n"
                  "  --help      this text\n"
                  "\n"
                  "Boards:\n");
