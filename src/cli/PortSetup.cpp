@@ -3,30 +3,18 @@
 #include <unistd.h>
 
 #include "app/Station.h"
+#include "app/StationPorts.h"
 #include "link/PortMap.h"
-#include "projects/Settings.h"
 #include "sim/Boards.h"
 
 namespace ps {
 
-namespace {
-PortMapConfig ConfigFor(const std::string& iniPath) {
-    PortMapConfig config;
-    config.IniLookup = [iniPath](const std::string& key) {
-        return ReadSetting(iniPath, PortIniSection, key, "");
-    };
-    return config;
-}
-}  // namespace
-
 void SetUpPorts(Station& st, Clock& clock) {
-    PortMapConfig config = ConfigFor(st.IniPath);
-    config.SimFactory = sim::SimDeviceFactory(clock);
-    st.Comm.SetResolver(MakePortResolver(std::move(config)));
+    SetUpStationPorts(st, sim::SimDeviceFactory(clock));
 }
 
 std::vector<std::string> ComTargetsUpTo(const std::string& iniPath, int count) {
-    const PortMapConfig config = ConfigFor(iniPath);
+    const PortMapConfig config = StationPortConfig(iniPath);
     std::vector<std::string> targets;
     for (int n = 1; n <= count; ++n) targets.push_back(ResolvePortTarget(n, config).Value);
     return targets;
@@ -40,7 +28,7 @@ HintContext HintContextFor(const Station& st) {
     HintContext ctx;
     char cwd[4096];
     ctx.WorkingFolder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-    ctx.Ports = ConfigFor(st.IniPath);
+    ctx.Ports = StationPortConfig(st.IniPath);
     ctx.IniPath = st.IniPath;
     ctx.ExamplesFolder = FindExamplesFolder(st.ProgramFolder);
     return ctx;

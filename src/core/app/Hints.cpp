@@ -198,7 +198,9 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
 
 std::string FindExamplesFolder(const std::string& programFolder) {
     std::error_code ec;
-    for (const char* relative : {"../share/progstation/examples", "../examples"}) {
+    // Installed, beside the program (a build folder links the checkout's examples there),
+    // or beside a copied station's program folder.
+    for (const char* relative : {"../share/progstation/examples", "examples", "../examples"}) {
         const fs::path p = (fs::path(programFolder) / relative).lexically_normal();
         if (fs::is_directory(p, ec)) return p.string();
     }
