@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs with apt-get the Debian 12 packages a purpose needs, and does nothing when they
 # are already there.  Usage: install-deps.sh run|test
 set -euo pipefail

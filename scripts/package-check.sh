@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package from a configured build folder and checks it as a user of the
 # package and a distribution's maintainer would meet it: the licence line in every source
 # file, lintian without errors or warnings, the files it holds (nothing outside /usr but

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // boardsim: a simulated board on a pseudo-terminal, for a station without hardware.
 #include <signal.h>
 

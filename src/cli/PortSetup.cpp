@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/PortSetup.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // progstation-cli: the station without a window, for production scripts and terminals.
 #include <fcntl.h>
 #include <sys/stat.h>

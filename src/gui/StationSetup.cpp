@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StationSetup.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // progstation: the desktop station.
 //   progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file lines...]
 #include <QApplication>

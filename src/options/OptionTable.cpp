@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "options/OptionTable.h"
 
 #include <algorithm>

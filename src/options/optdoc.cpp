@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // progstation-optdoc: writes what is made from the option table, for the build.
 //   progstation-optdoc man cli|gui TEMPLATE OUT   a man page's Markdown, options filled in
 //   progstation-optdoc completion OUT              the bash completion of progstation-cli

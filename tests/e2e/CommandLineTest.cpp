@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command lines of both stations: one table of options read by one parser, and --help,
 // the man pages and the bash completion all listing the same options.
 #include <gtest/gtest.h>

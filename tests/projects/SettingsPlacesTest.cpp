@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where an installed station (program folder under /usr or /opt) reads and writes its
 // settings: the user's file, then the machine's /etc file; never its own folder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dump=FILE: a simulated board writes its memory when the port closes, as a binary file and
 // a one-line JSON description, so that what it holds can be compared with the image.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Hints.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/StationPorts.h"
 
 #include "app/Station.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/Settings.h"
 #include "projects/SettingsPlaces.h"
 

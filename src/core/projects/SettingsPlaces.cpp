@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/SettingsPlaces.h"
 
 #include <climits>
