@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two 91360 steps on a line paced at 115200 baud under the real clock: the boot ROM
 // loading a RAM program, and the flash loader writing a flash image with "/AUTOERASE" and
 // "/CHECKSUM" onto a board that holds an old program. Reports the wall time against the

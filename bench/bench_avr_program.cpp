@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Programming a full 32 KB ATmega32 image through the simulated programmer on a line paced
 // at 115200 baud under the real clock: the board answers no faster than the line carries
 // the bytes. Reports the wall time against the time the bytes need on the line.

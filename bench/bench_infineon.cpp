@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An "INFINEON XC161CJ" step through the simulated XC161CJ on a line paced at 115200 baud
 // under the real clock: the three boot stages (at 57600 baud, the step's rate), loader2,
 // then a typical image of 48 KB in the internal flash and 16 KB in the external flash.

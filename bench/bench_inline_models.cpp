@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image transfers of the four models the run controller programs itself (MOTOROLA,
 // 574-BOOT, SHARC-Boot flash, INTEL - EMULATOR), each with a typical image, over a simulated
 // line paced at 115200 baud under the real clock: every byte takes ten bit times each way

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three Intel steps over a line paced at 115200 baud under the real clock: the boards
 // answer no faster than the line carries the bytes. Each benchmark reports the wall time
 // against the time the bytes need on the line plus the pauses the protocol prescribes (the

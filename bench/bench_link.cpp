@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link's cost on the host, over a real pseudo-terminal:
 //  - CPU time the station spends per second of waiting for a silent board;
 //  - turnaround: from a board's byte arriving to the station's next byte on the wire.

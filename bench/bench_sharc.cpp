@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two SHARC steps through their simulated boards on a line paced at 115200 baud under
 // the real clock: the board acts on a command only once its last byte has arrived, and
 // answers no faster than the line carries the bytes. Each reports its wall time against

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the AVR image reader and the S-record to .BIN copy on arbitrary file bytes, with
 // the step's address window taken from the first bytes of the input.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the two hex conversions on arbitrary lines and the image line reader on arbitrary
 // file contents.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Settings files of any content: reading must neither crash nor hang, values stay within
 // their limit, and a written value is the one read back while the other keys keep theirs.
 #include <cstdint>

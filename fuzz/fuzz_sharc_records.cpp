@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the SHARC split record loader on a whole file, counting only (nothing is sent):
 // record decoding, the word counts per map row, the map cells and the page CRCs.
 #include <cstdint>

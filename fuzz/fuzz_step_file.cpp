@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Step files of any content: the loader must neither crash nor hang, and what it stores
 // must stay within its limits.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the S-record parser and image holder line by line, as the 91360 loaders use it.
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The station's main job: builds progstation-cli and runs an example project against its
 # simulated board. `scripts/demo.sh NAME [ARGS...]` runs examples/NAME/ (default: atmel, a
 # simulated ATmega32 on an AVR programmer); every example's PROGRAMMER.INI maps COM1 to the

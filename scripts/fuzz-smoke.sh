@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzz target of a fuzz build on its seed corpus for a few thousand inputs.
 set -euo pipefail
 build=${1:-build-fuzz}

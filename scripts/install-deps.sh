@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs with apt-get the Debian 12 packages a purpose needs, and does nothing when they
 # are already there.  Usage: install-deps.sh run|test
 set -euo pipefail
 case "${1:-test}" in
-  run)  want=(cmake ninja-build g++ nlohmann-json3-dev) ;;
-  test) want=(cmake ninja-build g++ nlohmann-json3-dev clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  run)  want=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev) ;;
+  test) want=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev libgtest-dev libgmock-dev
               libbenchmark-dev qt6-base-dev
-              pandoc dpkg-dev file man-db desktop-file-utils python3) ;;
+              pandoc dpkg-dev file man-db desktop-file-utils appstream lintian python3) ;;
   *) echo "usage: $0 run|test" >&2; exit 64 ;;
 esac
 missing=()

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package from a configured build folder and checks it as a user of the
-# package would meet it: the files it holds (and nothing outside /usr), its man pages
-# rendered without warnings, its desktop entry valid, and the programs it ships running the
-# example project from the unpacked tree.   Usage: package-check.sh BUILD_DIR
+# package and a distribution's maintainer would meet it: the licence line in every source
+# file, lintian without errors or warnings, the files it holds (nothing outside /usr but
+# its conffile in /etc/progstation), its man pages rendered without warnings, its desktop
+# entry and AppStream metainfo valid, the note of its postinst said once, and the programs it
+# ships running the example project from the unpacked tree.
+#   Usage: package-check.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 work=$(mktemp -d)
@@ -13,6 +17,9 @@ check() {  # check "what" command...
     if "$@" >"$work/out" 2>&1; then passed=$((passed + 1)); echo "ok   $what"
     else failed=$((failed + 1)); echo "FAIL $what"; sed 's/^/     /' "$work/out"; fi
 }
+
+source=$(cd "$(dirname "$0")/.." && pwd)
+check "every source file has the licence line" "$source/scripts/spdx.sh" --check "$source"
 
 rm -f "$build"/progstation_*.deb
 (cd "$build" && cpack -G DEB >/dev/null 2>&1)
@@ -27,10 +34,19 @@ for f in /usr/bin/progstation /usr/bin/progstation-cli /usr/bin/boardsim \
          /usr/share/icons/hicolor/48x48/apps/progstation.png \
          /usr/share/bash-completion/completions/progstation-cli \
          /usr/lib/udev/rules.d/60-progstation-ftdi-latency.rules \
-         /usr/share/progstation/examples/atmel/upgrade.cfg; do
+         /usr/share/progstation/examples/atmel/upgrade.cfg \
+         /usr/share/doc/progstation/copyright /usr/share/doc/progstation/changelog.Debian.gz \
+         /usr/share/doc/progstation/examples \
+         /usr/share/metainfo/org.progstation.progstation.metainfo.xml \
+         /etc/progstation/PROGRAMMER.INI; do
     check "package holds $f" grep -qx "$f" "$work/files"
 done
-check "nothing outside /usr" bash -c "! grep -v -e '^/$' -e '^/usr/' '$work/files'"
+check "nothing outside /usr but /etc/progstation" \
+    bash -c "! grep -v -e '^/$' -e '^/usr/' -e '^/etc/$' -e '^/etc/progstation/' '$work/files'"
+# Errors (E:) and warnings (W:) fail; informational and pedantic tags are shown only.
+check "lintian: no error and no warning" bash -c "
+    lintian --info --display-info --pedantic '$deb' >'$work/lintian' 2>&1 || true
+    cat '$work/lintian'; ! grep -E '^(E|W): ' '$work/lintian'"
 check "no -dev package among the dependencies" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6widgets6 && ! dpkg-deb -f '$deb' Depends | grep -q -- '-dev'"
 
@@ -41,6 +57,16 @@ for page in "$work"/root/usr/share/man/man*/*.gz; do
 done
 check "desktop entry is valid" \
     desktop-file-validate "$work/root/usr/share/applications/progstation.desktop"
+check "AppStream metainfo is valid" appstreamcli validate --no-net \
+    "$work/root/usr/share/metainfo/org.progstation.progstation.metainfo.xml"
+check "the examples are reached from the documentation folder" \
+    test -f "$work/root/usr/share/doc/progstation/examples/atmel/upgrade.cfg"
+dpkg-deb -e "$deb" "$work/control"
+check "postinst says its note on the first installation only" bash -c "
+    sh '$work/control/postinst' configure '' | grep -q dialout &&
+    [ -z \"\$(sh '$work/control/postinst' configure 0.1-1)\" ]"
+check "the conffile is marked as such" grep -qx /etc/progstation/PROGRAMMER.INI \
+    "$work/control/conffiles"
 check "bash completion offers the options" bash -c "
     source '$work/root/usr/share/bash-completion/completions/progstation-cli'
     COMP_WORDS=(progstation-cli --qu); COMP_CWORD=1; _progstation_cli

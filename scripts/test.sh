@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: a normal build (with the desktop station's tests on Qt's
 # offscreen platform), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # short run of every fuzz target on its seed corpus; the Debian package is built from the

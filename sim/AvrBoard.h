@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <array>
 #include <cstdint>
@@ -36,6 +37,9 @@ public:
 
     explicit AvrBoard(const Options& options);
     std::string Kind() const override { return "avr"; }
+    std::vector<MemoryRegion> MemoryRegions() const override {
+        return {{"flash", 0, flash_}, {"eeprom", 0, eeprom_}};
+    }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override;

@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "sim/MemoryDump.h"
 
 namespace ps::sim {
 
@@ -37,6 +40,10 @@ public:
 
     // A line for boardsim's log and for test failure messages.
     virtual std::string Describe() const { return Kind(); }
+    // The board's memory as it stands, for dump=FILE; none for a board that keeps none.
+    virtual std::vector<MemoryRegion> MemoryRegions() const { return {}; }
+    // dump=FILE: where the memory is written each time the port closes; "" never.
+    std::string DumpFile;
 
     Faults faults;
     // Bytes the station's port holds on their way out before a write has to wait for the

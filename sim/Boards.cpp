@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Boards.h"
 
 #include <cctype>
@@ -98,6 +99,8 @@ std::vector<std::pair<std::string, std::string>> FaultOptionHelp() {
         {"noise", "stray bytes before answers (the same on every run)"},
         {"late=MS", "every answer comes MS milliseconds later"},
         {"drop=N", "the port vanishes after N bytes from the station"},
+        {"dump=FILE", "when the port closes, write the board's memory to FILE and its address "
+                      "and length as one line of JSON to FILE.json"},
     };
 }
 
@@ -248,6 +251,7 @@ std::unique_ptr<Board> MakeBoard(const std::string& spec, std::string& error) {
     }
 
     Faults faults;
+    std::string dumpFile;
     BoardOptions own;
     for (size_t i = 1; i < parts.size(); ++i) {
         if (parts[i].empty()) continue;  // "generic,,silent" or a trailing comma
@@ -259,7 +263,13 @@ std::unique_ptr<Board> MakeBoard(const std::string& spec, std::string& error) {
             o.Value = Trim(parts[i].substr(eq + 1));
         }
         bool ok = true;
-        if (TakeFault(o, faults, ok, error)) {
+        if (o.Key == "dump") {
+            if (!o.HasValue || o.Value.empty()) {
+                error = "option \"dump\" needs a file name: \"" + OptionText(o) + "\"";
+                return nullptr;
+            }
+            dumpFile = o.Value;
+        } else if (TakeFault(o, faults, ok, error)) {
             if (!ok) return nullptr;
         } else {
             own.push_back(o);
@@ -268,6 +278,7 @@ std::unique_ptr<Board> MakeBoard(const std::string& spec, std::string& error) {
     std::unique_ptr<Board> board = type->Make(own, error);
     if (!board) return nullptr;
     board->faults = faults;
+    board->DumpFile = dumpFile;
     return board;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Boot574Board.h"
 
 namespace ps::sim {

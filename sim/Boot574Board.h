@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,7 @@ public:
 
     Boot574Board() : memory_(OldProgram(MemorySize)) {}
     std::string Kind() const override { return "574boot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Boot91360Board.h"
 
 namespace ps::sim {

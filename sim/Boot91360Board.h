@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <map>
@@ -33,6 +34,9 @@ public:
 
     explicit Boot91360Board(const Options& options) : options_(options) {}
     std::string Kind() const override { return "91360-boot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override {
+        return SparseRegions("memory", memory_);
+    }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override { Reset(); }

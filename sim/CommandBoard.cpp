@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/CommandBoard.h"
 
 namespace ps::sim {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/EmulatorBoard.h"
 
 namespace ps::sim {

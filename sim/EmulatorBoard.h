@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,7 @@ public:
         StationQueueBytes = DriverQueueBytes;
     }
     std::string Kind() const override { return "emulator"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,11 @@ public:
 
     explicit InfineonBoard(const Options& options);
     std::string Kind() const override { return "infineon"; }
+    std::vector<MemoryRegion> MemoryRegions() const override {
+        return {{"internal flash", InternalBase, internal_},
+                {"external flash", options_.ExternalBase, external_},
+                {"ram", RamBase, ram_}};
+    }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnLines(bool dtr, bool rts) override;

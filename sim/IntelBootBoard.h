@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ public:
 
     IntelBootBoard();
     std::string Kind() const override { return "intelboot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnOpen() override;
 

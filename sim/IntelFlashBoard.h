@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,7 @@ public:
     // (AM28F020A, code 5, and codes outside the table: 16 banks, 256 KB; the others 8).
     IntelFlashBoard(uint8_t code, int banks);
     std::string Kind() const override { return "intelflash"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"flash", 0, flash_}}; }
     std::string Describe() const override;
 
     const std::vector<uint8_t>& Flash() const { return flash_; }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/IntelRamBoard.h"
 
 namespace ps::sim {

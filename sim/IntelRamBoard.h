@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@ public:
 
     IntelRamBoard();
     std::string Kind() const override { return "intelram"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
 
     const std::vector<uint8_t>& Memory() const { return memory_; }

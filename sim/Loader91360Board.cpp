@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Loader91360Board.h"
 
 #include <algorithm>

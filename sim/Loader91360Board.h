@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,9 @@ public:
 
     explicit Loader91360Board(const Options& options);
     std::string Kind() const override { return "91360-loader"; }
+    std::vector<MemoryRegion> MemoryRegions() const override {
+        return {{"flash", FlashStart, flash_}};
+    }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override { collected_.clear(); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <array>
 #include <cstdint>
@@ -37,6 +38,7 @@ public:
 
     explicit MotorolaBoard(const Options& options);
     std::string Kind() const override { return "motorola"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

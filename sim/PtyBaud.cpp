@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a terminal's rate needs the kernel's termios2 on Linux, whose header cannot be
 // mixed with <termios.h>; so this file includes nothing else.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/RecordingView.h"
 
 #include <cstdio>

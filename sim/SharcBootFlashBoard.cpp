@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/SharcBootFlashBoard.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,7 @@ public:
     explicit SharcBootFlashBoard(bool dspRefuses)
         : dspRefuses_(dspRefuses), flash_(OldProgram(FlashSize)) {}
     std::string Kind() const override { return "sharcboot"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"flash", 0, flash_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
 

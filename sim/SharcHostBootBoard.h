@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,7 @@ public:
 
     explicit SharcHostBootBoard(const Options& options);
     std::string Kind() const override { return "sharchost"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"memory", 0, memory_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,7 @@ public:
 
     explicit SharcSplitBoard(const Options& options);
     std::string Kind() const override { return "sharcsplit"; }
+    std::vector<MemoryRegion> MemoryRegions() const override { return {{"flash", 0, flash_}}; }
     std::string Describe() const override;
     void OnByte(uint8_t b) override;
     void OnOpen() override;

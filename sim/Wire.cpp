@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Wire.h"
+
+#include "sim/MemoryDump.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -175,6 +178,7 @@ void Wire::Close() {
     ++transcript_.Closes;
     Record("CLOSE");
     board_->OnClose();
+    DumpBoardMemory(*board_);
 }
 
 void Wire::WaitForQueueRoom(size_t bytes) {

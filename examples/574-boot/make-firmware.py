@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/574-boot/firmware.mhx: a small program for a board with the 574 boot
 loader, as Motorola S1 records of 16 data bytes (16-bit addresses), with a header and an
 end record. Made, not compiled; deterministic. Usage: examples/574-boot/make-firmware.py [output]

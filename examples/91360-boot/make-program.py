@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/91360-boot/program.mhx: a small, plausible program for a 91360 target's RAM
 in Motorola S-records ("S2", 24-bit addresses), as the boot ROM loads it.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/91360-loader/firmware.mhx: a plausible flash image for a 91360 board in
 Motorola S-records ("S2", 24-bit addresses), as the flash loader writes it.
 

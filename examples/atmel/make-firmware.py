@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/atmel/firmware.hex: a small, plausible ATmega32 program image in Intel HEX.
 
 The image is made, not compiled: a vector table of JMP instructions, a start-up routine,

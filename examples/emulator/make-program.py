@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/emulator/program.hex: a small 8051-style program for the emulator as
 Intel HEX data records of 16 bytes, in two stretches (code at 0x0000, a table at 0x4000),
 with the end record. Made, not compiled; deterministic.

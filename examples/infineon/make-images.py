@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the example's image files for examples/infineon (Intel HEX, deterministic).
 
 firmware.hex   the project image: a program in the XC161CJ's internal flash (0xC00000) with a

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/intel-boot/program.hex: a small, plausible 8051 program for a boot monitor.
 
 The image is made, not compiled: a reset jump and interrupt vectors, a start-up routine and a

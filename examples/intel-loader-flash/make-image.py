@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/intel-loader-flash/firmware.hex: a small, plausible banked firmware image.
 
 The image is made, not compiled. The common code (4 KB at 0xC000, always in the CPU's common

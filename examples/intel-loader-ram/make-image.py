@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/intel-loader-ram/program.hex: a small, plausible program for the RAM loader.
 
 The image is made, not compiled: 4 KB of code from 0x8000 (where the loader starts it) and a

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/motorola/firmware.mhx: a small, plausible program for a board with a
 resident S-record loader, as Motorola S2 records of 32 data bytes.
 

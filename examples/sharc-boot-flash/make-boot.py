@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/sharc-boot-flash/boot.hex: a small boot image for the DSP's boot flash
 as Intel HEX data records of 32 bytes. DSP instruction words are six bytes, and many of
 them hold bytes 0xFA and above, which the station escapes on their way to the bridge.

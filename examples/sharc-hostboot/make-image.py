@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/sharc-hostboot/boot.bin: a small, plausible host-boot image for a SHARC
 DSP, as the station streams it: 16-bit words stored low byte first.
 

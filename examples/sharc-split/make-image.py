@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes examples/sharc-split/dsp-flash.hex: a small, plausible image for the split 32-bit
 flash of a SHARC board, in the station's record form.
 

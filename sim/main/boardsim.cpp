@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // boardsim: a simulated board on a pseudo-terminal, for a station without hardware.
 #include <signal.h>
 
@@ -60,6 +61,7 @@ void PrintHelp(std::FILE* out) {
                  "\n"
                  "  --log FILE  log the bytes in and out (hex, with milliseconds), baud\n"
                  "              changes and the board's state to FILE instead of stderr\n"
+                 "  --version   print the version and exit\n"
                  "  --help      this text\n"
                  "\n"
                  "Boards:\n");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/Gang.h"
 
 #include <fcntl.h>

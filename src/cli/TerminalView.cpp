@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/TerminalView.h"
 
 #include <poll.h>

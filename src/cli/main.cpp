@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // progstation-cli: the station without a window, for production scripts and terminals.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "app/StartUp.h"
 #include "app/Station.h"
 #include "app/Version.h"
+#include "cli/CliOptions.h"
 #include "cli/Gang.h"
 #include "cli/PortSetup.h"
 #include "cli/TerminalView.h"
@@ -31,69 +33,6 @@
 #include "records/RecordFile.h"
 
 namespace {
-
-constexpr const char* Usage =
-    "usage: progstation-cli [-q|-v] [--ini PATH] [--port N] [--trace FILE] [AUTO[=n]]\n"
-    "                       [step lines...]\n"
-    "       progstation-cli --show-steps [--ini PATH] [step lines...]\n"
-    "       progstation-cli --list-ports [--ini PATH]\n"
-    "\n"
-    "Runs the current project (the step file \"upgrade.cfg\" in the current folder) at once,\n"
-    "as the desktop station's START does, and exits with the run's status.\n"
-    "\n"
-    "  --ini PATH     settings file to use instead of ~/.config/progstation/PROGRAMMER.INI\n"
-    "                 (when it exists) or PROGRAMMER.INI in the program's folder; a\n"
-    "                 missing file means default settings\n"
-    "  --port N       COM port 1..4 (default 1); [Ports] COMn=... in the settings file or the\n"
-    "                 environment variable PROGSTATION_COMn=... map it to a device or to a\n"
-    "                 simulated board (sim:NAME[,options]; see boardsim --help)\n"
-    "  --trace FILE   write every port event to FILE (ms since start, then the event); with\n"
-    "                 --gang each port has its own, FILE with the port before the extension\n"
-    "                 (trace.txt -> trace.COM2.txt)\n"
-    "  -q, --quiet    print only the last status line of each step and the exit status\n"
-    "  -v, --verbose  also print every port event to standard error, as --trace writes it\n"
-    "  --show-steps   print the settings of every step as a run would load them, and the\n"
-    "                 damaged records and unprogrammable data of its images, and exit\n"
-    "production line (see docs/production.md):\n"
-    "  --gang LIST    run the project on every COM port of LIST (\"1,2,3,4\") at once\n"
-    "  --record FILE  append one JSON line per run (and port) to FILE\n"
-    "  --silence-limit SECONDS  end a run whose board says nothing for that long in a\n"
-    "                 wait (status 14); off by default: waits have no time limit\n"
-    "  --wait-port SECONDS  when the port's device is missing at a step, wait up to that\n"
-    "                 long for it to appear (an adapter being plugged in)\n"
-    "  --check-images list the image records whose checksum or length is wrong and the\n"
-    "                 data a step's loader would not program (first 100, and a count),\n"
-    "                 then run\n"
-    "  --strict-images  refuse such images (status 12) before anything is sent\n"
-    "  --list-ports   list the serial devices of this machine and the COM ports leading to\n"
-    "                 them, and exit\n"
-    "  --version      print the version and exit\n"
-    "  --help         this text\n"
-    "Other arguments are applied to every step as step-file lines (\"/AUTOCONTINUE\").\n"
-    "After a failure, lines beginning \"hint: \" on standard error say what was tried.\n"
-    "Error lines are red on a terminal unless NO_COLOR is set.\n"
-    "While a step waits for CONTINUE, a line on standard input continues and the end of\n"
-    "input stops. Ctrl-C (SIGINT, SIGTERM, SIGHUP) is STOP; a second Ctrl-C exits at once.\n"
-    "\n"
-    "exit status:\n"
-    "   0  every step ended in success\n"
-    "   1  BREAK: stopped, or a command refused by the board\n"
-    "   2, 5, 8, 23, 24, 25  the run ended with that error code\n"
-    "   3  the run went through, but a step ended with ERRORS: or CHECK SUM FAIL\n"
-    "  10  ERROR : opening file. (step file), or BAD VALUE: a value in it that cannot be\n"
-    "      used (a range that is empty, negative or too large, a NUL byte, a value that\n"
-    "      would wrap where it is sent: /ERASESECTORS= past 16 bits, /ADDREXTFLASH=)\n"
-    "  11  ERROR : opening COM port., or the port failed during the run\n"
-    "  12  an image file could not be opened or is malformed (no data, a data byte the\n"
-    "      step would not program at its own address, a record cut short or with a\n"
-    "      character that is no hex digit, a read error, a line too long), or its .BIN\n"
-    "      copy failed; refused before the port is opened\n"
-    "  13  a step names a model this station cannot program yet\n"
-    "  14  --silence-limit: the board said nothing for that long\n"
-    "  15  the run failed in a way no step reports (the status line says how)\n"
-    "  16  --record: the run succeeded but its run record could not be written (a failed\n"
-    "      run keeps its own status; standard error says the record is missing)\n"
-    "  64  bad command-line usage\n";
 
 constexpr const char* TextRecordNotWritten = "run record not written";
 
@@ -122,28 +61,6 @@ std::string ProgramFolder() {
     return p.substr(0, p.rfind('/') + 1);
 }
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "progstation-cli: %s\n\n%s", message.c_str(), Usage);
-    return ps::ExitUsage;
-}
-
-// The settings file named by --ini: a folder is a usage error (returns false); a file that
-// is missing or not a regular file is read as defaults, which the operator is told once.
-bool CheckIniOverride(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "progstation-cli: %s does not exist; default settings are used\n",
-                     path.c_str());
-    } else if (S_ISDIR(st.st_mode)) {
-        return false;
-    } else if (!S_ISREG(st.st_mode)) {
-        std::fprintf(stderr,
-                     "progstation-cli: %s is not a regular file; default settings are used\n",
-                     path.c_str());
-    }
-    return true;
-}
-
 // The trace file, opened without blocking: a FIFO without a reader is refused at once
 // rather than holding the run, and one whose reader does not keep up loses the trace
 // (TerminalView warns), never the run. A regular file is emptied as "w" would.
@@ -166,115 +83,19 @@ int main(int argc, char** argv) {
     // A reader of the output or of the trace that goes away must not end a run that is
     // programming a board: the write fails instead, and the run goes on.
     std::signal(SIGPIPE, SIG_IGN);
-    std::string iniOverride, traceFile;
-    int port = 1;
-    bool showSteps = false;
-    bool listPorts = false;
-    bool quiet = false, verbose = false;
-    bool checkImages = false, strictImages = false;
-    std::string recordFile;
-    int64_t silenceLimitMs = 0;
-    int64_t waitPortMs = 0;
-    std::vector<int> gang;
-    std::vector<std::string> childArgs;  // what a gang passes on to each port's run
-    std::vector<std::string> stepArgs;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const int optionStart = i;
-        auto value = [&](const char* option, std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            (void)option;
-            return true;
-        };
-        // Every argument but the gang's own goes on to the runs of a gang.
-        struct PassOn {
-            int From;
-            int& To;
-            std::vector<std::string>& Args;
-            char** Argv;
-            bool Skip = false;
-            ~PassOn() {
-                if (!Skip)
-                    for (int k = From; k <= To; ++k) Args.push_back(Argv[k]);
-            }
-        } passOn{optionStart, i, childArgs, argv};
-        if (a == "--help" || a == "-h") {
-            std::fputs(Usage, stdout);
-            return ps::ExitSuccess;
-        } else if (a == "--ini") {
-            if (!value("--ini", iniOverride)) return UsageError("--ini needs a path");
-            if (!CheckIniOverride(iniOverride))
-                return UsageError("--ini names a folder: " + iniOverride);
-        } else if (a == "--trace") {
-            if (!value("--trace", traceFile)) return UsageError("--trace needs a file name");
-        } else if (a == "--port") {
-            std::string n;
-            if (!value("--port", n) || n.size() != 1 || n[0] < '1' || n[0] > '4')
-                return UsageError("--port takes a number from 1 to 4");
-            port = n[0] - '0';
-        } else if (a == "--gang") {
-            std::string list;
-            passOn.Skip = true;
-            if (!value("--gang", list) || !ps::ParseGangList(list, gang))
-                return UsageError("--gang takes a list of COM numbers 1 to 10, such as 1,2,3,4");
-        } else if (a == "--gang-port") {
-            // How a gang starts the run of one of its ports (COM1..COM10).
-            std::string n;
-            std::vector<int> one;
-            if (!value("--gang-port", n) || !ps::ParseGangList(n, one) || one.size() != 1)
-                return UsageError("--gang-port takes one COM number 1 to 10");
-            port = one[0];
-        } else if (a == "--record") {
-            if (!value("--record", recordFile)) return UsageError("--record needs a file name");
-        } else if (a == "--silence-limit") {
-            std::string n;
-            char* end = nullptr;
-            const long seconds = value("--silence-limit", n) ? std::strtol(n.c_str(), &end, 10) : 0;
-            if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
-                return UsageError("--silence-limit takes whole seconds from 1 to 86400");
-            silenceLimitMs = seconds * 1000;
-        } else if (a == "--wait-port") {
-            std::string n;
-            char* end = nullptr;
-            const long seconds = value("--wait-port", n) ? std::strtol(n.c_str(), &end, 10) : 0;
-            if (n.empty() || !end || *end != '\0' || seconds < 1 || seconds > 86400)
-                return UsageError("--wait-port takes whole seconds from 1 to 86400");
-            waitPortMs = seconds * 1000;
-        } else if (a == "--check-images") {
-            checkImages = true;
-        } else if (a == "--strict-images") {
-            strictImages = true;
-        } else if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (a == "-v" || a == "--verbose") {
-            verbose = true;
-        } else if (a == "--version") {
-            std::printf("progstation-cli %s\n", ps::VersionText().c_str());
-            return ps::ExitSuccess;
-        } else if (a == "--list-ports") {
-            listPorts = true;
-        } else if (a == "--show-steps") {
-            showSteps = true;
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            return UsageError("unknown option " + a);
-        } else {
-            stepArgs.push_back(a);
-        }
-    }
-
-    const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), iniOverride);
-    if (quiet && verbose) return UsageError("--quiet and --verbose exclude each other");
-    if (listPorts) {
+    ps::CliOptions opts;
+    if (const int status = ps::ReadCliOptions(argc, argv, opts); status >= 0) return status;
+    const std::string iniPath = ps::LocateSettingsFile(ProgramFolder(), opts.IniOverride);
+    if (opts.ListPorts) {
         std::fputs(ps::FormatPortList(ps::ListSerialPorts(), ps::ComTargets(iniPath)).c_str(),
                    stdout);
         return ps::ExitSuccess;
     }
-    if (showSteps) {
+    if (opts.ShowSteps) {
         const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
-        const ps::ShowStepsReport report = ps::ShowSteps(project, stepArgs);
+        const ps::ShowStepsReport report = ps::ShowSteps(project, opts.StepArgs);
         std::fputs(report.Text.c_str(), stdout);
-        const auto images = ps::CheckProjectImages(project, stepArgs);
+        const auto images = ps::CheckProjectImages(project, opts.StepArgs);
         for (const auto& finding : images.Findings)
             std::printf("Image warning: %s\n", finding.Describe().c_str());
         if (images.Total > static_cast<int64_t>(images.Findings.size()))
@@ -282,15 +103,16 @@ int main(int argc, char** argv) {
                         static_cast<long long>(images.Total - images.Findings.size()));
         return report.ExitStatus;
     }
-    if (!gang.empty()) return ps::RunGang(gang, childArgs, iniPath);
-    if (checkImages || strictImages) {
-        const auto images = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), stepArgs);
+    if (!opts.Gang.empty()) return ps::RunGang(opts.Gang, opts.ChildArgs, iniPath);
+    if (opts.CheckImages || opts.StrictImages) {
+        const auto images =
+            ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), opts.StepArgs);
         for (const auto& finding : images.Findings)
             std::fprintf(stderr, "%s\n", finding.Describe().c_str());
         if (images.Total > static_cast<int64_t>(images.Findings.size()))
             std::fprintf(stderr, "... %lld more\n",
                          static_cast<long long>(images.Total - images.Findings.size()));
-        if (strictImages && images.Total > 0) {
+        if (opts.StrictImages && images.Total > 0) {
             std::fprintf(stderr,
                          "progstation-cli: --strict-images: %lld finding(s); nothing was sent\n",
                          static_cast<long long>(images.Total));
@@ -301,35 +123,36 @@ int main(int argc, char** argv) {
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     ps::TerminalView view(stdout, ps::UseColour(terminal), terminal);
-    view.SetQuiet(quiet);
+    view.SetQuiet(opts.Quiet);
     ps::Station st(clock, view);
     view.Attach(&st);
     st.IniPath = iniPath;
     st.ProgramFolder = ProgramFolder();
-    st.CommandLineArgs = stepArgs;
-    st.SilenceLimitMs = silenceLimitMs;
-    st.WaitPortMs = waitPortMs;
+    st.CommandLineArgs = opts.StepArgs;
+    st.SilenceLimitMs = opts.SilenceLimitMs;
+    st.WaitPortMs = opts.WaitPortMs;
     ps::RunRecorder recorder;
     bool recordLost = false;
-    if (!recordFile.empty()) {
+    if (!opts.RecordFile.empty()) {
         recorder.Version = ps::VersionText();
-        recorder.Sink = RecordSink(recordFile, recordLost);
+        recorder.Sink = RecordSink(opts.RecordFile, recordLost);
         st.Recorder = &recorder;
     }
 
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;
-    if (!traceFile.empty()) {
-        traceOut = OpenTrace(traceFile);
+    if (!opts.TraceFile.empty()) {
+        traceOut = OpenTrace(opts.TraceFile);
         if (!traceOut) {
-            return UsageError("cannot write the trace file " + traceFile + " (" +
-                              std::strerror(errno) + ")");
+            std::fprintf(stderr, "progstation-cli: cannot write the trace file %s (%s)\n",
+                         opts.TraceFile.c_str(), std::strerror(errno));
+            return ps::ExitUsage;
         }
         trace = std::make_unique<ps::WireTrace>(clock, traceOut);
         st.Comm.SetTrace(trace.get());
-        view.SetTrace(trace.get(), traceOut, traceFile);
+        view.SetTrace(trace.get(), traceOut, opts.TraceFile);
     }
-    if (verbose) {
+    if (opts.Verbose) {
         if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);
         trace->AlsoTo(stderr);
         st.Comm.SetTrace(trace.get());
@@ -338,8 +161,8 @@ int main(int argc, char** argv) {
 
     bool first = true;
     ps::ActivateStation(st, first);
-    st.SelectedPort = port;
-    if (!quiet) std::printf("%s\n", st.Project.Label().c_str());
+    st.SelectedPort = opts.Port;
+    if (!opts.Quiet) std::printf("%s\n", st.Project.Label().c_str());
     ps::InstallStopSignals();
     ps::StartBtnClick(st);
     view.Finish();
@@ -351,7 +174,8 @@ int main(int argc, char** argv) {
     for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
         std::fprintf(stderr, "%s\n", hint.c_str());
     const int status = FinalStatus(ps::ExitStatusFor(st), recordLost);
-    if (quiet) std::printf("exit status %d\n", status);
+    if (opts.Quiet) std::printf("exit status %d
+", status);
     if (traceOut) std::fclose(traceOut);
     return status;
 }

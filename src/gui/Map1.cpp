@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Map1.h"
 
 #include <QEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StationSetup.h"
 
 #include <cerrno>
@@ -5,9 +6,10 @@
 
 #include "app/StartUp.h"
 #include "app/Station.h"
+#include "app/StationPorts.h"
 #include "app/Version.h"
-#include "link/PortMap.h"
 #include "link/WireTrace.h"
+#include "options/CommandLine.h"
 #include "production/RunRecord.h"
 #include "projects/Settings.h"
 #include "records/RecordFile.h"
@@ -15,50 +17,22 @@
 
 namespace ps::gui {
 
-namespace {
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& option,
-               std::string& value, std::string& error) {
-    const std::string& arg = args[i];
-    if (arg.size() > option.size() && arg.compare(0, option.size() + 1, option + "=") == 0) {
-        value = arg.substr(option.size() + 1);
-    } else if (i + 1 < args.size()) {
-        value = args[++i];
-    } else {
-        error = option + " needs a value";
-        return false;
-    }
-    if (value.empty()) {
-        error = option + " needs a value";
-        return false;
-    }
-    return true;
-}
-
-bool Is(const std::string& arg, const std::string& option) {
-    return arg == option || arg.compare(0, option.size() + 1, option + "=") == 0;
-}
-}  // namespace
-
 bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (Is(arg, "--ini")) {
-            if (!TakeValue(args, i, "--ini", out.IniOverride, error)) return false;
-        } else if (Is(arg, "--trace")) {
-            if (!TakeValue(args, i, "--trace", out.TraceFile, error)) return false;
-        } else if (Is(arg, "--record")) {
-            if (!TakeValue(args, i, "--record", out.RecordFile, error)) return false;
-        } else if (arg == "--projects") {
-            out.OpenProjects = true;
-        } else if (arg == "--help" || arg == "-h") {
-            out.Help = true;
-        } else if (arg.rfind("--", 0) == 0) {
-            error = "unknown option " + arg;
+    options::ParsedLine line;
+    if (!options::ParseCommandLine(options::Gui, args, line, error)) return false;
+    out.IniOverride = line.Value("--ini");
+    out.TraceFile = line.Value("--trace");
+    out.RecordFile = line.Value("--record");
+    for (const char* option : {"--ini", "--trace", "--record"}) {
+        if (line.Has(option) && line.Value(option).empty()) {
+            error = std::string(option) + " needs a value";
             return false;
-        } else {
-            out.StepArgs.push_back(arg);
         }
     }
+    out.OpenProjects = line.Has("--projects");
+    out.Help = line.Has("--help");
+    out.Version = line.Has("--version");
+    out.StepArgs = line.Steps;
     // An automatic run starts with the window; the project must not change under it.
     if (out.OpenProjects && !out.StepArgs.empty() &&
         ParseAutoArgument(out.StepArgs.front()).AutoMode) {
@@ -66,6 +40,10 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
         return false;
     }
     return true;
+}
+
+std::string HelpText() {
+    return options::HelpText(options::Gui);
 }
 
 StationSetup::StationSetup() = default;
@@ -102,13 +80,7 @@ bool StationSetup::Apply(Station& st, const SetupOptions& options, const std::st
         st.Recorder = recorder_.get();
     }
 
-    PortMapConfig ports;
-    const std::string iniPath = st.IniPath;
-    ports.IniLookup = [iniPath](const std::string& key) {
-        return ReadSetting(iniPath, PortIniSection, key, "");
-    };
-    ports.SimFactory = sim::SimDeviceFactory(st.clock);
-    st.Comm.SetResolver(MakePortResolver(std::move(ports)));
+    SetUpStationPorts(st, sim::SimDeviceFactory(st.clock));
     return true;
 }
 

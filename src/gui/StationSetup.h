@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <cstdio>
 #include <memory>
@@ -19,12 +20,15 @@ struct SetupOptions {
     std::string RecordFile;             // --record FILE: one JSON line per run
     std::vector<std::string> StepArgs;  // "AUTO[=n]" and step-file lines, in order
     bool Help = false;
+    bool Version = false;
     bool OpenProjects = false;  // --projects: the projects dialog at start
 };
 
 // False with a message for bad usage (an option without its value, an unknown option,
 // --projects with "AUTO").
 bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std::string& error);
+// The text of --help, made from the option table the parser uses.
+std::string HelpText();
 
 // Prepares a window's Station for the program: the settings file, the program folder, the
 // command line, the port map (device paths or simulated boards) and the wire trace. Keep it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // progstation: the desktop station.
 //   progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file lines...]
 #include <QApplication>
@@ -19,16 +20,6 @@
 
 namespace {
 
-constexpr const char* UsageText =
-    "usage: progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file "
-    "lines...]\n"
-    "  --ini PATH    use this PROGRAMMER.INI\n"
-    "  --trace FILE  write every port event to FILE\n"
-    "  --record FILE append one JSON line per run to FILE (see progstation-cli)\n"
-    "  --projects    open the projects dialog at start\n"
-    "  --version     print the version and exit\n"
-    "  AUTO[=n]      run the current project at once and end with its status\n"
-    "Other arguments are applied to every step as step-file lines.\n";
 constexpr int UsageStatus = ps::ExitUsage;
 
 // "--help" and "--version" are answered before the window system is reached, so they work
@@ -58,11 +49,11 @@ int main(int argc, char** argv) {
     ps::gui::SetupOptions options;
     std::string error;
     if (!ps::gui::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "progstation: %s\n%s", error.c_str(), UsageText);
+        std::fprintf(stderr, "progstation: %s (see progstation --help)\n", error.c_str());
         return UsageStatus;
     }
     if (options.Help) {
-        std::fputs(UsageText, stdout);
+        std::fputs(ps::gui::HelpText().c_str(), stdout);
         return 0;
     }
 

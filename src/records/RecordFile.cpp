@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "records/RecordFile.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four models the run controller programs itself, end to end against their simulated
 // boards: the board's memory equals the image, the bytes on the wire are the ones the
 // protocols fix, and the operator sees the right texts.

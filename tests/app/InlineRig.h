@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station wired to one of the inline models' simulated boards, and image files written
 // independently of the station's readers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The inline step sequence against the simulated boards: every error code with its text,
 // negative answers counted, STOP in every wait, bad image files. (The faults of the line are
 // rows of the fault matrix, tests/e2e/FaultMatrixTest.cpp.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run controller end to end against scripted boards under the virtual clock: the step
 // loop, the port and line setup, the end of a step, STOP and CONTINUE, and the exit status
 // a script sees.

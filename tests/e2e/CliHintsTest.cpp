@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the terminal station tells a newcomer beside its status lines: hints on standard
 // error that name what was tried, the quiet and verbose shapes of its output, and colour
 // only on a terminal that wants it. Standard output, which scripts read, keeps its shape.

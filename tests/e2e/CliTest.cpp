@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal station as a production script runs it: the real program, a simulated board
 // (in-process or behind boardsim's pseudo-terminal), and the exit status and output a script
 // sees.

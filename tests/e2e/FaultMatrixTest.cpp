@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One matrix of faults run over every model: each row is a model with a project that
 // programs its simulated board cleanly; each column a way the board, the line or the
 // operator can spoil the run. Whatever the fault, a run that ends in a success text with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile input against the whole station, an "ATMEL" step on a simulated AVR whose flash
 // holds an old program. Each row is an image, a value or an operator action that once ended
 // in "ok" on a board that did not hold the image; the expected result is what the operator

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The projects dialog and the step editor, driven with the mouse and the keyboard as an
 // operator drives them.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window tests need a QApplication; without a display they run on Qt's offscreen
 // platform, so CI needs no X server.
 #include <gtest/gtest.h>

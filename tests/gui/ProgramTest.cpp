@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <algorithm>
 // The desktop program itself, started as a script would start it.
 #include <fcntl.h>

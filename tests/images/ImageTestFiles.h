@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Temporary folders and files for the image tests, and a reporter that records messages.
 #include <ftw.h>

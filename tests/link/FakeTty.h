@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The terminal driver of a real serial port, as far as a pseudo-terminal cannot play it.
 #include <sys/ioctl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link primitives against a scripted board under the virtual clock: exact bytes, the
 // waits' meaning, STOP at every wait, and no spinning while a board is silent.
 #include <gtest/gtest.h>

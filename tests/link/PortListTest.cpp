@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port listing against a sysfs and /dev the test builds: which ttys count as serial
 // ports, what is said of each, and which COM port leads where.
 #include <gtest/gtest.h>

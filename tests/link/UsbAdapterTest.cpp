@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // USB serial adapters as a production line has them: the low-latency request at every open,
 // the hint when an adapter keeps its long timer, stable /dev/serial names followed at every
 // open, and the opt-in wait for an adapter that is being plugged back in.

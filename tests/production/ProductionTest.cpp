@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The production-line additions: the silence limit under the virtual clock, run records
 // as a script reads them back, image warnings, and a gang of boards whose runs go each
 // their own way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile files: what the station reads (step file, PROGRAMMER.INI, images) when it is not a
 // regular file or is far too large, and what it writes (settings, the .BIN copy) when the
 // disk fills, STOP comes, a writer was killed or two write at once. Each row's expected

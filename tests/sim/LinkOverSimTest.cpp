@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link primitives against the generic board, through the real serial port component
 // and the simulated line: what a flow's end-to-end test stands on.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Runs one of the programs as a script would: in a folder, with extra environment, its
 // input closed, and its output read to the end.

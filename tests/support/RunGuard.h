@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Bounds for every test that runs a station or a program: a run that does not end fails its
 // test within seconds of wall time, saying what it was waiting for, instead of hanging until

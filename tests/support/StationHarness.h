@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station under test: virtual clock, recording view, and COM1 wired in-process to a board
 // (or to any device a resolver makes). Every run is bounded: see support/RunGuard.h.

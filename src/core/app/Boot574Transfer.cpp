@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Boot574Transfer.h"
 
 #include <vector>

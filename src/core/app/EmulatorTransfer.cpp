@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/EmulatorTransfer.h"
 
 #include <algorithm>

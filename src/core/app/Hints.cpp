@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Hints.h"
 
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 
 #include "app/Models.h"
 #include "app/Station.h"
+#include "app/StationPorts.h"
 #include "images/DataFolder.h"
 #include "images/FileLookup.h"
 #include "projects/Settings.h"
@@ -205,10 +207,7 @@ HintContext StationHintContext(const Station& st) {
     std::error_code ec;
     ctx.WorkingFolder = fs::current_path(ec).string();
     if (ec) ctx.WorkingFolder = ".";
-    const std::string ini = st.IniPath;
-    ctx.Ports.IniLookup = [ini](const std::string& key) {
-        return ReadSetting(ini, PortIniSection, key, "");
-    };
+    ctx.Ports = StationPortConfig(st.IniPath);
     ctx.IniPath = st.IniPath;
     ctx.ExamplesFolder = FindExamplesFolder(st.ProgramFolder);
     return ctx;
@@ -245,7 +244,9 @@ std::vector<std::string> WriteHints(const std::string& path) {
 
 std::string FindExamplesFolder(const std::string& programFolder) {
     std::error_code ec;
-    for (const char* relative : {"../share/progstation/examples", "../examples"}) {
+    // Installed, beside the program (a build folder links the checkout's examples there),
+    // or beside a copied station's program folder.
+    for (const char* relative : {"../share/progstation/examples", "examples", "../examples"}) {
         const fs::path p = (fs::path(programFolder) / relative).lexically_normal();
         if (fs::is_directory(p, ec)) return p.string();
     }

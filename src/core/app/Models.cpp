@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Models.h"
 
 #include "targets/avr/AvrFlow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/MotorolaLoader.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Station.h"
 
 #include <algorithm>

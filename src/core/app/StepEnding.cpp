@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/StepEnding.h"
 
 #include "app/RunController.h"

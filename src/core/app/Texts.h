@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Status and message texts of the run controller, the inline step sequence and the link,

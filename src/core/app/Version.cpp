@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Version.h"
 
 #ifndef PS_VERSION

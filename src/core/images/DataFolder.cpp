@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/DataFolder.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/FileLookup.h"
 
 #include <dirent.h>

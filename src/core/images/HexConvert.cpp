@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/HexConvert.h"
 
 #include <algorithm>

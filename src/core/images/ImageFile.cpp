@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/ImageFile.h"
 
 #include <fcntl.h>

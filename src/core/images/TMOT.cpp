@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/TMOT.h"
 
 #include <algorithm>

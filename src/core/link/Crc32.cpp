@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/Crc32.h"
 
 namespace ps {

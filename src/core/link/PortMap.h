@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 #include <functional>
 #include <memory>
@@ -18,7 +19,8 @@ struct PortMapConfig {
     std::function<std::string(const std::string& key)> IniLookup;
     // Makes the in-process simulated device for the text after "sim:"; nullptr when the
     // board is unknown. Without a factory, "sim:" ports do not exist.
-    std::function<std::unique_ptr<PortDevice>(const std::string& spec)> SimFactory;
+    using DeviceFactory = std::function<std::unique_ptr<PortDevice>(const std::string& spec)>;
+    DeviceFactory SimFactory;
     // Environment lookup; unset means the process environment (getenv).
     std::function<std::string(const std::string& name)> EnvLookup;
 };

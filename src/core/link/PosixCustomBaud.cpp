@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Only the kernel's own termios definitions here: <asm/termbits.h> and <termios.h> define
 // the same names differently and cannot meet in one file.
 #include <asm/ioctls.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/PosixPortDevice.h"
 
 #include <linux/serial.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "production/ImageCheck.h"
 
 #include <sys/stat.h>

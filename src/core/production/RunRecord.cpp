@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "production/RunRecord.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "production/Sha256.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/AtomicFile.h"
 
 #include <dirent.h>

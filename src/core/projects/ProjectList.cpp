@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/ProjectList.h"
 
 #include <algorithm>

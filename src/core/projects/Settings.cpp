@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: MIT
 #include "projects/Settings.h"
+#include "projects/SettingsPlaces.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -316,6 +318,9 @@ SettingsFiles ChooseSettingsFiles(const std::string& programFile, const std::str
 SettingsFiles LocateSettingsFiles(const std::string& programFolder, const std::string& override) {
     if (!override.empty()) return {override, override, ""};
     const std::string userFile = UserSettingsFile();
+    if (IsInstalledProgramFolder(programFolder))
+        return ChooseInstalledSettingsFiles(userFile, SystemSettingsFile, IsRegularFile(userFile),
+                                            IsRegularFile(SystemSettingsFile));
     const std::string programFile =
         programFolder.empty() ? std::string() : JoinPath(programFolder, SettingsFileName);
     const bool writable = !programFolder.empty() && access(programFolder.c_str(), W_OK) == 0;

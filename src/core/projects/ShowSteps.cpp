@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/ShowSteps.h"
 
 #include "display/MapGeometry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/StepEditor.h"
 
 #include <sys/stat.h>

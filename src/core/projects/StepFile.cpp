@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "projects/StepFile.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station wired to a simulated AVR board under the virtual clock, and the image files
 // the AVR tests write.

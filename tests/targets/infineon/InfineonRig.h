@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station wired to a simulated XC161CJ under the virtual clock, the stand-in stage programs
 // and a project image over both flashes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station wired to one of the simulated Intel boards, running one-step projects, and the
 // Intel HEX images the Intel tests write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "91360 BOOT" end to end against the simulated boot ROM: the image in the target's
 // memory, the runs and frames on the wire, the start, the refusals and STOP.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "91360 LOADER" end to end against the simulated flash loader: the flash equals the image,
 // runs stay inside their sectors, "/AUTOERASE" touches only the sectors that differ, the
 // erase options, the refusals, the address window, a bad file and a checksum failure.

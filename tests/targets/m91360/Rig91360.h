@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A station wired to a simulated 91360 board under the virtual clock, and the S-record
 // images the 91360 tests write, made here independently of the station's own code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "SHARC-HostBoot" end to end: step file, run controller, flow and the simulated bridge
 // taking the boot stream with XOFF/XON, under the virtual clock.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // SHARC tests: a station on the virtual clock wired to a simulated SHARC board, and the
 // record files they write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "SHARC-SPLIT 32b" end to end: step file, run controller, flow and the simulated bridge
 // with the DSP's split-flash loader, under the virtual clock.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/avr/AvrImage.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/avr/FuseBits.h"
 
 #include <initializer_list>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/avr/SrecToBin.h"
 
 #include <string_view>

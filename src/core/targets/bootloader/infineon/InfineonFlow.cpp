@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/infineon/InfineonFlow.h"
 
 #include <algorithm>

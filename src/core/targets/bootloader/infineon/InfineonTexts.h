@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Status texts of the "INFINEON XC161CJ" step, exactly as the operator sees them. The

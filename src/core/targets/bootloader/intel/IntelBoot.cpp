@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Station.h"
 #include "app/StepEnding.h"
 #include "app/StepResult.h"

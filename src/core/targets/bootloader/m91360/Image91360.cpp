@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/m91360/Image91360.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/m91360/Loader91360.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/Bridge.h"
 
 #include "app/Station.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/RangeCrc.h"
 
 #include "app/Station.h"

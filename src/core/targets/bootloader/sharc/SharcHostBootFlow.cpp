@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/SharcHostBootFlow.h"
 
 #include <sys/stat.h>

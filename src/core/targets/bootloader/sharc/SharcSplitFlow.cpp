@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/SharcSplitFlow.h"
 
 #include <algorithm>
