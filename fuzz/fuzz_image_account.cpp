@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the image account on arbitrary file bytes for every model, with the step's window
 // taken from the first bytes of the input: it must never crash, and its counts must hold
 // together (no more bytes lost than read, a loss always with its reason).

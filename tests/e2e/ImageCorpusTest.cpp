@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Images shaped as real tools write them (made here from bytes), programmed on each
 // family's simulated board and compared with an independent reading of the same file
 // (a few lines of Python): every data byte the file holds is on the board at its own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a run and a gang end when something goes wrong around them: a run record that cannot
 // be written, a signal to a run or to its gang, a gang that vanishes, a port's run killed,
 // ports that reach their pause at different times. Each case is a row; what is checked is

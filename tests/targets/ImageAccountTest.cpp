@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image account of every model: which data bytes of a file a step's loader programs at
 // their own address, and why the others are not. One table per model family, the kinds of
 // loss as rows, each window tried on both sides of each of its ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "images/ImageAccount.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/ImageRules.h"
 
 #include <sys/stat.h>
