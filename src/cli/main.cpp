@@ -174,8 +174,7 @@ int main(int argc, char** argv) {
     for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
         std::fprintf(stderr, "%s\n", hint.c_str());
     const int status = FinalStatus(ps::ExitStatusFor(st), recordLost);
-    if (opts.Quiet) std::printf("exit status %d
-", status);
+    if (opts.Quiet) std::printf("exit status %d\n", status);
     if (traceOut) std::fclose(traceOut);
     return status;
 }

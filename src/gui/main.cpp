@@ -31,7 +31,7 @@ bool AnswerWithoutDisplay(int argc, char** argv) {
             return true;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(UsageText, stdout);
+            std::fputs(ps::gui::HelpText().c_str(), stdout);
             return true;
         }
     }

@@ -114,11 +114,18 @@ std::set<std::string> OptionNames(std::string text) {
     return names;
 }
 
+// The option headings ("**\-\-name** *VALUE*") of a man page's section, without its prose,
+// which may mention other options.
 std::string Section(const std::string& page, const std::string& heading) {
     const size_t start = page.find("# " + heading + "\n");
     if (start == std::string::npos) return "";
     const size_t end = page.find("\n# ", start + 1);
-    return page.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::istringstream lines(
+        page.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    std::string headings;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("**", 0) == 0) headings += line + "\n";
+    return headings;
 }
 
 // The options listed by --help, without the ones its prose mentions.
