@@ -81,6 +81,34 @@ TEST(Boot91360, LoadsTheImageInRunsOfAtMost201AndStartsIt) {
     EXPECT_EQ(513, rig.h.st.RowByteCounts[0] + rig.h.st.RowByteCounts[1]);
 }
 
+// A USB adapter holds the ROM's "F" back for its latency timer (16 ms by default), so a
+// second "V" is on its way before the "F" is read; a ROM that answers every "V" then leaves
+// a second "F" waiting, which must never be taken for the answer to the first command.
+TEST(Boot91360, SurplusWakeUpAnswersOfASlowAdapterAreDropped) {
+    struct Case {
+        int LatencyMs;
+        bool EveryV;
+    } cases[] = {{0, false}, {0, true}, {16, false}, {16, true}, {50, true}};
+    Memory image;
+    Fill(image, 0x3E400, 300);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.LatencyMs << " ms, every V " << c.EveryV);
+        Board::Options options;
+        options.AnswerEveryWakeUp = c.EveryV;
+        BootRig rig(options);
+        rig.rom.AdapterLatencyMs = c.LatencyMs;
+        EXPECT_EQ(ps::ExitSuccess, rig.Run(image)) << rig.h.view.Dump();
+        Memory inWindow(image.lower_bound(0x3E000), image.lower_bound(0x40000));
+        EXPECT_EQ(inWindow, rig.rom.Memory());
+        EXPECT_TRUE(rig.rom.Started());
+        // A latency of several "V" periods really leaves surplus answers behind (at 16 ms
+        // it depends on where the adapter's timer ticks).
+        if (c.EveryV && c.LatencyMs >= 2 * 10) {
+            EXPECT_GE(rig.rom.WakeUps(), 2);
+        }
+    }
+}
+
 // An image without S2 records would start whatever the RAM holds and report success: it is
 // refused before the board is touched.
 TEST(Boot91360, AnImageWithoutDataIsRefusedBeforeTheBoardIsTouched) {
