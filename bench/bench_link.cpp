@@ -155,8 +155,10 @@ void BM_IdleTerminalWakeUps(benchmark::State& state) {
     const std::string cli = (self / "progstation-cli").string();
     const auto dir = std::filesystem::temp_directory_path() / "ps-bench-idle";
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "upgrade.cfg") << (silentBoard ? "/PA=none.hex\r\n/ATMEL=6\r\n"
-                                                       : "/SINHRO\r\n");
+    std::ofstream(dir / "upgrade.cfg")
+        << (silentBoard ? "/PA=none.hex\r\n/ATMEL=6\r\n/BaudRate=115200\r\n/AddrStart=0\r\n"
+                          "/AddrLen=32768\r\n/BlockLen=1024\r\n/BlocksOnRow=32\r\n"
+                        : "/SINHRO\r\n");
     std::ofstream(dir / "none.hex") << ":0100000000FF\r\n:00000001FF\r\n";
     Pty pty;
     const std::string port = silentBoard ? pty.slave : "sim:generic";
@@ -186,11 +188,12 @@ void BM_IdleTerminalWakeUps(benchmark::State& state) {
         const long before = VoluntarySwitches(pid);
         std::this_thread::sleep_for(std::chrono::seconds(IdleSeconds));
         const long after = VoluntarySwitches(pid);
+        int status = 0;
+        const bool ended = waitpid(pid, &status, WNOHANG) == pid;  // not idle: it had stopped
         kill(pid, SIGTERM);
         close(input[1]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (before < 0 || after < 0) {
+        if (!ended) waitpid(pid, &status, 0);
+        if (ended || before < 0 || after < 0) {
             state.SkipWithError("the station ended before it was idle");
             break;
         }

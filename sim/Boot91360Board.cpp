@@ -119,6 +119,7 @@ void Boot91360Board::OnByte(uint8_t b) {
             if (collected_.size() < AddressBytes) break;
             startedAt_ = LittleEndian(collected_, 0, AddressBytes);
             started_ = true;
+            ++starts_;
             state_ = State::Running;
             break;
         case State::Running:

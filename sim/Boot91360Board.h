@@ -46,6 +46,7 @@ public:
     int WakeUps() const { return wakeUps_; }
     bool Started() const { return started_; }
     uint32_t StartedAt() const { return startedAt_; }
+    int Starts() const { return starts_; }  // start addresses received, over all resets
 
 private:
     enum class State { Asleep, Command, Opened, FrameHeader, FrameData, StartAddress, Running };
@@ -63,6 +64,7 @@ private:
     int wakeUps_ = 0;
     bool started_ = false;
     uint32_t startedAt_ = 0;
+    int starts_ = 0;
 };
 
 // Makes the board from its options (after "91360-boot,"): refuse=01, refuse=03, refuse=04

@@ -74,10 +74,15 @@ void BlockOnce(Station& st, int64_t untilUs, bool forInput, bool countsSilence) 
         limit = std::min(limit, start + std::max<int64_t>(
                                             st.SilenceLimitMs * 1000 - st.SilentUs, 0));
     }
-    if (forInput && st.Comm.Active())
-        st.Comm.WaitReadableUs(limit == NoDeadlineUs ? NoDeadlineUs : limit - start, wake);
-    else
+    if (forInput && st.Comm.Active()) {
+        const bool readable =
+            st.Comm.WaitReadableUs(limit == NoDeadlineUs ? NoDeadlineUs : limit - start, wake);
+        // A device that keeps the machine's time under a clock that does not (a test's
+        // virtual clock over a pseudo-terminal) would otherwise never let a timed wait end.
+        if (!readable && wake.empty()) st.clock.SleepUntilUs(limit);
+    } else {
         st.clock.SleepUntilUsOrReadable(limit, wake);
+    }
     if (counting && !Heard(st)) NoteSilence(st, st.clock.NowUs() - start);
 }
 
@@ -133,8 +138,8 @@ void WaitMsUnlessStopped(Station& st, int ms) {
     WaitUntilUs(st, After(st, int64_t{ms} * 1000), true, true);
 }
 
-void WaitUsUnlessStopped(Station& st, int64_t us) {
-    WaitUntilUs(st, After(st, us), true, true);
+void PauseUsUnlessStopped(Station& st, int64_t us) {
+    WaitUntilUs(st, After(st, us), true, false);
 }
 
 int64_t DeadlineAfterMs(Station& st, int ms) {

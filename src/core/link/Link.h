@@ -25,15 +25,16 @@ void PumpMessages(Station& st);
 void WaitMs(Station& st, int ms);
 // The same, but returns early once RunError is 1 (waits that only pace a retry).
 void WaitMsUnlessStopped(Station& st, int ms);
-void WaitUsUnlessStopped(Station& st, int64_t us);
 // A wait split in two, so that the next command's work is done while its time runs:
 // DeadlineAfterMs when the wait would begin, WaitUntil before the next byte goes out.
 int64_t DeadlineAfterMs(Station& st, int ms);
 void WaitUntil(Station& st, int64_t deadlineUs, bool unlessStopped);
-// Pauses that are no wait on the board (the line settling, a port being plugged in): the
-// silence limit does not count them.
+// Pauses that are no wait on the board (the line settling, a port being plugged in, a
+// command still crossing the line, which the board cannot answer yet): the silence limit
+// does not count them.
 void PauseMs(Station& st, int ms);
 void PauseMsUnlessStopped(Station& st, int ms);
+void PauseUsUnlessStopped(Station& st, int64_t us);
 // One wait on the operator (the CONTINUE pause): returns once the view may have something
 // to do, a slice at the latest for a window. Never counts as silence.
 void WaitForOperator(Station& st);

@@ -92,7 +92,7 @@ public:
     // The next byte, if one comes within ms; false on time-out or STOP. No answer can come
     // before the command has crossed the line, so that time passes first, in one wait.
     bool Reply(int ms, uint8_t& b) {
-        WaitUsUnlessStopped(st_, LineUs(pending_));
+        PauseUsUnlessStopped(st_, LineUs(pending_));
         pending_ = 0;
         if (!WaitForByte(st_, ms)) return false;
         b = ReadByte(st_);
