@@ -29,7 +29,7 @@ void Clock::SleepUntilUsOrReadable(int64_t us, const std::vector<int>&) {
     SleepUntilUs(us);
 }
 
-bool WaitFdsReadable(const std::vector<int>& fds, int64_t timeoutUs) {
+int PollReadable(const std::vector<int>& fds, int64_t timeoutUs, short* firstEvents) {
     std::vector<pollfd> set;
     set.reserve(fds.size());
     for (int fd : fds) set.push_back({fd, POLLIN, 0});
@@ -39,7 +39,9 @@ bool WaitFdsReadable(const std::vector<int>& fds, int64_t timeoutUs) {
         limit = ToTimespec(timeoutUs > 0 ? timeoutUs * 1000 : 0);
         limitPtr = &limit;
     }
-    return ::ppoll(set.data(), set.size(), limitPtr, nullptr) > 0;
+    const int r = ::ppoll(set.data(), set.size(), limitPtr, nullptr);
+    if (firstEvents != nullptr) *firstEvents = set.empty() || r <= 0 ? 0 : set[0].revents;
+    return r;
 }
 
 RealClock::RealClock() : originNs_(MonotonicNs()) {
@@ -76,7 +78,7 @@ void RealClock::SleepUntilUsOrReadable(int64_t us, const std::vector<int>& fds) 
     if (us != NoDeadlineUs && us <= now) return;
     // ppoll takes a relative limit; it may end a little early by the clock's reading, so
     // the caller loops to its deadline (every wait does).
-    WaitFdsReadable(fds, us == NoDeadlineUs ? NoDeadlineUs : us - now + 1);
+    PollReadable(fds, us == NoDeadlineUs ? NoDeadlineUs : us - now + 1, nullptr);
 }
 
 }  // namespace ps

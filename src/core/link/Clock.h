@@ -50,8 +50,9 @@ private:
 constexpr int64_t NoDeadlineUs = INT64_MAX;
 
 // Waits for file descriptors to become readable, at most `timeoutUs` (NoDeadlineUs: no
-// limit). True when one is readable (or has hung up), false when the time passed or a
-// signal came. Shared by the real clock and the POSIX port device.
-bool WaitFdsReadable(const std::vector<int>& fds, int64_t timeoutUs);
+// limit), to the microsecond. Returns what ppoll does (-1 with errno, 0 when the time
+// passed, else the count of ready ones) and the events of fds[0] in firstEvents (may be
+// nullptr). Shared by the real clock and the POSIX port device.
+int PollReadable(const std::vector<int>& fds, int64_t timeoutUs, short* firstEvents);
 
 }  // namespace ps

@@ -334,20 +334,13 @@ int PosixPortDevice::DrainOutput(int timeoutMs) {
 
 int PosixPortDevice::WaitReadableOrWake(int64_t timeoutUs, const std::vector<int>& wakeFds) {
     if (fd_ < 0) return -EBADF;
-    std::vector<pollfd> set{{fd_, POLLIN, 0}};
-    for (int fd : wakeFds) set.push_back({fd, POLLIN, 0});
-    timespec limit{};
-    const timespec* limitPtr = nullptr;
-    if (timeoutUs != NoDeadlineUs) {
-        const int64_t us = timeoutUs < 0 ? 0 : timeoutUs;
-        limit = {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000 * 1000)};
-        limitPtr = &limit;
-    }
-    const int r = ::ppoll(set.data(), set.size(), limitPtr, nullptr);
+    std::vector<int> fds{fd_};
+    fds.insert(fds.end(), wakeFds.begin(), wakeFds.end());
+    short events = 0;
+    const int r = PollReadable(fds, timeoutUs, &events);
     if (r < 0) return errno == EINTR ? 0 : -errno;
-    if (r == 0) return 0;
-    if ((set[0].revents & HangUpEvents) != 0) return -EIO;
-    return (set[0].revents & POLLIN) != 0 ? 1 : 0;
+    if ((events & HangUpEvents) != 0) return -EIO;
+    return (events & POLLIN) != 0 ? 1 : 0;
 }
 
 int PosixPortDevice::Purge() {
