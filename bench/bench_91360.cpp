@@ -88,9 +88,8 @@ struct Bench {
     std::shared_ptr<ps::sim::Wire> wire;
 };
 
-// The simulated line keeps time in whole milliseconds, so every exchange that waits for an
-// answer ends on the next millisecond at the earliest: `exchanges` says how many there were,
-// and the excess per exchange shows what that costs.
+// What the station adds per exchange that waits for an answer (the simulated line keeps
+// microseconds, so the excess is the station's): `exchanges` says how many there were.
 void Report(benchmark::State& state, double wall, double line, double waits, int exchanges) {
     state.counters["exchanges"] = exchanges;
     state.counters["excess_ms_per_exchange"] =

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The link's cost on the host, over a real pseudo-terminal:
 //  - CPU time the station spends per second of waiting for a silent board;
-//  - turnaround: from a board's byte arriving to the station's next byte on the wire.
+//  - turnaround: from a board's byte arriving to the station's next byte on the wire;
+//  - wake-ups per second of an idle terminal station (progstation-cli waiting for CONTINUE,
+//    and waiting for a silent board on a pseudo-terminal): its voluntary context switches.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +11,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <chrono>
 #include <thread>
 
@@ -128,6 +137,73 @@ void BM_Turnaround(benchmark::State& state) {
     state.counters["turnaround_us"] = measured ? totalUs / measured : 0;
 }
 BENCHMARK(BM_Turnaround)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// Voluntary context switches of a process's main thread so far (-1 when unreadable).
+long VoluntarySwitches(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+    return -1;
+}
+
+// progstation-cli idle for 5 s in a project folder of its own: arg 0 waits for CONTINUE
+// after a step on a simulated board, arg 1 waits for a board on a pseudo-terminal that
+// never answers (the handshake's own rounds, two a second, are the protocol's).
+void BM_IdleTerminalWakeUps(benchmark::State& state) {
+    const bool silentBoard = state.range(0) == 1;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::string cli = (self / "progstation-cli").string();
+    const auto dir = std::filesystem::temp_directory_path() / "ps-bench-idle";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "upgrade.cfg")
+        << (silentBoard ? "/PA=none.hex\r\n/ATMEL=6\r\n/BaudRate=115200\r\n/AddrStart=0\r\n"
+                          "/AddrLen=32768\r\n/BlockLen=1024\r\n/BlocksOnRow=32\r\n"
+                        : "/SINHRO\r\n");
+    std::ofstream(dir / "none.hex") << ":0100000000FF\r\n:00000001FF\r\n";
+    Pty pty;
+    const std::string port = silentBoard ? pty.slave : "sim:generic";
+    constexpr int IdleSeconds = 5;
+    double perSecond = 0;
+    for (auto _ : state) {
+        int input[2];
+        if (pipe(input) != 0) {
+            state.SkipWithError("no pipe");
+            break;
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(input[0], STDIN_FILENO);
+            close(input[1]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            if (chdir(dir.c_str()) != 0) _exit(127);
+            setenv("PROGSTATION_COM1", port.c_str(), 1);
+            execl(cli.c_str(), cli.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(input[0]);
+        // Past the step's setup (its pauses are the protocol's), into the idle wait.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const long before = VoluntarySwitches(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(IdleSeconds));
+        const long after = VoluntarySwitches(pid);
+        int status = 0;
+        const bool ended = waitpid(pid, &status, WNOHANG) == pid;  // not idle: it had stopped
+        kill(pid, SIGTERM);
+        close(input[1]);
+        if (!ended) waitpid(pid, &status, 0);
+        if (ended || before < 0 || after < 0) {
+            state.SkipWithError("the station ended before it was idle");
+            break;
+        }
+        perSecond = static_cast<double>(after - before) / IdleSeconds;
+    }
+    std::filesystem::remove_all(dir);
+    state.counters["wakeups_per_s"] = perSecond;
+}
+BENCHMARK(BM_IdleTerminalWakeUps)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

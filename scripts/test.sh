@@ -18,6 +18,9 @@ cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 [ $quick -eq 1 ] && exit 0
 
+echo "== benchmarks (figures only: docs/testing.md says how to read them)"
+scripts/bench.sh build || echo "a benchmark did not run"
+
 echo "== Debian package"
 scripts/package-check.sh build
 

@@ -28,6 +28,8 @@ std::unique_ptr<Board> MakeBoot91360Board(const BoardOptions& options, std::stri
         long n = 0;
         if (o.Key == "refuse" && OptionNumber(o, 1, 4, n, error) && n != 2) {
             parsed.Refuse.insert(static_cast<uint8_t>(n));
+        } else if (o.Key == "every-v" && !o.HasValue) {
+            parsed.AnswerEveryWakeUp = true;
         } else {
             error = o.Key == "refuse"
                         ? "option \"refuse\" takes 01, 03 or 04: \"refuse=" + o.Value + "\""
@@ -41,6 +43,7 @@ std::unique_ptr<Board> MakeBoot91360Board(const BoardOptions& options, std::stri
 std::string Boot91360Board::Describe() const {
     std::string text = "91360-boot";
     for (uint8_t c : options_.Refuse) text += ", refuse=0" + std::to_string(c);
+    if (options_.AnswerEveryWakeUp) text += ", every-v";
     return text + DescribeFaults(faults);
 }
 
@@ -82,6 +85,10 @@ void Boot91360Board::OnByte(uint8_t b) {
             break;
         case State::Command:
             if (b == Attention) Answer(Attention, AttentionAnswer, State::Opened);
+            if (b == WakeUp && options_.AnswerEveryWakeUp) {
+                ++wakeUps_;
+                Send(WakeUpAnswer);
+            }
             break;
         case State::Opened:
             if (b == LoadRun) {
@@ -113,6 +120,7 @@ void Boot91360Board::OnByte(uint8_t b) {
             if (collected_.size() < AddressBytes) break;
             startedAt_ = LittleEndian(collected_, 0, AddressBytes);
             started_ = true;
+            ++starts_;
             state_ = State::Running;
             break;
         case State::Running:

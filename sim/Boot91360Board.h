@@ -25,6 +25,8 @@ class Boot91360Board : public Board {
 public:
     struct Options {
         std::set<uint8_t> Refuse;  // commands (0x01, 0x03, 0x04) answered with Refusal
+        // Awake, answer every further "V" with "F" too, as some ROMs do ("every-v").
+        bool AnswerEveryWakeUp = false;
     };
     struct Frame {
         uint32_t Address;
@@ -48,6 +50,7 @@ public:
     int WakeUps() const { return wakeUps_; }
     bool Started() const { return started_; }
     uint32_t StartedAt() const { return startedAt_; }
+    int Starts() const { return starts_; }  // start addresses received, over all resets
 
 private:
     enum class State { Asleep, Command, Opened, FrameHeader, FrameData, StartAddress, Running };
@@ -65,10 +68,11 @@ private:
     int wakeUps_ = 0;
     bool started_ = false;
     uint32_t startedAt_ = 0;
+    int starts_ = 0;
 };
 
 // Makes the board from its options (after "91360-boot,"): refuse=01, refuse=03, refuse=04
-// (any of them, repeated); the "negative" fault refuses 0x01.
+// (any of them, repeated), every-v; the "negative" fault refuses 0x01.
 std::unique_ptr<Board> MakeBoot91360Board(const BoardOptions& options, std::string& error);
 
 }  // namespace ps::sim

@@ -84,7 +84,7 @@ int64_t Wire::BurstTimeUs(uint32_t baud, int64_t bytes) {
 }
 
 int64_t Wire::NowUs() const {
-    return clock_.NowMs() * 1000;
+    return clock_.NowUs();
 }
 
 int64_t Wire::BoardNowMs() const {
@@ -188,7 +188,7 @@ void Wire::WaitForQueueRoom(size_t bytes) {
     const int64_t until =
         txFreeUs_ - BurstTimeUs(baud_, std::max<int64_t>(0, queue - static_cast<long>(bytes)));
     while (NowUs() < until) {
-        clock_.SleepMs((until - NowUs() + 999) / 1000);
+        clock_.SleepUntilUs(until);
         Advance();
     }
 }
@@ -308,7 +308,7 @@ int Wire::WaitReadable(int timeoutMs) {
         // answer) or the limit, whichever is first: a silent board costs no CPU.
         const int64_t next = NextInterestingUs();
         const int64_t until = (next < 0 || next > deadline) ? deadline : next;
-        clock_.SleepMs((until - now + 999) / 1000);
+        clock_.SleepUntilUs(until);
         Advance();
     }
 }
@@ -322,7 +322,7 @@ int Wire::DrainOutput(int timeoutMs) {
         const int64_t now = NowUs();
         if (txFreeUs_ <= now) return 0;
         if (now >= deadline) return -ETIMEDOUT;
-        clock_.SleepMs((std::min(txFreeUs_, deadline) - now + 999) / 1000);
+        clock_.SleepUntilUs(std::min(txFreeUs_, deadline));
         Advance();
     }
 }

@@ -68,7 +68,9 @@ std::string HexBytes(const std::vector<uint8_t>& bytes);
 // and its bytes become readable only once their last bit has arrived. Control-line and baud
 // changes reach the board in order with the bytes. Nothing runs on its own: the wire works
 // out what has happened up to the clock's present whenever the station calls it, so the
-// same code runs under the virtual clock of the tests and under the real one.
+// same code runs under the virtual clock of the tests and under the real one. Times are
+// kept in microseconds and sleeps end at the exact moment of the next event, so a benchmark
+// on the real clock measures the station, not the rounding of the line.
 //
 // The wire owns its board and outlives the port devices opened on it, so a board keeps its
 // memory when the station closes and reopens the port between steps. One thread only.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/TerminalView.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,9 +18,22 @@ namespace ps {
 
 namespace {
 std::atomic<int> stopSignals{0};
+// Written by the signal handler, so that a station sleeping on the port and standard input
+// wakes for a signal too (an idle station never wakes up to look).
+int stopPipe[2] = {-1, -1};
 
 void OnStopSignal(int) {
     if (stopSignals.fetch_add(1) >= 1) _exit(128 + SIGINT);
+    if (stopPipe[1] >= 0) {
+        const char mark = 1;
+        (void)!write(stopPipe[1], &mark, 1);
+    }
+}
+
+void DrainStopPipe() {
+    char buffer[64];
+    while (stopPipe[0] >= 0 && read(stopPipe[0], buffer, sizeof buffer) > 0) {
+    }
 }
 
 constexpr int BarWidth = 40;
@@ -28,6 +42,7 @@ constexpr int64_t MinRateMs = 200;  // before this the rate says nothing useful
 }  // namespace
 
 void InstallStopSignals() {
+    if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = -1;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -218,7 +233,16 @@ void TerminalView::ReadContinueInput() {
     }
 }
 
+std::vector<int> TerminalView::WakeFds() {
+    // Without the signal pipe a signal could not end a long sleep: pump in slices then.
+    if (stopPipe[0] < 0) return {};
+    std::vector<int> fds{stopPipe[0]};
+    if (waitingForContinue_ && !stdinClosed_) fds.push_back(STDIN_FILENO);
+    return fds;
+}
+
 void TerminalView::PumpMessages() {
+    DrainStopPipe();
     CheckTrace();
     if (!station_) return;
     if (StopSignalled() && station_->RunError != RunStopped) StopBtnClick(*station_);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "display/StationView.h"
 
@@ -30,6 +31,9 @@ public:
     void ShowPanels(bool start, bool stop, bool cont) override;
     void ShowMessage(MessageKind kind, const std::string& text) override;
     void PumpMessages() override;
+    // The signal pipe of InstallStopSignals, and standard input while a step waits for
+    // CONTINUE: an idle run sleeps until one of them (or the port) has something.
+    std::vector<int> WakeFds() override;
     void RequestTerminate() override { terminateRequested_ = true; }
     // On standard error (never on the status lines a script reads) and in the trace.
     void ShowWarning(const std::string& text) override;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "link/PseudoTerminal.h"
 #include "support/ChildProgram.h"
 #include "support/StationHarness.h"
 
@@ -29,7 +30,8 @@ struct Outcome {
 };
 
 // Runs the program in `dir` with extra environment, feeding `input` on standard input
-// (closed afterwards). `onStart` may act on the running child (signals).
+// (closed afterwards; after `onStart` when there is one). `onStart` may act on the running
+// child (signals).
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::string& dir, const std::map<std::string, std::string>& env,
                    const std::string& input = "",
@@ -50,8 +52,11 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     // A program that does not end is killed, which also ends every read of its output.
     pstest::ChildDeadline deadline(pid);
     if (!input.empty()) (void)!write(in[1], input.data(), input.size());
-    close(in[1]);
-    if (onStart) onStart(pid, out[0]);
+    if (!onStart) close(in[1]);
+    if (onStart) {
+        onStart(pid, out[0]);
+        close(in[1]);
+    }
     Outcome o;
     char buffer[4096];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) o.Output.append(buffer, n);
@@ -134,20 +139,36 @@ TEST_F(CliTest, ContinueComesFromALineOnInputAndTheEndOfInputIsStop) {
     EXPECT_NE(stopped.Output.find("BREAK"), std::string::npos);
 }
 
-TEST_F(CliTest, InterruptStopsARunWaitingOnASilentBoard) {
-    Steps({"/SINHRO", "/AUTOCONTINUE"});
-    env["PROGSTATION_COM1"] = "sim:generic,silent";
-    std::string early;  // what the program printed before the interrupt
-    const Outcome o = RunProgram(
-        Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env, "", [&](pid_t pid, int out) {
-            // The run is waiting for the board once it says so.
-            char c;
-            while (early.find("connecting...") == std::string::npos && read(out, &c, 1) == 1)
-                early += c;
-            kill(pid, SIGINT);
-        });
-    EXPECT_EQ(o.Status, 1) << early << o.Output;
-    EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << early << o.Output;
+// An idle station sleeps until something happens; an interrupt is something, wherever it
+// waits (standard input stays open, so only the signal can end the CONTINUE pause).
+TEST_F(CliTest, InterruptStopsARunWhereverItWaits) {
+    ps::test::PseudoTerminal pty;  // a board that never answers
+    ASSERT_TRUE(pty.Ok());
+    const struct {
+        const char* Port;
+        std::vector<std::string> Steps;
+        const char* WaitingText;
+    } cases[] = {
+        {"sim:generic,silent", {"/SINHRO", "/AUTOCONTINUE"}, "connecting..."},
+        {nullptr, {"/SINHRO", "/AUTOCONTINUE"}, "connecting..."},
+        {"sim:generic", {"/SINHRO"}, "waiting for CONTINUE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Port ? c.Port : pty.SlavePath());
+        Steps(c.Steps);
+        env["PROGSTATION_COM1"] = c.Port ? c.Port : pty.SlavePath();
+        std::string early;  // what the program printed before the interrupt
+        const Outcome o = RunProgram(Cli, {"--ini", dir.File("PROGRAMMER.INI")}, dir.Path(), env,
+                                     "", [&](pid_t pid, int out) {
+                                         char ch;
+                                         while (early.find(c.WaitingText) == std::string::npos &&
+                                                read(out, &ch, 1) == 1)
+                                             early += ch;
+                                         kill(pid, SIGINT);
+                                     });
+        EXPECT_EQ(o.Status, 1) << early << o.Output;
+        EXPECT_NE(o.Output.find("BREAK"), std::string::npos) << early << o.Output;
+    }
 }
 
 TEST_F(CliTest, ShowStepsPrintsEveryStepAsARunLoadsIt) {

@@ -366,7 +366,8 @@ enum class Fault {
     BadImage,
     EmptyImage,
     UnprogrammableImage,
-    ReadFailsHalfway
+    ReadFailsHalfway,
+    SilenceLimit
 };
 
 const char* FaultName(Fault f) {
@@ -397,6 +398,8 @@ const char* FaultName(Fault f) {
             return "UnprogrammableImage";
         case Fault::ReadFailsHalfway:
             return "ReadFailsHalfway";
+        case Fault::SilenceLimit:
+            return "SilenceLimit";
     }
     return "?";
 }
@@ -406,6 +409,8 @@ const char* FaultName(Fault f) {
 constexpr int64_t RunLimitMs = 10 * 60 * 1000;
 // A silent board is left with STOP, as an operator would.
 constexpr int64_t SilentStopMs = 30 * 1000;
+// The --silence-limit column's limit.
+constexpr int64_t SilenceLimitMs = 2 * 1000;
 
 bool IsSuccessText(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -421,6 +426,7 @@ struct Outcome {
     bool HitLimit = false;
     long Pumps = 0;
     long BytesSent = 0;
+    int64_t EndMs = 0;  // the station's clock when the run had ended
     std::string LastStatus;
     std::string Dump;
 };
@@ -461,6 +467,7 @@ Outcome RunRow(const ModelRow& row, const std::string& extraSpec,
     out.Pumps = h.view.Pumps;
     out.BytesSent = static_cast<long>(h.Wire().SentBytes().size());
     out.LastStatus = h.view.LastStatus();
+    out.EndMs = h.clock.NowMs();
     out.Dump = h.view.Dump();
     return out;
 }
@@ -641,6 +648,23 @@ TEST_P(FaultMatrix, NeverOkUnlessTheBoardHoldsTheImage) {
             EXPECT_EQ(0, out.BytesSent) << out.Dump;
             break;
         }
+        case Fault::SilenceLimit:
+            // No STOP: every wait of every flow counts towards the limit, so the run ends
+            // by itself soon after it (a flow with time-outs may end first, in its own error).
+            out = RunRow(row, ",silent", [](pstest::StationHarness& h) {
+                h.st.SilenceLimitMs = SilenceLimitMs;
+                h.view.AtTime(SilenceLimitMs * 5, [&h] { StopBtnClick(h.st); });
+            });
+            if (row.SilentFailsByItself) {
+                EXPECT_NE(ExitSuccess, out.Exit) << out.Dump;
+            } else if (row.WaitsForAnswers) {
+                EXPECT_EQ(RunBoardSilent, out.Exit) << out.Dump;
+                EXPECT_EQ("ERROR : no answer from the board for 2 s", out.LastStatus) << out.Dump;
+            } else {
+                EXPECT_EQ(ExitSuccess, out.Exit) << out.Dump;
+            }
+            EXPECT_LT(out.EndMs, SilenceLimitMs * 5) << "the limit did not end the run\n" << out.Dump;
+            break;
     }
     EXPECT_FALSE(out.HitLimit) << "the run did not end by itself\n" << out.Dump;
     // The promise every fault must keep.
@@ -667,7 +691,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          Fault::Late, Fault::Unplugged, Fault::StopEarly,
                                          Fault::StopMid, Fault::StopLate, Fault::BadImage,
                                          Fault::EmptyImage, Fault::UnprogrammableImage,
-                                         Fault::ReadFailsHalfway)),
+                                         Fault::ReadFailsHalfway, Fault::SilenceLimit)),
     CaseName);
 
 }  // namespace

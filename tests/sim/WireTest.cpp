@@ -75,12 +75,12 @@ TEST(Wire, AnswersArriveAfterTheLineTimeOfBothDirections) {
     EXPECT_EQ(line.dev->BytesWaiting(), 1);
     EXPECT_EQ(line.ReadAll(), std::vector<uint8_t>{0x11});
 
-    // WaitReadable sleeps the clock exactly until the answer is in.
+    // WaitReadable sleeps the clock exactly until the answer is in, to the microsecond.
     VirtualClock& c = line.clock;
-    const int64_t t0 = c.NowMs();
+    const int64_t t0 = c.NowUs();
     ASSERT_EQ(line.Write({0x20}), 1);
     EXPECT_EQ(line.dev->WaitReadable(1000), 1);
-    EXPECT_EQ(c.NowMs() - t0, 17);
+    EXPECT_EQ(c.NowUs() - t0, 2 * Wire::ByteTimeUs(1200));
     EXPECT_EQ(line.ReadAll(), std::vector<uint8_t>{0x21});
 
     // A board's delay comes on top of the line time.
@@ -137,7 +137,7 @@ TEST(Wire, LateBoardAnswersThatMuchLater) {
     ASSERT_EQ(line.Write({0x01}), 1);
     EXPECT_EQ(line.dev->WaitReadable(299), 0);
     EXPECT_EQ(line.dev->WaitReadable(10), 1);
-    EXPECT_EQ(line.clock.NowMs(), 301);
+    EXPECT_EQ(line.clock.NowUs(), 300000 + 2 * Wire::ByteTimeUs(115200));
     EXPECT_EQ(line.ReadAll(), std::vector<uint8_t>{0x02});
 }
 

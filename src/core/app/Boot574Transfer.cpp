@@ -54,31 +54,39 @@ bool CheckBoot574Image(Station& st, const std::string& fileName) {
 void TransferBoot574Image(Station& st, const std::string& fileName) {
     S1Record record;
     int64_t read = 0, size = 0;
-    const ImageRead end = ReadImageLines(st, ResolveImageName(fileName, SrecExtension), 'S',
-                                         [&](const std::string& line, const ImageText& file) {
-                                             read = file.Position();
-                                             size = file.Size();
-                                             if (!DecodeLine(line, record))
-                                                 return LineVerdict::Malformed;
-                                             if (!record.IsS1) return LineVerdict::Next;
-                                             SendByte(st, Boot574Ready);
-                                             ExpectByte(st, Boot574ReadyAnswer);
-                                             // Even after STOP the frame goes out: the loader may
-                                             // have answered its ready request already and then
-                                             // waits for exactly these bytes before the end frame.
-                                             SendBlock(st, record.Frame.data(),
-                                                       static_cast<int>(record.Frame.size()));
-                                             ExpectByte(st, Boot574Accepted);
-                                             WaitMs(st, Boot574RecordGapMs);
-                                             if (st.RunError != RunOk) return LineVerdict::Stop;
-                                             st.Progress(TransferPercent(read, size));
-                                             PumpMessages(st);
-                                             return LineVerdict::Next;
-                                         });
+    // The pause after each accepted record runs while the gauge moves and the next line is
+    // read and framed; it ends, at its full length, before the next byte goes out.
+    int64_t gapEnd = -1;
+    auto endGap = [&] {
+        if (gapEnd >= 0) WaitUntil(st, gapEnd, false);
+        gapEnd = -1;
+    };
+    const ImageRead end = ReadImageLines(
+        st, ResolveImageName(fileName, SrecExtension), 'S',
+        [&](const std::string& line, const ImageText& file) {
+            read = file.Position();
+            size = file.Size();
+            if (!DecodeLine(line, record)) return LineVerdict::Malformed;
+            if (!record.IsS1) return LineVerdict::Next;
+            endGap();
+            if (st.RunError != RunOk) return LineVerdict::Stop;
+            SendByte(st, Boot574Ready);
+            ExpectByte(st, Boot574ReadyAnswer);
+            // Even after STOP the frame goes out: the loader may have answered its ready
+            // request already and then waits for exactly these bytes before the end frame.
+            SendBlock(st, record.Frame.data(), static_cast<int>(record.Frame.size()));
+            ExpectByte(st, Boot574Accepted);
+            gapEnd = DeadlineAfterMs(st, Boot574RecordGapMs);
+            if (st.RunError != RunOk) return LineVerdict::Stop;
+            st.Progress(TransferPercent(read, size));
+            PumpMessages(st);
+            return LineVerdict::Next;
+        });
     // A file that could not be read leaves the loader as it is; otherwise (read to its end,
     // or stopped) the loader is told the transfer is over.
     if (end == ImageRead::BadFile) return;
     st.Progress(TransferPercent(read, size));
+    endGap();
     const uint8_t endFrame[Boot574EndFrameBytes] = {Boot574EndMark, 0x00, 0x00, 0x00, 0x00};
     SendBlock(st, endFrame, Boot574EndFrameBytes);
     PumpMessages(st);

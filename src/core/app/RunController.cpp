@@ -74,7 +74,7 @@ bool SetUpStep(Station& st) {
                               StatusColorNormal);
                     waitShown = true;
                 }
-                WaitMsUnlessStopped(st, PortPollMs);
+                PauseMsUnlessStopped(st, PortPollMs);
                 if (st.RunError == RunStopped) return true;  // the run ends with "BREAK"
                 continue;
             }
@@ -87,7 +87,7 @@ bool SetUpStep(Station& st) {
     // The port component's rate list stops short of 7200: set it on the open port directly.
     if (st.Step.BaudRate == "7200") st.Comm.SetRawBaud(7200);
     DrainInput(st);
-    WaitMs(st, 100);
+    PauseMs(st, 100);
     if (st.Step.Boot) SetBootLine(st, BootLevel);
     if (st.Step.Reset) PulseReset(st);
     DrainInput(st);
@@ -154,7 +154,7 @@ bool RunStep(Station& st) {
     // Each step reports its own refusals: a count left by an earlier step or run would
     // otherwise end a clean step with "ERRORS: ".
     st.ErrorCount = 0;
-    st.SilentMs = 0;
+    st.SilentUs = 0;
     if (st.Recorder) st.Recorder->StepStarted(st);
     if (!ImageIsProgrammable(st)) return true;
     if (!SetUpStep(st)) return false;
@@ -225,7 +225,7 @@ bool WaitForContinue(Station& st) {
     while (st.ContinueRequested != 1 && st.RunError != RunStopped) {
         PumpMessages(st);
         if (st.ContinueRequested == 1 || st.RunError == RunStopped) break;
-        st.clock.SleepMs(WaitSliceMs);
+        WaitForOperator(st);
     }
     st.view.ShowPanels(false, true, false);
     if (st.RunError == RunStopped) return false;
@@ -330,7 +330,7 @@ void StartBtnClick(Station& st) {
     st.Running = false;
     if (st.Recorder) st.Recorder->RunEnded(st);
     if (st.AutoMode) {
-        WaitMs(st, AutoExitDelayMs);
+        PauseMs(st, AutoExitDelayMs);
         ExitBtnClick(st);
     }
 }

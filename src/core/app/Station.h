@@ -99,7 +99,8 @@ public:
     // nothing from the board for this long ends the run with RunBoardSilent. The waits
     // give up as for STOP; the controller then tells the two apart by SilenceTripped.
     int64_t SilenceLimitMs = 0;
-    int64_t SilentMs = 0;  // time spent waiting since the board was last heard
+    int64_t SilentUs = 0;  // time spent waiting since the board was last heard
+    int64_t HeardBytes = 0;  // Comm.BytesReceived() when the board was last heard
     bool SilenceTripped = false;
 
     // The opt-in wait for a port whose device is missing when a step opens it (0: fail at

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ps {
 
@@ -43,6 +44,11 @@ public:
 
     // Lets the operator's input take effect (STOP, CONTINUE, EXIT, window events).
     virtual void PumpMessages() = 0;
+    // Descriptors whose readiness means the view has something to do (standard input, a
+    // signal pipe). A wait blocks on them together with the port, for as long as it has
+    // to, and pumps once they are readable. None (a window, a test's view): the view is
+    // pumped at least every WaitSliceMs instead.
+    virtual std::vector<int> WakeFds() { return {}; }
 
     // The program is asked to end once control returns to its main loop.
     virtual void RequestTerminate() = 0;

@@ -6,6 +6,7 @@
 
 #include "app/Station.h"
 #include "app/Texts.h"
+#include "link/Clock.h"
 
 namespace ps {
 
@@ -36,29 +37,68 @@ constexpr uint8_t FrameAck = 0x69;     // 'i'
 constexpr uint8_t FrameNak = 0x68;     // 'h'
 
 // The opt-in silence limit counts only the time spent waiting for the board, so a long
-// send without answers is not silence; every byte heard starts the count again.
-void NoteHeard(Station& st) {
-    st.SilentMs = 0;
+// send without answers is not silence; every byte heard starts the count again. A byte is
+// heard when the port has received it, whoever read it, so a flow that reads the port
+// itself can never leave the count running.
+bool CountsSilence(const Station& st) {
+    return st.SilenceLimitMs > 0 && st.RunError == RunOk && st.Running;
 }
 
-void NoteSilence(Station& st, int64_t ms) {
-    if (st.SilenceLimitMs <= 0 || st.RunError != RunOk) return;
-    st.SilentMs += ms;
-    if (st.SilentMs < st.SilenceLimitMs) return;
+bool Heard(Station& st) {
+    const int64_t received = st.Comm.BytesReceived();
+    if (received == st.HeardBytes && st.Comm.InputCount() == 0) return false;
+    st.HeardBytes = received;
+    st.SilentUs = 0;
+    return true;
+}
+
+void NoteSilence(Station& st, int64_t us) {
+    st.SilentUs += us;
+    if (st.SilentUs < st.SilenceLimitMs * 1000) return;
     // The waits give up on RunStopped; the controller turns this into RunBoardSilent.
     st.SilenceTripped = true;
     st.RunError = RunStopped;
 }
 
-// Blocks until input may be waiting, for at most one slice; on a closed port (where input
-// never comes) it simply lets the slice pass.
-void WaitForInput(Station& st) {
-    const int64_t start = st.clock.NowMs();
-    if (st.Comm.Active())
-        st.Comm.WaitReadable(WaitSliceMs);
-    else
-        st.clock.SleepMs(WaitSliceMs);
-    if (st.Comm.InputCount() == 0) NoteSilence(st, st.clock.NowMs() - start);
+// The station's one blocking step. It blocks until untilUs, for at most one slice when the
+// view has nothing to wake on, and never past the moment the silence limit would trip; on
+// the port when the wait is for input (it returns once input may be waiting), otherwise
+// on the clock. The view's wake descriptors end it early either way.
+void BlockOnce(Station& st, int64_t untilUs, bool forInput, bool countsSilence) {
+    const std::vector<int> wake = st.view.WakeFds();
+    const int64_t start = st.clock.NowUs();
+    int64_t limit = untilUs;
+    if (wake.empty()) limit = std::min(limit, start + int64_t{WaitSliceMs} * 1000);
+    const bool counting = countsSilence && CountsSilence(st);
+    if (counting) {
+        Heard(st);
+        limit = std::min(limit, start + std::max<int64_t>(
+                                            st.SilenceLimitMs * 1000 - st.SilentUs, 0));
+    }
+    if (forInput && st.Comm.Active()) {
+        const bool readable =
+            st.Comm.WaitReadableUs(limit == NoDeadlineUs ? NoDeadlineUs : limit - start, wake);
+        // A device that keeps the machine's time under a clock that does not (a test's
+        // virtual clock over a pseudo-terminal) would otherwise never let a timed wait end.
+        if (!readable && wake.empty()) st.clock.SleepUntilUs(limit);
+    } else {
+        st.clock.SleepUntilUsOrReadable(limit, wake);
+    }
+    if (counting && !Heard(st)) NoteSilence(st, st.clock.NowUs() - start);
+}
+
+// Waits until endUs on the clock; the view is pumped before every block.
+void WaitUntilUs(Station& st, int64_t endUs, bool unlessStopped, bool countsSilence) {
+    for (;;) {
+        PumpMessages(st);
+        if (unlessStopped && st.RunError == RunStopped) return;
+        if (st.clock.NowUs() >= endUs) return;
+        BlockOnce(st, endUs, false, countsSilence);
+    }
+}
+
+int64_t After(Station& st, int64_t us) {
+    return st.clock.DeadlineUs(std::max<int64_t>(us, 0));
 }
 
 void DiscardWaiting(Station& st) {
@@ -91,24 +131,47 @@ void PumpMessages(Station& st) {
     st.view.PumpMessages();
 }
 
-namespace {
-void Wait(Station& st, int ms, bool untilStopped) {
-    const int64_t end = st.clock.NowMs() + ms;
-    for (;;) {
-        PumpMessages(st);
-        const int64_t left = end - st.clock.NowMs();
-        if (left <= 0 || (untilStopped && st.RunError == RunStopped)) return;
-        st.clock.SleepMs(std::min<int64_t>(left, WaitSliceMs));
-    }
-}
-}  // namespace
-
 void WaitMs(Station& st, int ms) {
-    Wait(st, ms, false);
+    WaitUntilUs(st, After(st, int64_t{ms} * 1000), false, true);
 }
 
 void WaitMsUnlessStopped(Station& st, int ms) {
-    Wait(st, ms, true);
+    WaitUntilUs(st, After(st, int64_t{ms} * 1000), true, true);
+}
+
+void PauseUsUnlessStopped(Station& st, int64_t us) {
+    WaitUntilUs(st, After(st, us), true, false);
+}
+
+int64_t DeadlineAfterMs(Station& st, int ms) {
+    return After(st, int64_t{ms} * 1000);
+}
+
+void WaitUntil(Station& st, int64_t deadlineUs, bool unlessStopped) {
+    WaitUntilUs(st, deadlineUs, unlessStopped, true);
+}
+
+void PauseMs(Station& st, int ms) {
+    WaitUntilUs(st, After(st, int64_t{ms} * 1000), false, false);
+}
+
+void PauseMsUnlessStopped(Station& st, int ms) {
+    WaitUntilUs(st, After(st, int64_t{ms} * 1000), true, false);
+}
+
+void WaitForOperator(Station& st) {
+    BlockOnce(st, NoDeadlineUs, false, false);
+}
+
+bool AwaitInput(Station& st, int64_t timeoutUs) {
+    const int64_t end = After(st, timeoutUs);
+    for (;;) {
+        PumpMessages(st);
+        if (st.RunError == RunStopped) return false;
+        if (st.Comm.InputCount() > 0) return true;
+        if (st.clock.NowUs() >= end) return false;
+        BlockOnce(st, end, true, true);
+    }
 }
 
 void SendByte(Station& st, uint8_t b) {
@@ -140,12 +203,9 @@ uint8_t ReadByte(Station& st) {
         if (st.RunError == RunStopped) return 0;
         if (st.Comm.InputCount() != 0) {
             uint8_t c = 0;
-            if (st.Comm.ReadChar(c)) {
-                NoteHeard(st);
-                return c;
-            }
+            if (st.Comm.ReadChar(c)) return c;
         }
-        WaitForInput(st);
+        BlockOnce(st, NoDeadlineUs, true, true);
     }
 }
 
@@ -162,12 +222,11 @@ bool ExpectAck(Station& st, uint8_t ack, uint8_t nak) {
         PumpMessages(st);
         uint8_t c = 0;
         const bool got = st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c);
-        if (got) NoteHeard(st);
         if (c == ack || c == nak) {
             if (c == nak) ++st.ErrorCount;
             return c == ack;
         }
-        if (!got) WaitForInput(st);
+        if (!got) BlockOnce(st, NoDeadlineUs, true, true);
     }
 }
 
@@ -180,18 +239,13 @@ void Handshake(Station& st, uint8_t a, uint8_t b) {
         WaitMsUnlessStopped(st, HandshakeRoundMs);
         if (st.RunError == RunStopped) return;
         uint8_t c = 0;
-        if (st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c)) {
-            NoteHeard(st);
-            if (c == b) return;
-        } else {
-            NoteSilence(st, HandshakeRoundMs);
-        }
+        if (st.Comm.InputCount() >= 1 && st.Comm.ReadChar(c) && c == b) return;
     }
 }
 
 void DrainInput(Station& st) {
     st.Comm.PurgeAll();
-    WaitMs(st, DrainSettleMs);
+    PauseMs(st, DrainSettleMs);
     DiscardWaiting(st);
 }
 
@@ -221,7 +275,7 @@ void OpenPort(Station& st, int port, const std::string& baudText) {
     }
     PumpMessages(st);
     if (wasOpen) {
-        WaitMs(st, LineSettleMs);
+        PauseMs(st, LineSettleMs);
         PumpMessages(st);
         try {
             st.Comm.Open();
@@ -234,16 +288,16 @@ void SetBootLine(Station& st, int mode) {
     bool dtr = false, activeAsserted = false;
     if (ParseLineName(st.Step.BootSignal, dtr, activeAsserted))
         SetLine(st, dtr, mode == BootLevel ? activeAsserted : !activeAsserted);
-    WaitMs(st, LineSettleMs);
+    PauseMs(st, LineSettleMs);
 }
 
 void PulseReset(Station& st) {
     bool dtr = false, activeAsserted = false;
     if (!ParseLineName(st.Step.ResetSignal, dtr, activeAsserted)) return;
     SetLine(st, dtr, activeAsserted);
-    WaitMs(st, ResetPhaseMs);
+    PauseMs(st, ResetPhaseMs);
     SetLine(st, dtr, !activeAsserted);
-    WaitMs(st, ResetPhaseMs);
+    PauseMs(st, ResetPhaseMs);
 }
 
 void SetBankPort(Station& st) {

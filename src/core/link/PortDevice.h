@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ps {
 
@@ -49,6 +51,16 @@ public:
     // Blocks until input is waiting or timeoutMs has passed: 1 readable, 0 time passed,
     // negative errno when the device has gone away (hang-up).
     virtual int WaitReadable(int timeoutMs) = 0;
+    // The same in microseconds, also ending (0) once one of wakeFds is readable: the view's
+    // standard input and signal pipe, so an idle station sleeps until something happens.
+    // The default serves devices without a descriptor of their own: it waits in slices of
+    // at most SliceMs when there are wake descriptors, since it cannot watch them.
+    virtual int WaitReadableOrWake(int64_t timeoutUs, const std::vector<int>& wakeFds) {
+        int64_t ms = timeoutUs >= INT32_MAX / 2 ? INT32_MAX / 2 : (timeoutUs + 999) / 1000;
+        if (!wakeFds.empty() && ms > SliceMs) ms = SliceMs;
+        return WaitReadable(static_cast<int>(ms < 0 ? 0 : ms));
+    }
+    static constexpr int SliceMs = 10;
 
     // errno of the last failed Open, for hints (permissions) in front ends.
     virtual int LastOpenErrno() const { return 0; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link/PosixPortDevice.h"
 
+#include "link/Clock.h"
+
 #include <linux/serial.h>
 #include <climits>
 #include <cstdlib>
@@ -11,8 +13,10 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -50,6 +54,18 @@ bool StandardSpeed(unsigned baud, speed_t& code) {
 }
 
 constexpr short HangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// The far side of a pseudo-terminal (a simulated board, a network serial bridge) must have
+// read a last command before the port is purged and closed, or Linux throws it away; a
+// UART's FIFO must have shifted it out. Besides the bytes' line time it gets this much.
+constexpr int64_t LastBytesMarginNs = 5000000;
+constexpr int64_t BitsPerByte = 10;
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
@@ -123,6 +139,8 @@ int PosixPortDevice::Open() {
     RequestLowLatency(fd);
     fd_ = fd;
     lastOpenErrno_ = 0;
+    unanswered_ = false;
+    lineFreeNs_ = 0;
     return 0;
 }
 
@@ -213,6 +231,7 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     ::cfsetispeed(&tio, code);
     ::cfsetospeed(&tio, code);
     if (tty_->SetAttributes(fd_, tio) != 0) return -errno;
+    if (s.Baud > 0) baud_ = s.Baud;
     if (!standard) return SetCustomBaud(*tty_, fd_, s.Baud);
     return 0;
 }
@@ -251,6 +270,12 @@ long PosixPortDevice::Write(const uint8_t* data, size_t count) {
         if (r < 0 && errno != EINTR) return -errno;
         if (r > 0 && (p.revents & HangUpEvents) != 0) return -EIO;
     }
+    if (done > 0) {
+        const int64_t now = SteadyNs();
+        lineFreeNs_ = std::max(lineFreeNs_, now) +
+                      static_cast<int64_t>(done) * BitsPerByte * 1000000000 / baud_;
+        unanswered_ = true;
+    }
     return static_cast<long>(done);
 }
 
@@ -258,7 +283,10 @@ long PosixPortDevice::Read(uint8_t* data, size_t count) {
     if (fd_ < 0) return -EBADF;
     if (count == 0) return 0;
     ssize_t n = ::read(fd_, data, count);
-    if (n > 0) return n;
+    if (n > 0) {
+        unanswered_ = false;
+        return n;
+    }
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
         return -errno;
@@ -283,10 +311,37 @@ int PosixPortDevice::DrainOutput(int timeoutMs) {
     for (;;) {
         int queued = 0;
         if (tty_->Ioctl(fd_, TIOCOUTQ, &queued) != 0) return -errno;
-        if (queued <= 0) return 0;
+        if (queued <= 0) break;
         if (Steady::now() >= deadline) return -ETIMEDOUT;
         ::poll(nullptr, 0, 1);
     }
+    // The driver's queue says nothing of a UART's FIFO or of a pseudo-terminal's far side:
+    // bytes the board has not answered get their line time and a margin as well.
+    if (!unanswered_) return 0;
+    const int64_t due = lineFreeNs_ + LastBytesMarginNs;
+    const int64_t limit = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              deadline.time_since_epoch())
+                              .count();
+    const int64_t end = std::min(due, limit);
+    for (int64_t now = SteadyNs(); now < end; now = SteadyNs()) {
+        const timespec left{static_cast<time_t>((end - now) / 1000000000),
+                            static_cast<long>((end - now) % 1000000000)};
+        ::nanosleep(&left, nullptr);
+    }
+    if (SteadyNs() < due) return -ETIMEDOUT;
+    unanswered_ = false;
+    return 0;
+}
+
+int PosixPortDevice::WaitReadableOrWake(int64_t timeoutUs, const std::vector<int>& wakeFds) {
+    if (fd_ < 0) return -EBADF;
+    std::vector<int> fds{fd_};
+    fds.insert(fds.end(), wakeFds.begin(), wakeFds.end());
+    short events = 0;
+    const int r = PollReadable(fds, timeoutUs, &events);
+    if (r < 0) return errno == EINTR ? 0 : -errno;
+    if ((events & HangUpEvents) != 0) return -EIO;
+    return (events & POLLIN) != 0 ? 1 : 0;
 }
 
 int PosixPortDevice::Purge() {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "link/PortDevice.h"
 
@@ -54,6 +55,7 @@ public:
     int SetDtr(bool asserted) override;
     int SetRts(bool asserted) override;
     int WaitReadable(int timeoutMs) override;
+    int WaitReadableOrWake(int64_t timeoutUs, const std::vector<int>& wakeFds) override;
     int LastOpenErrno() const override { return lastOpenErrno_; }
     void SetWriteTimeoutMs(int ms) override { writeTimeoutMs_ = ms; }
     int DrainOutput(int timeoutMs) override;
@@ -75,6 +77,11 @@ private:
     int lastOpenErrno_ = 0;
     int writeTimeoutMs_ = 1000;
     std::string notice_;
+    // When the last byte written leaves the line (steady clock, ns) at the rate set, and
+    // whether the board has said anything since: see DrainOutput.
+    uint32_t baud_ = 9600;
+    int64_t lineFreeNs_ = 0;
+    bool unanswered_ = false;
     std::string sysRoot_ = "/sys";
 };
 

@@ -378,4 +378,13 @@ bool TSerialPort::WaitReadable(int timeoutMs) {
     return rc > 0;
 }
 
+bool TSerialPort::WaitReadableUs(int64_t timeoutUs, const std::vector<int>& wakeFds) {
+    std::lock_guard guard(lock_);
+    if (!device_) return false;
+    CheckLost(MsgReadError);
+    int rc = device_->WaitReadableOrWake(timeoutUs < 0 ? 0 : timeoutUs, wakeFds);
+    Check(rc, MsgReadError);
+    return rc > 0;
+}
+
 }  // namespace ps

@@ -178,6 +178,9 @@ public:
     // On a closed port it returns false at once: nothing can arrive, and the caller paces
     // its own loop.
     bool WaitReadable(int timeoutMs);
+    // The same in microseconds (NoDeadlineUs: no limit), also ending once one of wakeFds
+    // is readable (see PortDevice::WaitReadableOrWake).
+    bool WaitReadableUs(int64_t timeoutUs, const std::vector<int>& wakeFds);
     // Waits until the bytes written have left the port or timeoutMs has passed; true when
     // they have (and on a closed port, which holds none). Raises when the device has gone.
     bool WaitWritten(int timeoutMs);

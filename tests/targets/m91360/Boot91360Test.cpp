@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "images/ImageFile.h"
+#include "link/PosixPortDevice.h"
+#include "sim/PtyHost.h"
 #include "sim/Boot91360Board.h"
 #include "targets/bootloader/m91360/Texts91360.h"
 #include "targets/m91360/Rig91360.h"
@@ -84,6 +88,69 @@ TEST(Boot91360, LoadsTheImageInRunsOfAtMost201AndStartsIt) {
     EXPECT_EQ(ps::Msg91360ProgramedOk, rig.h.view.LastStatus());
     EXPECT_EQ(100, rig.h.view.LastProgress());
     EXPECT_EQ(513, rig.h.st.RowByteCounts[0] + rig.h.st.RowByteCounts[1]);
+}
+
+// A USB adapter holds the ROM's "F" back for its latency timer (16 ms by default), so a
+// second "V" is on its way before the "F" is read; a ROM that answers every "V" then leaves
+// a second "F" waiting, which must never be taken for the answer to the first command.
+TEST(Boot91360, SurplusWakeUpAnswersOfASlowAdapterAreDropped) {
+    struct Case {
+        int LatencyMs;
+        bool EveryV;
+    } cases[] = {{0, false}, {0, true}, {16, false}, {16, true}, {50, true}};
+    Memory image;
+    Fill(image, 0x3E400, 300);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.LatencyMs << " ms, every V " << c.EveryV);
+        Board::Options options;
+        options.AnswerEveryWakeUp = c.EveryV;
+        BootRig rig(options);
+        rig.rom.AdapterLatencyMs = c.LatencyMs;
+        EXPECT_EQ(ps::ExitSuccess, rig.Run(image)) << rig.h.view.Dump();
+        Memory inWindow(image.lower_bound(0x3E000), image.lower_bound(0x40000));
+        EXPECT_EQ(inWindow, rig.rom.Memory());
+        EXPECT_TRUE(rig.rom.Started());
+        // A latency of several "V" periods really leaves surplus answers behind (at 16 ms
+        // it depends on where the adapter's timer ticks).
+        if (c.EveryV && c.LatencyMs >= 2 * 10) {
+            EXPECT_GE(rig.rom.WakeUps(), 2);
+        }
+    }
+}
+
+// The start address awaits no answer, and the next step reopens the port right after it: a
+// board on a pseudo-terminal must get it every time.
+TEST(Boot91360, EveryStepsStartAddressReachesABoardOnAPseudoTerminal) {
+    Memory image;
+    Fill(image, 0x3E400, 200);
+    constexpr int Runs = 10;
+    for (int run = 0; run < Runs; ++run) {
+        auto made = std::make_unique<Board>(Board::Options{});
+        Board& rom = *made;
+        ps::sim::PtyHost host(std::move(made), nullptr);
+        std::string error;
+        ASSERT_TRUE(host.Open(error)) << error;
+        std::atomic<bool> stop{false};
+        std::thread far([&] { host.Run(stop); });
+        const std::string path = host.SlavePath();
+        pstest::StationHarness h([path](int port) -> std::unique_ptr<ps::PortDevice> {
+            return port == 1 ? std::make_unique<ps::PosixPortDevice>(path) : nullptr;
+        });
+        h.dir.Write("image.mhx", SRecords(image));
+        std::vector<std::string> step = Window;
+        step.insert(step.begin(), "/PFB=image.mhx");
+        step.push_back("/BAUDRATE=115200");
+        // The second step only reopens the port: the loaded program has the line by then.
+        std::vector<std::string> lines = step;
+        lines.insert(lines.end(), {"*** NEXT ***", "/AUTOCONTINUE"});
+        h.StepFile(lines);
+        const int exit = h.Run();
+        stop = true;
+        far.join();
+        EXPECT_EQ(ps::ExitSuccess, exit) << h.view.Dump();
+        EXPECT_EQ(1, rom.Starts()) << "run " << run;
+        EXPECT_EQ(0x3E400u, rom.StartedAt());
+    }
 }
 
 // An image without S2 records would start whatever the RAM holds and report success: it is

@@ -94,7 +94,7 @@ public:
     // The next byte, if one comes within ms; false on time-out or STOP. No answer can come
     // before the command has crossed the line, so that time passes first, in one wait.
     bool Reply(int ms, uint8_t& b) {
-        WaitMsUnlessStopped(st_, LineMs(pending_));
+        PauseUsUnlessStopped(st_, LineUs(pending_));
         pending_ = 0;
         if (!WaitForByte(st_, ms)) return false;
         b = ReadByte(st_);
@@ -106,10 +106,12 @@ public:
     }
 
 private:
-    int LineMs(int bytes) const {
+    // To the microsecond: rounded up to whole milliseconds, every exchange would wait up
+    // to a millisecond longer than the line needs.
+    int64_t LineUs(int bytes) const {
         const int64_t baud = st_.Comm.EffectiveBaud();
         if (baud <= 0) return 0;
-        return static_cast<int>((int64_t{bytes} * BitsPerByte * 1000 + baud - 1) / baud);
+        return (int64_t{bytes} * BitsPerByte * 1000000 + baud - 1) / baud;
     }
 
     Station& st_;
@@ -396,20 +398,7 @@ uint16_t InfineonPageSum(const uint8_t* page, int length) {
 }
 
 bool WaitForByte(Station& st, int ms) {
-    const int64_t end = st.clock.NowMs() + ms;
-    for (;;) {
-        PumpMessages(st);
-        if (st.RunError == RunStopped) return false;
-        if (st.Comm.InputCount() > 0) return true;
-        const int64_t left = end - st.clock.NowMs();
-        if (left <= 0) return false;
-        const int slice = static_cast<int>(std::min<int64_t>(left, WaitSliceMs));
-        // A closed port never receives: let the slice pass instead of asking it.
-        if (st.Comm.Active())
-            st.Comm.WaitReadable(slice);
-        else
-            st.clock.SleepMs(slice);
-    }
+    return AwaitInput(st, int64_t{ms} * 1000);
 }
 
 bool SectorTest(Station& st, int sector) {

@@ -23,20 +23,37 @@ constexpr uint8_t LoadRunAnswer = 0x83;
 constexpr uint8_t Start = 0x04;  // the start address follows
 constexpr uint8_t StartAnswer = 0x84;
 constexpr int WakeUpPauseMs = 10;
+// A boot ROM that answers every "V" leaves one "F" for each "V" sent before the first "F"
+// came back; over an adapter that holds received bytes for 16 ms that is one or two. They
+// come within this long of each other, before any command is sent.
+constexpr int WakeUpSettleMs = 30;
 constexpr int MaxRunBytes = 201;
 constexpr int RunReplyBytes = 2;  // sent back after every run frame; their meaning is unused
 constexpr uint32_t StartAddress = 0x0003E400;
 
-// Sends "V" every 10 ms until an "F" comes back. False on STOP.
+// Sends "V" every 10 ms until an "F" comes back (an "F" that comes sooner is taken at once;
+// the next "V" still keeps the pace). False on STOP.
 bool WakeUpRom(Station& st) {
     for (;;) {
         SendByte(st, WakeUp);
-        WaitMsUnlessStopped(st, WakeUpPauseMs);
+        const int64_t next = DeadlineAfterMs(st, WakeUpPauseMs);
+        const bool waiting = AwaitInput(st, next - st.clock.NowUs());
         uint8_t c = 0;
-        const bool got = st.Comm.InputCount() > 0 && st.Comm.ReadChar(c);
+        const bool got = waiting && st.Comm.ReadChar(c);
         if (st.RunError == RunStopped) return false;
-        PumpMessages(st);
         if (got && c == WakeUpAnswer) return true;
+        WaitUntil(st, next, true);
+        if (st.RunError == RunStopped) return false;
+    }
+}
+
+// The "F"s of surplus "V"s would otherwise be read as the answer to the first command
+// ("ERROR F1"). Nothing the ROM says before that command can answer it, so a byte of
+// another kind ends the settling as well and is dropped with them.
+void DiscardSurplusWakeUps(Station& st) {
+    while (AwaitInput(st, int64_t{WakeUpSettleMs} * 1000)) {
+        uint8_t c = 0;
+        if (!st.Comm.ReadChar(c) || c != WakeUpAnswer) return;
     }
 }
 
@@ -85,6 +102,8 @@ void Boot91360Flow(Station& st) {
     ClearRunMap(st);
     st.Status(Msg91360Connecting, StatusColorNormal);
     if (!WakeUpRom(st)) return;
+    DiscardSurplusWakeUps(st);
+    if (st.RunError != RunOk) return;
     st.AppendStatus(Msg91360Ok);
     st.Status(Msg91360Programming);
     LoadAndSend91360Boot(st, st.Step.ProgramFile);
