@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
     int64_t silenceLimitMs = 0;
     int64_t waitPortMs = 0;
     std::vector<int> gang;
+    bool gangPort = false;  // this run is one port of a gang
     std::vector<std::string> childArgs;  // what a gang passes on to each port's run
     std::vector<std::string> stepArgs;
     for (int i = 1; i < argc; ++i) {
@@ -220,6 +221,7 @@ int main(int argc, char** argv) {
             if (!value("--gang-port", n) || !ps::ParseGangList(n, one) || one.size() != 1)
                 return UsageError("--gang-port takes one COM number 1 to 10");
             port = one[0];
+            gangPort = true;
         } else if (a == "--record") {
             if (!value("--record", recordFile)) return UsageError("--record needs a file name");
         } else if (a == "--silence-limit") {
@@ -289,7 +291,9 @@ int main(int argc, char** argv) {
 
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
-    ps::TerminalView view(stdout, ps::UseColour(terminal), terminal);
+    // A gang's run marks its error lines red whatever its output is: its gang reads the
+    // colour of each status line from the mark, and takes the mark off.
+    ps::TerminalView view(stdout, ps::UseColour(terminal) || gangPort, terminal);
     view.SetQuiet(quiet);
     ps::Station st(clock, view);
     view.Attach(&st);
