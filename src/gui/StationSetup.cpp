@@ -48,6 +48,8 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
             if (!TakeValue(args, i, "--trace", out.TraceFile, error)) return false;
         } else if (Is(arg, "--record")) {
             if (!TakeValue(args, i, "--record", out.RecordFile, error)) return false;
+        } else if (Is(arg, "--gang")) {
+            if (!TakeValue(args, i, "--gang", out.Gang, error)) return false;
         } else if (arg == "--projects") {
             out.OpenProjects = true;
         } else if (arg == "--help" || arg == "-h") {

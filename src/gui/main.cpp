@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "GangWindow.h"
 #include "MainWindow.h"
 #include "ProjectsDialog.h"
 #include "StationSetup.h"
@@ -20,12 +21,14 @@
 namespace {
 
 constexpr const char* UsageText =
-    "usage: progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file "
+    "usage: progstation [--ini PATH] [--trace FILE] [--projects | --gang LIST] [AUTO[=n]] [step-file "
     "lines...]\n"
     "  --ini PATH    use this PROGRAMMER.INI\n"
     "  --trace FILE  write every port event to FILE\n"
     "  --record FILE append one JSON line per run to FILE (see progstation-cli)\n"
     "  --projects    open the projects dialog at start\n"
+    "  --gang LIST   one panel per COM port of LIST (\"1,2,3,4\"), each port a run of\n"
+    "                progstation-cli --gang (also [INIT] Gang=LIST in PROGRAMMER.INI)\n"
     "  --version     print the version and exit\n"
     "  AUTO[=n]      run the current project at once and end with its status\n"
     "Other arguments are applied to every step as step-file lines.\n";
@@ -47,6 +50,28 @@ bool AnswerWithoutDisplay(int argc, char** argv) {
     return false;
 }
 
+// The gang window, when --gang or [INIT] Gang= asks for one: runs it and returns true with
+// the program's status in `status`.
+bool RunGangWindow(QApplication& app, const ps::gui::SetupOptions& options,
+                   const std::string& programFolder, int& status) {
+    ps::gui::GangSetup gang;
+    std::string error;
+    const std::string iniPath = ps::LocateSettingsFile(programFolder, options.IniOverride);
+    if (!ps::gui::GangFromOptions(options, iniPath, programFolder, gang, error)) {
+        std::fprintf(stderr, "progstation: %s\n", error.c_str());
+        status = UsageStatus;
+        return true;
+    }
+    if (gang.Ports.empty()) return false;
+    ps::gui::TGangWindow window(std::move(gang));
+    QObject::connect(
+        &window, &ps::gui::TGangWindow::Terminating, &app,
+        [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    window.show();
+    status = app.exec();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,10 +91,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    std::string programFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    if (int status = 0; RunGangWindow(app, options, programFolder, status)) return status;
+
     // The setup holds the trace the station's port writes to: it outlives the window.
     ps::gui::StationSetup setup;
     ps::gui::TForm1 form;
-    std::string programFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
     if (!setup.Apply(form.St(), options, programFolder, error)) {
         std::fprintf(stderr, "progstation: %s\n", error.c_str());
         return UsageStatus;
