@@ -123,6 +123,7 @@ TGangWindow::TGangWindow(GangSetup setup, QWidget* parent)
         p.Gauge->setValue(0);
         column->addWidget(p.Gauge);
         auto* row = new QHBoxLayout;
+        row->setSpacing(12);
         column->addLayout(row);
         p.Elapsed = new QLabel(frame);
         p.Result = new QLabel(frame);
@@ -276,6 +277,7 @@ void TGangWindow::Refresh(size_t i) {
     if (!r.View.File.empty()) p.File->setText(QString::fromStdString(RunFilePrefix + r.View.File));
     const std::string status = r.View.Waiting ? RunWaitingText : r.View.Status;
     p.Status->setText(QString::fromStdString(status));
+    p.Status->setToolTip(p.Status->text());  // a long line is cut at the panel's edge
     SetTextColour(p.Status, r.View.Error ? StatusColorError : StatusColorNormal);
     if (r.View.Percent >= 0) p.Gauge->setValue(r.View.Percent);
     const int64_t end = r.Over() ? r.EndMs : GangClockMs();
