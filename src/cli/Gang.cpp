@@ -132,8 +132,8 @@ int RunGang(const std::vector<int>& ports, const std::vector<std::string>& child
 
     std::printf("\n%-6s %-24s %-40s %9s %s\n", "port", "device", "result", "time", "exit");
     for (const PortRun& r : runs) {
-        std::printf("COM%-3d %-24s %-40s %9s %d\n", r.Port, r.Device.c_str(),
-                    r.View.Status.c_str(), Seconds(r.EndMs - r.StartMs).c_str(), r.ExitStatus);
+        std::printf("COM%-3d %-24s %-40s %9s %d\n", r.Port, r.Device.c_str(), r.View.Status.c_str(),
+                    Seconds(r.EndMs - r.StartMs).c_str(), r.ExitStatus);
     }
     std::fflush(stdout);
     return GangStatus(runs);

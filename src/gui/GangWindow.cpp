@@ -1,5 +1,7 @@
 #include "GangWindow.h"
 
+#include <unistd.h>
+
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -9,8 +11,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <unistd.h>
 
 #include "Colours.h"
 #include "FancyButton.h"
@@ -78,11 +78,13 @@ bool GangFromOptions(const SetupOptions& options, const std::string& iniPath,
     // The runs read the settings file the window reads, wherever they are installed.
     if (!options.IniOverride.empty() || access(iniPath.c_str(), F_OK) == 0)
         setup.RunArgs.insert(setup.RunArgs.end(), {"--ini", iniPath});
-    if (!options.TraceFile.empty()) setup.RunArgs.insert(setup.RunArgs.end(), {"--trace", options.TraceFile});
+    if (!options.TraceFile.empty())
+        setup.RunArgs.insert(setup.RunArgs.end(), {"--trace", options.TraceFile});
     if (!options.RecordFile.empty())
         setup.RunArgs.insert(setup.RunArgs.end(), {"--record", options.RecordFile});
     setup.RunArgs.insert(setup.RunArgs.end(), options.StepArgs.begin(), options.StepArgs.end());
-    setup.Automatic = !options.StepArgs.empty() && ParseAutoArgument(options.StepArgs.front()).AutoMode;
+    setup.Automatic =
+        !options.StepArgs.empty() && ParseAutoArgument(options.StepArgs.front()).AutoMode;
     // The terminal station beside this program, else the one on the PATH.
     const std::string beside = programFolder + RunProgram;
     setup.Program = access(beside.c_str(), X_OK) == 0 ? beside : RunProgram;
@@ -113,7 +115,8 @@ TGangWindow::TGangWindow(GangSetup setup, QWidget* parent)
         p.Frame = frame;
         p.Port = AddLabel(column, frame, 13, true);
         const std::string device = i < setup_.Devices.size() ? setup_.Devices[i] : "";
-        p.Port->setText(QString("COM%1  %2").arg(setup_.Ports[i]).arg(QString::fromStdString(device)));
+        p.Port->setText(
+            QString("COM%1  %2").arg(setup_.Ports[i]).arg(QString::fromStdString(device)));
         p.File = AddLabel(column, frame, FileNameFontPixels, false);
         p.File->setText(QString::fromLatin1(GangNoFileText));
         p.Status = AddLabel(column, frame, 15, true);

@@ -21,8 +21,8 @@
 namespace {
 
 constexpr const char* UsageText =
-    "usage: progstation [--ini PATH] [--trace FILE] [--projects | --gang LIST] [AUTO[=n]] [step-file "
-    "lines...]\n"
+    "usage: progstation [--ini PATH] [--trace FILE] [--projects | --gang LIST] [AUTO[=n]]\n"
+    "                   [step-file lines...]\n"
     "  --ini PATH    use this PROGRAMMER.INI\n"
     "  --trace FILE  write every port event to FILE\n"
     "  --record FILE append one JSON line per run to FILE (see progstation-cli)\n"

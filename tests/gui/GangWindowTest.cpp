@@ -1,6 +1,6 @@
 // The gang window with four simulated boards, each a run of the terminal station: one
-// good, one that drops off the line mid-way, one that never answers, one good. What is checked is what the
-// operator and the factory see: each panel's result and counts, the status colours, the
+// good, one that drops off the line mid-way, one that never answers, one good. What is checked is
+// what the operator and the factory see: each panel's result and counts, the status colours, the
 // run records, and the status the program ends with.
 #include <gtest/gtest.h>
 
@@ -32,11 +32,21 @@ constexpr const char* Ini =
     "[Ports]\r\nCOM1=sim:motorola\r\nCOM2=sim:motorola,drop=5000\r\nCOM3=sim:motorola,silent\r\n"
     "COM4=sim:motorola\r\n";
 // One step of the flash loader example: the whole image written and its checksum compared.
-const std::vector<std::string> Step{
-    "/P=firmware.mhx", "/BaudRate=115200", "/AddrStart=0",      "/AddrLen=$20000",
-    "/BlockLen=2048",  "/BlocksOnRow=16",  "/BOOTSIGNAL=DTR1",  "/RESETSIGNAL=RTS1",
-    "/BOOT",           "/RESET",           "/SINHRO",           "/FLASHID",
-    "/ERASESECTORS=$0003", "/CHECKSUM",    "/AUTOCONTINUE"};
+const std::vector<std::string> Step{"/P=firmware.mhx",
+                                    "/BaudRate=115200",
+                                    "/AddrStart=0",
+                                    "/AddrLen=$20000",
+                                    "/BlockLen=2048",
+                                    "/BlocksOnRow=16",
+                                    "/BOOTSIGNAL=DTR1",
+                                    "/RESETSIGNAL=RTS1",
+                                    "/BOOT",
+                                    "/RESET",
+                                    "/SINHRO",
+                                    "/FLASHID",
+                                    "/ERASESECTORS=$0003",
+                                    "/CHECKSUM",
+                                    "/AUTOCONTINUE"};
 
 // Runs the event loop until `done`; the deadline only guards against a hang.
 bool ProcessUntil(const std::function<bool()>& done) {
@@ -68,7 +78,8 @@ struct Gang {
         std::ifstream image(std::string(PS_SOURCE_DIR) + "/examples/motorola/firmware.mhx",
                             std::ios::binary);
         Dir.Write("firmware.mhx", std::string(std::istreambuf_iterator<char>(image), {}));
-        Dir.Write("PROGRAMMER.INI", std::string(Ini) + (listInIni ? "[INIT]\r\nGang=" + list + "\r\n" : ""));
+        Dir.Write("PROGRAMMER.INI",
+                  std::string(Ini) + (listInIni ? "[INIT]\r\nGang=" + list + "\r\n" : ""));
         SetupOptions options;
         options.IniOverride = Dir.File("PROGRAMMER.INI");
         options.RecordFile = Dir.File("runs.jsonl");
@@ -136,11 +147,13 @@ TEST(GangWindow, FourBoardsOneFailingOneSilent) {
             for (size_t i = 0; i < 4; ++i) {
                 SCOPED_TRACE("COM" + std::to_string(i + 1));
                 const GangPanel& p = panels[i];
-                EXPECT_TRUE(p.Result->text().startsWith(want[i].Result)) << p.Result->text().toStdString();
+                EXPECT_TRUE(p.Result->text().startsWith(want[i].Result))
+                    << p.Result->text().toStdString();
                 EXPECT_EQ(want[i].Passed, p.Passed);
                 EXPECT_EQ(want[i].Failed, p.Failed);
-                EXPECT_EQ(QString::fromLatin1(GangCountsText).arg(want[i].Passed).arg(want[i].Failed),
-                          p.Counts->text());
+                EXPECT_EQ(
+                    QString::fromLatin1(GangCountsText).arg(want[i].Passed).arg(want[i].Failed),
+                    p.Counts->text());
                 const TColor status = FromQColor(p.Status->palette().color(QPalette::WindowText));
                 EXPECT_EQ(want[i].RedStatus ? ps::StatusColorError : ps::StatusColorNormal, status)
                     << p.Status->text().toStdString();
@@ -150,7 +163,8 @@ TEST(GangWindow, FourBoardsOneFailingOneSilent) {
             // The failing board's run ends with its own status (the port failed); the gang's
             // is the first port's in the list that failed: COM2's, not COM3's BREAK.
             EXPECT_EQ(ps::ExitComPort, w.LastStatus());
-            EXPECT_EQ(QString::fromLatin1(GangFailedText).arg(w.LastStatus()), panels[1].Result->text());
+            EXPECT_EQ(QString::fromLatin1(GangFailedText).arg(w.LastStatus()),
+                      panels[1].Result->text());
             // Every port's run wrote its record.
             EXPECT_EQ(4 * round, LineCount(gang.Dir.File("runs.jsonl")));
         }
@@ -191,7 +205,8 @@ TEST(GangWindow, GangListsFromTheCommandLineAndTheSettingsFile) {
         options.OpenProjects = c.Projects;
         GangSetup setup;
         std::string error;
-        EXPECT_EQ(c.Ok, GangFromOptions(options, dir.File("PROGRAMMER.INI"), dir.Path() + "/", setup, error));
+        EXPECT_EQ(c.Ok, GangFromOptions(options, dir.File("PROGRAMMER.INI"), dir.Path() + "/",
+                                        setup, error));
         EXPECT_EQ(c.Ports, setup.Ports.size());
         EXPECT_NE(std::string::npos, error.find(c.ErrorPart)) << error;
     }
@@ -216,7 +231,8 @@ TEST(GangWindow, DISABLED_Screenshots) {
     const auto& panels = w.Panels();
     w.StartBtn->click();
     // Mid-way: COM2's failure already shown, the good boards' gauges going.
-    ASSERT_TRUE(ProcessUntil([&] { return Ended(panels[1]) == 1 && panels[0].Gauge->value() >= 30; }));
+    ASSERT_TRUE(
+        ProcessUntil([&] { return Ended(panels[1]) == 1 && panels[0].Gauge->value() >= 30; }));
     w.grab().save(folder + "gang-running.png");
     ASSERT_TRUE(ProcessUntil([&] { return Ended(panels[0]) == 1 && Ended(panels[3]) == 1; }));
     w.StopBtn->click();

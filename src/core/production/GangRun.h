@@ -56,7 +56,7 @@ struct PortRunView {
     bool Error = false;  // the status line is an error's (red)
     std::string File;    // the "FILE: ..." line of the current step
     int Step = 0;
-    int Percent = -1;  // -1: no gauge in this step yet
+    int Percent = -1;      // -1: no gauge in this step yet
     bool Waiting = false;  // the run waits for CONTINUE
 };
 
