@@ -83,6 +83,7 @@ int ReadCliOptions(int argc, char** argv, CliOptions& out) {
         if (!ParseGangList(line.Value("--gang-port"), one) || one.size() != 1)
             return UsageError("--gang-port takes one COM number 1 to 10");
         out.Port = one[0];
+        out.GangPort = true;
     }
     if (!Seconds(line, "--silence-limit", out.SilenceLimitMs))
         return UsageError("--silence-limit takes whole seconds from 1 to 86400");

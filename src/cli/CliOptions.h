@@ -16,6 +16,7 @@ struct CliOptions {
     int64_t SilenceLimitMs = 0;
     int64_t WaitPortMs = 0;
     std::vector<int> Gang;
+    bool GangPort = false;  // this run is one port of a gang
     std::vector<std::string> ChildArgs;  // what a gang passes on to each port's run
     std::vector<std::string> StepArgs;
 };

@@ -122,7 +122,9 @@ int main(int argc, char** argv) {
 
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
-    ps::TerminalView view(stdout, ps::UseColour(terminal), terminal);
+    // A gang's run marks its error lines red whatever its output is: its gang reads the
+    // colour of each status line from the mark, and takes the mark off.
+    ps::TerminalView view(stdout, ps::UseColour(terminal) || opts.GangPort, terminal);
     view.SetQuiet(opts.Quiet);
     ps::Station st(clock, view);
     view.Attach(&st);

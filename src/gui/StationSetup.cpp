@@ -23,7 +23,8 @@ bool ParseArguments(const std::vector<std::string>& args, SetupOptions& out, std
     out.IniOverride = line.Value("--ini");
     out.TraceFile = line.Value("--trace");
     out.RecordFile = line.Value("--record");
-    for (const char* option : {"--ini", "--trace", "--record"}) {
+    out.Gang = line.Value("--gang");
+    for (const char* option : {"--ini", "--trace", "--record", "--gang"}) {
         if (line.Has(option) && line.Value(option).empty()) {
             error = std::string(option) + " needs a value";
             return false;

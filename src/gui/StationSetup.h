@@ -18,6 +18,7 @@ struct SetupOptions {
     std::string IniOverride;            // --ini PATH
     std::string TraceFile;              // --trace FILE
     std::string RecordFile;             // --record FILE: one JSON line per run
+    std::string Gang;                   // --gang LIST: the gang window for these ports
     std::vector<std::string> StepArgs;  // "AUTO[=n]" and step-file lines, in order
     bool Help = false;
     bool Version = false;

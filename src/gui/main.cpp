@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "GangWindow.h"
 #include "MainWindow.h"
 #include "ProjectsDialog.h"
 #include "StationSetup.h"
@@ -38,6 +39,28 @@ bool AnswerWithoutDisplay(int argc, char** argv) {
     return false;
 }
 
+// The gang window, when --gang or [INIT] Gang= asks for one: runs it and returns true with
+// the program's status in `status`.
+bool RunGangWindow(QApplication& app, const ps::gui::SetupOptions& options,
+                   const std::string& programFolder, int& status) {
+    ps::gui::GangSetup gang;
+    std::string error;
+    const std::string iniPath = ps::LocateSettingsFile(programFolder, options.IniOverride);
+    if (!ps::gui::GangFromOptions(options, iniPath, programFolder, gang, error)) {
+        std::fprintf(stderr, "progstation: %s\n", error.c_str());
+        status = UsageStatus;
+        return true;
+    }
+    if (gang.Ports.empty()) return false;
+    ps::gui::TGangWindow window(std::move(gang));
+    QObject::connect(
+        &window, &ps::gui::TGangWindow::Terminating, &app,
+        [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    window.show();
+    status = app.exec();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,10 +80,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    std::string programFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    if (int status = 0; RunGangWindow(app, options, programFolder, status)) return status;
+
     // The setup holds the trace the station's port writes to: it outlives the window.
     ps::gui::StationSetup setup;
     ps::gui::TForm1 form;
-    std::string programFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
     if (!setup.Apply(form.St(), options, programFolder, error)) {
         std::fprintf(stderr, "progstation: %s\n", error.c_str());
         return UsageStatus;

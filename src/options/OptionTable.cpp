@@ -47,7 +47,7 @@ constexpr const char* CliEpilogue =
     "  64  bad command-line usage\n";
 
 constexpr const char* GuiUsage =
-    "usage: progstation [--ini PATH] [--trace FILE] [--projects] [AUTO[=n]] [step-file "
+    "usage: progstation [--ini PATH] [--trace FILE] [--projects | --gang LIST] [AUTO[=n]] [step-file "
     "lines...]\n"
     "\n";
 
@@ -91,8 +91,10 @@ const std::vector<OptionSpec>& OptionTable() {
          "and unprogrammable data of its images, and exit",
          Cli, ""},
         {"", "--projects", "", "open the projects dialog at start (not with AUTO)", Gui, ""},
-        {"", "--gang", "LIST", "run the project on every COM port of LIST (\"1,2,3,4\") at once",
-         Cli, ProductionGroup},
+        {"", "--gang", "LIST",
+         "run the project on every COM port of LIST (\"1,2,3,4\") at once; the desktop "
+         "station shows one panel per port (also [INIT] Gang=LIST in PROGRAMMER.INI)",
+         Both, ProductionGroup},
         {"", "--gang-port", "N", "how a gang starts the run of one of its ports", Cli, "", C::None,
          "", true},
         {"", "--record", "FILE", "append one JSON line per run (and port) to FILE", Both,
