@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every benchmark of a build and prints its figures: per model the wall time against
 # the floor (the bytes' line time both ways at 115200 baud plus the waits the protocol
 # prescribes and the board's own work), the CPU while waiting, the idle terminal station's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GangWindow.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gang window with four simulated boards, each a run of the terminal station: one
 // good, one that drops off the line mid-way, one that never answers, one good. What is checked is
 // what the operator and the factory see: each panel's result and counts, the status colours, the

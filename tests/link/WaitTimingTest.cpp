@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the station's waits last: never shorter than their time on the real clock,
 // exactly their time on the virtual one, and no wake-ups of their own for a view that names
 // what it waits on.

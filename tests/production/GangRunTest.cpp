@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a gang makes of its runs' lines and arguments, shared by the terminal's gang and the
 // gang window.
 #include <gtest/gtest.h>

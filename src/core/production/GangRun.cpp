@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "production/GangRun.h"
 
 #include <fcntl.h>
