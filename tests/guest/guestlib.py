@@ -31,6 +31,7 @@ TRACE_EVENTS = ["serial_write", "serial_update_parameters", "usb_serial_handle_c
 UART_BASE = 0x2F8
 SCRATCH = 7
 FTDI_SERIAL = "PSGUEST01"
+GraceS = 15  # how much longer than a guest command's own limit the host waits for its end
 
 
 class GuestError(Exception):
@@ -201,14 +202,23 @@ fi
 exec sh /cmdloop
 """
 
-# One command a line: "<id> <shell text>"; the answer is the output between @@B and @@E.
+# One command a line: "<id> <seconds> <shell text>"; the answer is the output between @@B
+# and @@E. A command still running after its seconds: its stations get SIGINT (STOP), and
+# 5 s later everything it started is killed, so the next command always finds the shell.
 CMDLOOP = r"""stty -echo
 echo @@READY
 while IFS= read -r line; do
-  id=${line%% *}; cmd=${line#* }
+  id=${line%% *}; rest=${line#* }; limit=${rest%% *}; cmd=${rest#* }
   echo "@@B $id"
-  sh -c "$cmd" </dev/null 2>&1
-  echo "@@E $id $?"
+  sh -c "$cmd" </dev/null 2>&1 &
+  pid=$!
+  ( sleep $limit; echo "@@LIMIT $id"; for p in $(pidof progstation-cli); do kill -INT $p; done
+    sleep 5; for p in $(pidof progstation-cli strace) $pid; do kill -KILL $p; done ) 2>/dev/null &
+  watchdog=$!
+  wait $pid
+  rc=$?
+  kill $watchdog 2>/dev/null
+  echo "@@E $id $rc"
 done
 """
 
@@ -317,7 +327,8 @@ class Guest:
 
     def qemu_log(self):
         try:
-            return open(os.path.join(self.work, "qemu.log"), errors="replace").read()[-2000:]
+            with open(os.path.join(self.work, "qemu.log"), errors="replace") as f:
+                return f.read()[-2000:]
         except OSError:
             return ""
 
@@ -345,22 +356,23 @@ class Guest:
                 raise GuestError("console closed\n" + self.tail())
             self.console += data.replace(b"\r", b"")
 
-    def start(self, cmd):
-        """Sends a command; returns its id for finish()."""
+    def start(self, cmd, limit=60):
+        """Sends a command that the guest ends after limit seconds; returns a handle for
+        finish()."""
         if "\n" in cmd or len(cmd) > 3500:
             raise GuestError("command must be one short line")
         self.seq += 1
-        self.con.sendall(("%d %s\n" % (self.seq, cmd)).encode())
-        return self.seq, len(self.console)
+        self.con.sendall(("%d %d %s\n" % (self.seq, limit, cmd)).encode())
+        return self.seq, len(self.console), limit
 
-    def finish(self, handle, limit=60):
-        seq, pos = handle
-        m = self.read_until(b"@@E %d (\\d+)\n" % seq, limit, pos)
+    def finish(self, handle):
+        seq, pos, limit = handle
+        m = self.read_until(b"@@E %d (\\d+)\n" % seq, limit + GraceS, pos)
         b = self.read_until(b"@@B %d\n" % seq, 1, pos)
         return int(m.group(1)), self.console[b.end():m.start()].decode(errors="replace")
 
     def sh(self, cmd, limit=60):
-        return self.finish(self.start(cmd), limit)
+        return self.finish(self.start(cmd, limit))
 
     def check(self, cmd, limit=60):
         rc, out = self.sh(cmd, limit)

@@ -307,18 +307,18 @@ class Adapter(unittest.TestCase):
         # Pulled out while the station waits for the board: status 11, no success text.
         switch_board("ftdi", None)
         h = G.start("cd /p/atmel && PROGSTATION_COM1=%s progstation-cli --ini PROGRAMMER.INI AUTO"
-                    % BY_ID)
+                    % BY_ID, 30)
         G.read_until(b"connecting", 30, h[1])
         unplug_ftdi()
-        rc, out = G.finish(h, 30)
+        rc, out = G.finish(h)
         self.assertEqual(rc, 11, out)
         self.assertNotIn(OK_TEXT, out.lower(), out)
         # Plugged in late: --wait-port waits, then the run goes through.
         h = G.start("cd /p/rate-115200 && PROGSTATION_COM1=%s progstation-cli --ini PROGRAMMER.INI "
-                    "--wait-port 40 AUTO" % BY_ID)
+                    "--wait-port 40 AUTO" % BY_ID, 60)
         G.read_until(b"waiting for the port", 30, h[1])
         plug_ftdi(SILENT)
-        rc, out = G.finish(h, 60)
+        rc, out = G.finish(h)
         self.assertEqual(rc, 0, out)
         self.assertIn(OK_TEXT, out.lower(), out)
 
@@ -359,6 +359,7 @@ def main():
     OPTS, rest = ap.parse_known_args()
     OPTS.build = os.path.abspath(OPTS.build)
     OPTS.cache = OPTS.cache or os.path.join(OPTS.build, "guest-cache")
+    keep = OPTS.work is not None  # a folder named by the caller is kept; a fresh one only on failure
     OPTS.work = OPTS.work or tempfile.mkdtemp(prefix="guest-", dir=OPTS.build)
     OPTS.boardsim = os.path.join(OPTS.build, "boardsim")
     cli = os.path.join(OPTS.build, "progstation-cli")
@@ -375,6 +376,7 @@ def main():
         BOARDS[port] = g.Board(OPTS.boardsim, "avr,proc=6", os.path.join(OPTS.work, "board-%s.log" % port))
     kernel = bz if OPTS.bzimage or not vmlinux else vmlinux
     t0 = time.monotonic()
+    ok = False
     try:
         G = g.Guest(OPTS.work, kernel, initrd, BOARDS["uart"].tty, BOARDS["ftdi"].tty)
         print("guest up in %.1f s (%s)" % (time.monotonic() - t0, os.path.basename(kernel)))
@@ -385,8 +387,10 @@ def main():
             G.stop()
         for b in BOARDS.values():
             b.stop()
-    print("guest test: %s, %.1f s, work folder %s" % ("passed" if ok else "FAILED",
-                                                       time.monotonic() - t0, OPTS.work))
+    if ok and not keep:
+        shutil.rmtree(OPTS.work, ignore_errors=True)
+    print("guest test: %s, %.1f s%s" % ("passed" if ok else "FAILED", time.monotonic() - t0,
+                                        "" if ok and not keep else ", work folder " + OPTS.work))
     return 0 if ok else 1
 
 
