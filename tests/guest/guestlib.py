@@ -307,8 +307,16 @@ class Guest:
         log = open(os.path.join(work, "qemu.log"), "wb")
         self.proc = subprocess.Popen(self.args, stdout=log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)
-        self.con = self._connect(self.console_sock)
-        self.read_until(b"@@READY", 60)
+        self.con = None
+        try:
+            self.con = self._connect(self.console_sock)
+            self.read_until(b"@@READY", 60)
+        except BaseException:
+            self.proc.kill()
+            self.proc.wait(10)
+            if self.con:
+                self.con.close()
+            raise
 
     def _connect(self, path, limit=20):
         deadline = time.monotonic() + limit
@@ -383,21 +391,21 @@ class Guest:
 
     def monitor(self, cmd, limit=10):
         s = self._connect(self.monitor_sock, limit)
+
+        def prompt():
+            buf = b""
+            while not buf.endswith(b"(qemu) "):
+                chunk = s.recv(4096)
+                if not chunk:
+                    break
+                buf += chunk
+            return buf
+
         try:
             s.settimeout(limit)
-            buf = b""
-            while not buf.endswith(b"(qemu) "):
-                chunk = s.recv(4096)
-                if not chunk:
-                    break
-                buf += chunk
+            prompt()
             s.sendall(cmd.encode() + b"\n")
-            buf = b""
-            while not buf.endswith(b"(qemu) "):
-                chunk = s.recv(4096)
-                if not chunk:
-                    break
-                buf += chunk
+            buf = prompt()
             # The monitor echoes the command line first; its answer follows on new lines.
             text = buf.decode(errors="replace").replace("\r", "")
             return text.split("\n", 1)[1].rsplit("\n", 1)[0] if "\n" in text else ""

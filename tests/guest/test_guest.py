@@ -378,7 +378,14 @@ def main():
     t0 = time.monotonic()
     ok = False
     try:
-        G = g.Guest(OPTS.work, kernel, initrd, BOARDS["uart"].tty, BOARDS["ftdi"].tty)
+        try:
+            G = g.Guest(OPTS.work, kernel, initrd, BOARDS["uart"].tty, BOARDS["ftdi"].tty)
+        except g.GuestError as e:
+            if kernel == bz:
+                raise
+            print("the PVH boot of vmlinux failed, booting the bzImage:\n%s" % e)
+            kernel = bz
+            G = g.Guest(OPTS.work, kernel, initrd, BOARDS["uart"].tty, BOARDS["ftdi"].tty)
         print("guest up in %.1f s (%s)" % (time.monotonic() - t0, os.path.basename(kernel)))
         prog = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
         ok = prog.result.wasSuccessful()
