@@ -413,9 +413,10 @@ class Guest:
             s.close()
 
     def mark(self):
-        """A fresh mark value written from the guest; returns it (see trace_between)."""
-        self.mark_no = self.mark_no % 200 + 1
-        return self.mark_no
+        """A fresh value for the guest's `mark` before a run; the run's end is marked with
+        the value + 1 (see segment() of the test)."""
+        self.mark_no = self.mark_no % 200 + 2
+        return self.mark_no - 1
 
     def trace_lines(self):
         with open(self.trace_path, errors="replace") as f:

@@ -37,9 +37,9 @@ def step_file(lines):
     return "".join(l + "\r\n" for l in lines).encode()
 
 
-def line_step(boot, reset, baud=115200):
+def line_step(boot, reset):
     """A step without a model or image: boot line, reset pulse, automatic reset."""
-    return step_file(["/BaudRate=%d" % baud, "/BOOTSIGNAL=" + boot, "/RESETSIGNAL=" + reset,
+    return step_file(["/BaudRate=115200", "/BOOTSIGNAL=" + boot, "/RESETSIGNAL=" + reset,
                       "/BOOT", "/RESET", "/AUTORESET", "/AUTOCONTINUE"])
 
 
@@ -83,10 +83,11 @@ def segment(lines, mark):
     return lines[start + 1:stop]
 
 
-def levels(seg, port, start=(0, 0)):
-    """The (DTR, RTS) sequence the device was given, from its register writes or requests."""
-    d, r = start
-    seq = [start]
+def levels(seg, port):
+    """The (DTR, RTS) sequence the device was given, from its register writes or requests;
+    it starts from whatever the lines were before the segment, shown as (0, 0)."""
+    d, r = 0, 0
+    seq = [(d, r)]
     for l in seg:
         if port == "uart":
             m = re.search(r"serial_write write addr 0x04 val 0x([0-9a-f]+)", l)
@@ -118,12 +119,11 @@ class Run:
         self.rc, self.out, self.seg = rc, out, seg
 
 
-def station(project, port, args="", env="", limit=90):
+def station(project, port, env="", limit=90):
     """One run of progstation-cli in the guest between two trace marks."""
     m = G.mark()
-    G.mark()
     cmd = ("cd /p/%s && mark %d && %s PROGSTATION_COM1=%s progstation-cli --ini PROGRAMMER.INI "
-           "%s AUTO; rc=$?; mark %d; exit $rc") % (project, m, env, PORTS[port], args, m + 1)
+           "AUTO; rc=$?; mark %d; exit $rc") % (project, m, env, PORTS[port], m + 1)
     rc, out = G.sh(cmd, limit)
     return Run(rc, out, segment(G.trace_lines(), m))
 
@@ -238,7 +238,6 @@ class Settings(unittest.TestCase):
                 switch_board(port, "avr,proc=6")  # a fresh adapter: its timer is its own
                 sysfs = "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"
                 m = G.mark()
-                G.mark()
                 rc, out = G.sh(
                     "mark %d; [ %s = ftdi ] && echo 16 > %s && echo @@LAT=$(cat %s); "
                     "cd /p/atmel && PROGSTATION_COM1=%s strace -f -v -e trace=openat,ioctl,write "
