@@ -22,6 +22,7 @@ import guestlib as g  # noqa: E402
 BY_ID = "/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_%s-if00-port0" % g.FTDI_SERIAL
 PORTS = {"uart": "/dev/ttyS1", "ftdi": BY_ID}
 OK_TEXT = "ok!"
+CHECKSUM_OK = "check sum OK"
 # One example per family, the first of each played through both drivers.
 FAMILIES = ["atmel", "intel-loader-ram", "sharc-split", "91360-loader", "motorola"]
 INI = "[INIT]\r\nVersion=3\r\nSelectedFile=1\r\n\r\n[PROJECTS]\r\nProject1=1~001~UPGRADE~upgrade.cfg~\r\n"
@@ -179,6 +180,11 @@ def switch_board(port, spec):
         old.stop()
 
 
+def checks_sum(example):
+    with open(os.path.join(g.REPO, "examples", example, "upgrade.cfg"), "rb") as f:
+        return b"/CHECKSUM" in f.read().upper()
+
+
 def board_spec(example):
     with open(os.path.join(g.REPO, "examples", example, "PROGRAMMER.INI")) as f:
         for line in f:
@@ -200,6 +206,8 @@ class Families(unittest.TestCase):
                     run = station(example, port, env=env, limit=120)
                     self.assertEqual(run.rc, 0, fail_text(run, "exit status"))
                     self.assertIn(OK_TEXT, run.out.lower(), fail_text(run, "no success text"))
+                    if checks_sum(example):  # the board's checksum of what it holds
+                        self.assertIn(CHECKSUM_OK, run.out, fail_text(run, "no checksum verdict"))
 
 
 class Lines(unittest.TestCase):
