@@ -439,10 +439,13 @@ class Guest:
 class Board:
     """A boardsim of the build on a pseudo-terminal of the host."""
 
+    started = []
+
     def __init__(self, boardsim, spec, log):
         self.spec = spec
         self.proc = subprocess.Popen([boardsim, "--log", log, spec], stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        Board.started.append(self)
         deadline = time.monotonic() + 20
         line = b""
         os.set_blocking(self.proc.stdout.fileno(), False)
@@ -461,7 +464,14 @@ class Board:
             raise GuestError("boardsim %s: %r" % (spec, line))
         self.tty = m.group(1).decode()
 
+    @staticmethod
+    def stop_all():
+        for b in Board.started:
+            b.stop()
+
     def stop(self):
+        if self.proc.stdout.closed:
+            return
         if self.proc.poll() is None:
             self.proc.terminate()
             try:

@@ -10,6 +10,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -167,13 +168,18 @@ def switch_board(port, spec):
     # A silent far side: a file backend counts as connected, where "null" would leave the
     # FTDI model detached from the bus.
     backend = "serial,path=" + b.tty if b else SILENT
-    if port == "uart":
-        out = G.monitor("chardev-change uart " + backend)
-        if "rror" in out:
-            raise g.GuestError("chardev-change: " + out)
-    else:
-        unplug_ftdi()
-        plug_ftdi(backend)
+    try:
+        if port == "uart":
+            out = G.monitor("chardev-change uart " + backend)
+            if "rror" in out:
+                raise g.GuestError("chardev-change: " + out)
+        else:
+            unplug_ftdi()
+            plug_ftdi(backend)
+    except BaseException:
+        if b:
+            b.stop()
+        raise
     if b:
         BOARDS[port] = b
     if old:
@@ -358,6 +364,8 @@ def guest_files(work):
 
 def main():
     global G, OPTS
+    # A harness stopped from outside (a CI time-out) still ends QEMU and the boards.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(g.REPO, "build"))
     ap.add_argument("--cache", default=None, help="downloads and the unpacked kernel")
@@ -379,12 +387,13 @@ def main():
     g.run(["objcopy", "--strip-debug", cli, stripped])
     initrd = os.path.join(OPTS.work, "initrd.cpio")
     g.make_initramfs(initrd, kroot, stripped, guest_files(OPTS.work))
-    for port in ("uart", "ftdi"):
-        BOARDS[port] = g.Board(OPTS.boardsim, "avr,proc=6", os.path.join(OPTS.work, "board-%s.log" % port))
     kernel = bz if OPTS.bzimage or not vmlinux else vmlinux
     t0 = time.monotonic()
     ok = False
     try:
+        for port in ("uart", "ftdi"):
+            BOARDS[port] = g.Board(OPTS.boardsim, "avr,proc=6",
+                                   os.path.join(OPTS.work, "board-%s.log" % port))
         try:
             G = g.Guest(OPTS.work, kernel, initrd, BOARDS["uart"].tty, BOARDS["ftdi"].tty)
         except g.GuestError as e:
@@ -399,8 +408,7 @@ def main():
     finally:
         if G:
             G.stop()
-        for b in BOARDS.values():
-            b.stop()
+        g.Board.stop_all()
     if ok and not keep:
         shutil.rmtree(OPTS.work, ignore_errors=True)
     print("guest test: %s, %.1f s%s" % ("passed" if ok else "FAILED", time.monotonic() - t0,
