@@ -3,7 +3,8 @@
 # Builds and runs every test: a normal build (with the desktop station's tests on Qt's
 # offscreen platform), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # short run of every fuzz target on its seed corpus; the Debian package is built from the
-# normal build and checked.
+# normal build and checked. The terminal station also runs on real serial drivers in a QEMU
+# guest (tests/guest/; as root it installs QEMU, otherwise it is skipped).
 #   --quick   only the normal build
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
 [ $quick -eq 1 ] && exit 0
+
+echo "== real serial drivers: the terminal station in a QEMU guest (docs/testing.md)"
+python3 tests/guest/test_guest.py --build build
 
 echo "== benchmarks (figures only: docs/testing.md says how to read them)"
 scripts/bench.sh build || echo "a benchmark did not run"

@@ -84,10 +84,23 @@ TEST(PortList, FindsHardwarePortsAndDescribesThem) {
     EXPECT_FALSE(ftdi.IsConsole);
 
     // COM1 by its stable name and COM2 by the plain path lead to the same adapter; COM3 is
-    // a simulated board and COM4 a device that is not there.
-    const std::string text =
-        FormatPortList(ports, {m.roots.Dev + "/serial/by-id/usb-Maker_UART_A1234567",
-                               m.roots.Dev + "/ttyUSB0", "sim:avr", m.roots.Dev + "/ttyS7"});
+    // a simulated board, COM4 a device that is not there and COM5 a legacy port without a
+    // UART.
+    const std::string text = FormatPortList(
+        ports,
+        {m.roots.Dev + "/serial/by-id/usb-Maker_UART_A1234567", m.roots.Dev + "/ttyUSB0",
+         "sim:avr", m.roots.Dev + "/ttyS7", m.roots.Dev + "/ttyS1"},
+        m.roots);
+    EXPECT_NE(std::string::npos, text.find("COM5 -> " + m.roots.Dev + "/ttyS1" + NoUartText))
+        << text;
+    fs::create_symlink("../ttyS1", m.roots.Dev + "/serial/uart");
+    const struct {
+        std::string Device;
+        bool NoUart;
+    } uarts[] = {{m.roots.Dev + "/ttyS1", true},       {m.roots.Dev + "/serial/uart", true},
+                 {m.roots.Dev + "/ttyS0", false},      {m.roots.Dev + "/ttyUSB0", false},
+                 {m.roots.Dev + "/ttyS7", false}};
+    for (const auto& u : uarts) EXPECT_EQ(HasNoUart(u.Device, m.roots), u.NoUart) << u.Device;
     EXPECT_NE(std::string::npos, text.find(m.roots.Dev + "/ttyUSB0  COM1  COM2\n")) << text;
     EXPECT_NE(std::string::npos, text.find("(system console: never opened)")) << text;
     EXPECT_NE(std::string::npos, text.find("    usb: 0403:6001  Maker USB UART\n")) << text;

@@ -268,9 +268,9 @@ TEST(PosixPortSettings, EveryLineSettingIsWhatTheDriverGets) {
     EXPECT_EQ(GetLineBaud(tty, tty.Fd), 7200u);
 
     // Raw, reads that return at once, no flow control either way, the modem lines ignored
-    // for carrier and the receiver on.
+    // for carrier and kept at close, and the receiver on.
     const termios kept = tty.ReadBack();
-    EXPECT_EQ(kept.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(kept.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL), 0u);
     EXPECT_EQ(kept.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
     EXPECT_EQ(kept.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
     EXPECT_EQ(kept.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);

@@ -116,6 +116,8 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
     struct stat s {};
     if (::stat(target.Value.c_str(), &s) != 0) {
         out.push_back(Hint + target.Value + " does not exist");
+    } else if (HasNoUart(target.Value, ctx.Roots)) {
+        out.push_back(Hint + target.Value + NoUartText);
     } else if (::access(target.Value.c_str(), R_OK | W_OK) != 0) {
         out.push_back(Hint + std::string("this user may not open ") + target.Value +
                       " (add it to the group dialout, then log in again)");

@@ -81,6 +81,17 @@ std::vector<std::string> ConsoleNames(const std::string& sysRoot) {
 
 }  // namespace
 
+// The 8250 driver registers every legacy port whether or not a UART answers there; the
+// kernel marks the ones it found with a non-zero type.
+bool HasNoUart(const std::string& device, const PortListRoots& roots) {
+    std::error_code ec;
+    fs::path resolved = fs::canonical(device, ec);
+    const std::string name = (ec ? fs::path(device) : resolved).filename().string();
+    if (name.rfind("ttyS", 0) != 0) return false;
+    const fs::path type = fs::path(roots.Sys) / "class/tty" / name / "type";
+    return fs::exists(type, ec) && ReadLine(type) == "0";
+}
+
 std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots) {
     std::vector<SerialPortInfo> ports;
     const auto stable = StableNames(roots.Dev);
@@ -93,11 +104,7 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots) {
         const fs::path entry = it->path();
         std::error_code e2;
         if (!fs::exists(entry / "device", e2)) continue;  // no hardware behind it
-        // The 8250 driver registers every legacy port whether or not a UART answers there;
-        // the kernel marks the ones it found with a non-zero type.
-        if (name.rfind("ttyS", 0) == 0 && fs::exists(entry / "type", e2) &&
-            ReadLine(entry / "type") == "0")
-            continue;
+        if (HasNoUart(name, roots)) continue;
         SerialPortInfo info;
         info.Name = name;
         info.Path = (fs::path(roots.Dev) / name).string();
@@ -123,7 +130,8 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots) {
 }
 
 std::string FormatPortList(std::vector<SerialPortInfo> ports,
-                           const std::vector<std::string>& comTargets) {
+                           const std::vector<std::string>& comTargets,
+                           const PortListRoots& roots) {
     auto sameDevice = [](const std::string& a, const std::string& b) {
         if (a == b) return true;
         std::error_code e1, e2;
@@ -167,9 +175,10 @@ std::string FormatPortList(std::vector<SerialPortInfo> ports,
         });
         if (listed) continue;
         std::error_code ec;
-        const char* what = t.rfind("sim:", 0) == 0  ? " (simulated board)"
-                           : !fs::exists(t, ec) ? " (no such device)"
-                                                : "";
+        const char* what = t.rfind("sim:", 0) == 0 ? " (simulated board)"
+                           : !fs::exists(t, ec)       ? " (no such device)"
+                           : HasNoUart(t, roots)      ? NoUartText
+                                                      : "";
         out += "COM" + std::to_string(i + 1) + " -> " + t + what + "\n";
     }
     return out;

@@ -34,6 +34,14 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortListRoots& roots = {});
 // The listing as `progstation-cli --list-ports` prints it, one block per device;
 // `comTargets[n-1]` is what COMn leads to (a path, "sim:..." or "").
 std::string FormatPortList(std::vector<SerialPortInfo> ports,
-                           const std::vector<std::string>& comTargets);
+                           const std::vector<std::string>& comTargets,
+                           const PortListRoots& roots = {});
+
+// A legacy port (ttyS*) the kernel registered without finding a UART there: opening it
+// fails, and nothing could answer if it did not. `device` may be a link to it.
+bool HasNoUart(const std::string& device, const PortListRoots& roots = {});
+
+// What the listing and the hints say of such a port.
+inline constexpr const char* NoUartText = " (no UART answers there: the kernel found no hardware)";
 
 }  // namespace ps

@@ -184,6 +184,11 @@ int PosixPortDevice::ApplyLineSettings(const LineSettings& s) {
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    // Without HUPCL, closing the port leaves DTR and RTS where the run left them (the boot
+    // line at run level, the reset line released); with it the driver would drop both,
+    // putting a board with an inverted boot line back in boot mode and holding one with
+    // an active-low reset in reset for as long as the port stays closed.
+    tio.c_cflag &= ~HUPCL;
     switch (s.DataBits) {
         case 5:
             tio.c_cflag |= CS5;
