@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A QEMU guest with real Linux serial drivers, built from Debian's own packages.
 
 The guest runs Debian's kernel with the 8250 driver on an emulated 16550 (/dev/ttyS1) and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The station on real Linux serial drivers: the 8250 on a 16550 and ftdi_sio on an FTDI.
 
 Run as root after a build: python3 tests/guest/test_guest.py --build build
