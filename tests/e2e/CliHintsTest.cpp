@@ -75,6 +75,11 @@ TEST(CliHints, EachFailureSaysWhatWasTriedAndStandardOutputKeepsItsShape) {
          12,
          {"hint: step 1 names the image FIRMWARE.HEX; tried {dir}/FIRMWARE.HEX: found as "
           "{dir}/firmware.hex; it is not an image this model reads"}},
+        {"step file with LF-only line ends",
+         {"/PA=firmware.hex\n/ATMEL=6\n/AUTOCONTINUE"},
+         {{"PROGSTATION_COM1", "sim:avr"}},
+         12,
+         {"hint: the step file's lines end in LF alone"}},
         {"bad value",
          {"/AUTOCONTINUE", "/SINHRO", "/AT_PROG_EE=two"},
          {{"PROGSTATION_COM1", "sim:avr"}},

@@ -184,6 +184,13 @@ std::vector<std::string> RunHints(const Station& st, const HintContext& ctx) {
         }
         out.push_back(Hint + std::string("step ") + std::to_string(FailedStep(st)) +
                       " names the image " + st.Step.ProgramFile + "; tried " + image + ": " + what);
+        // A step file saved with LF-only line ends is one long line to the loader, so the
+        // lines after the model key end up in the image's name.
+        if (st.Step.ProgramFile.find('\n') != std::string::npos)
+            out.push_back(Hint + std::string("the step file's lines end in LF alone; the step "
+                                             "loader ends a line at CR (or CR LF), so the "
+                                             "lines after the model key became part of the "
+                                             "image's name: save it with CR LF line ends"));
     } else if (st.RunError == RunModelUnavailable) {
         const std::string model = ModelName(st.Step.ModelIndex);
         out.push_back(Hint + std::string("this station cannot program the model \"") + model +
