@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "link/Clock.h"
 #include "link/Crc32.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "link/Clock.h"
 #include "link/Link.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "link/Clock.h"
 #include "link/Crc32.h"

@@ -21,7 +21,7 @@
 #include "app/EmulatorTransfer.h"
 #include "app/MotorolaLoader.h"
 #include "app/SharcBootFlashTransfer.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "link/Clock.h"
 #include "link/Link.h"

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "app/RunController.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Clock.h"
 #include "link/Link.h"
 #include "link/PosixPortDevice.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FuzzTempFile.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Clock.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/FuseBits.h"

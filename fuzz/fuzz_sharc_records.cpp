@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "FuzzTempFile.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "images/ImageReport.h"
 #include "link/Clock.h"

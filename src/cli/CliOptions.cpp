@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/Version.h"
 #include "cli/Gang.h"
 #include "options/CommandLine.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 
 namespace ps {
 

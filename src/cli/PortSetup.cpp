@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "app/StationPorts.h"
 #include "link/PortMap.h"
 #include "sim/Boards.h"

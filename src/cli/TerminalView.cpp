@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "app/RunController.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "cli/Gang.h"
 #include "link/WireTrace.h"
 

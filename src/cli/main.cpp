@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/Hints.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "app/Version.h"
 #include "cli/CliOptions.h"
 #include "cli/Gang.h"

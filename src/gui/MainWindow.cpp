@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 
 #include "Logo.h"
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/Hints.h"
 #include "app/RunController.h"
 #include "app/StartUp.h"

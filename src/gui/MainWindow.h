@@ -6,7 +6,7 @@
 
 #include "FancyButton.h"
 #include "Map1.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "display/StationView.h"
 #include "link/Clock.h"
 

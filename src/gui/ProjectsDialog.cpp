@@ -19,7 +19,7 @@
 #include "MainWindow.h"
 #include "StepEditor.h"
 #include "app/Hints.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "projects/Settings.h"
 
 namespace ps::gui {

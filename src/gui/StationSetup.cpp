@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/StartUp.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "app/StationPorts.h"
 #include "app/Version.h"
 #include "link/WireTrace.h"

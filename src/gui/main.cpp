@@ -15,7 +15,7 @@
 #include "ProjectsDialog.h"
 #include "StationSetup.h"
 #include "StepEditor.h"
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/Version.h"
 #include "projects/Settings.h"
 

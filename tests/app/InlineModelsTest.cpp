@@ -7,7 +7,7 @@
 #include <cctype>
 
 #include "app/InlineRig.h"
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "sim/Boot574Board.h"
 #include "sim/CommandCollector.h"
 #include "sim/EmulatorBoard.h"

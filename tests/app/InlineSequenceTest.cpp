@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "app/InlineRig.h"
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "images/ImageFile.h"
 #include "sim/Boot574Board.h"
 #include "sim/EmulatorBoard.h"

@@ -7,8 +7,8 @@
 
 #include "app/InlineSequence.h"
 #include "app/StartUp.h"
-#include "app/StepResult.h"
-#include "app/Texts.h"
+#include "run/StepResult.h"
+#include "run/Texts.h"
 #include "link/PosixPortDevice.h"
 #include "link/PseudoTerminal.h"
 #include "projects/StepFile.h"

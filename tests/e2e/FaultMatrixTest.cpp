@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/InlineRig.h"
 #include "images/ImageFile.h"
 #include "sim/AvrBoard.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/InlineRig.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"

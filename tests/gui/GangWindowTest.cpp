@@ -21,7 +21,7 @@
 #include "FancyButton.h"
 #include "GangWindow.h"
 #include "StationSetup.h"
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "display/StationView.h"
 #include "support/StationHarness.h"
 

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "MainWindow.h"
-#include "app/ExitStatus.h"
-#include "app/Texts.h"
+#include "run/ExitStatus.h"
+#include "run/Texts.h"
 #include "projects/TempDir.h"
 #include "sim/AvrBoard.h"
 #include "sim/Board.h"

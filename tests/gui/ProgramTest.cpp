@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "projects/TempDir.h"
 
 namespace {

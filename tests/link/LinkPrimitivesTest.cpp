@@ -5,6 +5,7 @@
 
 #include "link/Crc32.h"
 #include "link/Link.h"
+#include "run/StepEnding.h"
 #include "support/StationHarness.h"
 
 using pstest::ScriptBoard;

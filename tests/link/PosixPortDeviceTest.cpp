@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <fstream>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "link/FakeTty.h"
 #include "link/PortMap.h"
 #include "link/PosixPortDevice.h"

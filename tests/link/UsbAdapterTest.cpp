@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ExitStatus.h"
-#include "app/Station.h"
+#include "run/ExitStatus.h"
+#include "run/Station.h"
 #include "link/FakeTty.h"
 #include "link/PortMap.h"
 #include "link/PosixPortDevice.h"

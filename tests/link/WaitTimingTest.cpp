@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Clock.h"
 #include "link/Link.h"
 #include "link/PosixPortDevice.h"

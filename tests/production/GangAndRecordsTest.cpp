@@ -17,7 +17,7 @@
 #include <map>
 #include <sstream>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "projects/FileLimit.h"
 #include "support/ChildProgram.h"
 #include "support/StationHarness.h"

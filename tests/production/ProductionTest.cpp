@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "production/ImageCheck.h"
 #include "production/RunRecord.h"
 #include "production/Sha256.h"

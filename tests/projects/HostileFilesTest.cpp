@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/ImageFile.h"
 #include "production/ImageCheck.h"
 #include "projects/AtomicFile.h"

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/RunController.h"
-#include "app/Station.h"
-#include "app/Texts.h"
+#include "run/Station.h"
+#include "run/Texts.h"
 #include "link/Link.h"
 #include "sim/Boards.h"
 #include "sim/GenericBoard.h"

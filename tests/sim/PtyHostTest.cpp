@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/RunController.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Link.h"
 #include "link/PosixPortDevice.h"
 #include "sim/Boards.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/RunController.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Crc32.h"
 #include "sim/Board.h"
 #include "sim/RecordingView.h"

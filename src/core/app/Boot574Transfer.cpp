@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/InlineTransfer.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"

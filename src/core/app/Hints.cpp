@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "app/Models.h"
-#include "app/Station.h"
+#include "run/Station.h"
 #include "app/StationPorts.h"
 #include "images/DataFolder.h"
 #include "images/FileLookup.h"

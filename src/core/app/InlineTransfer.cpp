@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"
 

@@ -12,22 +12,6 @@
 namespace ps {
 
 namespace {
-const char* const modelNames[ModelCount] = {
-    "None",
-    "MOTOROLA",
-    "INTEL - BOOT",
-    "INTEL - LOADER RAM",
-    "INTEL - LOADER FLASH",
-    "INTEL - EMULATOR",
-    "SHARC-SPLIT 32b",
-    "ATMEL",
-    "SHARC-Boot flash",
-    "SHARC-HostBoot",
-    "574-BOOT",
-    "91360 BOOT",
-    "91360 LOADER",
-    "INFINEON XC161CJ",
-};
 
 struct ModelEntry {
     bool available;
@@ -53,11 +37,6 @@ const ModelEntry models[ModelCount] = {
     {true, &InfineonFlow},       // 13 INFINEON XC161CJ
 };
 }  // namespace
-
-const char* ModelName(int32_t modelIndex) {
-    if (modelIndex < 0 || modelIndex >= ModelCount) return "";
-    return modelNames[modelIndex];
-}
 
 FlowFunction ModelFlow(int32_t modelIndex) {
     if (modelIndex < 0 || modelIndex >= ModelCount) return nullptr;

@@ -2,12 +2,9 @@
 #pragma once
 #include <cstdint>
 
+#include "run/ModelNames.h"
+
 namespace ps {
-
-constexpr int ModelCount = 14;
-
-// The target models by ModelIndex 0..13 (-1: the step names none).
-const char* ModelName(int32_t modelIndex);
 
 class Station;
 using FlowFunction = void (*)(Station&);

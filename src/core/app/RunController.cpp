@@ -5,13 +5,13 @@
 #include <exception>
 #include <string>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "app/InlineSequence.h"
 #include "app/Models.h"
-#include "app/Station.h"
-#include "app/StepEnding.h"
-#include "app/StepResult.h"
-#include "app/Texts.h"
+#include "run/Station.h"
+#include "run/StepEnding.h"
+#include "run/StepResult.h"
+#include "run/Texts.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"
@@ -218,20 +218,6 @@ void EndRunEarly(Station& st, const char* text, Station::RunEnd how) {
 }
 
 }  // namespace
-
-bool WaitForContinue(Station& st) {
-    st.view.ShowPanels(false, true, true);
-    st.ContinueRequested = 0;
-    while (st.ContinueRequested != 1 && st.RunError != RunStopped) {
-        PumpMessages(st);
-        if (st.ContinueRequested == 1 || st.RunError == RunStopped) break;
-        WaitForOperator(st);
-    }
-    st.view.ShowPanels(false, true, false);
-    if (st.RunError == RunStopped) return false;
-    PumpMessages(st);
-    return true;
-}
 
 namespace {
 

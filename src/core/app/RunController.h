@@ -16,6 +16,5 @@ void ExitBtnClick(Station& st);
 
 // The pause at the end of a step: shows CONTINUE and waits for it (or STOP). Returns false
 // when the run was stopped.
-bool WaitForContinue(Station& st);
 
 }  // namespace ps

@@ -3,7 +3,7 @@
 
 #include <cctype>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/TMOT.h"
 #include "link/Crc32.h"
 #include "projects/Settings.h"

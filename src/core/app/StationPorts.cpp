@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/StationPorts.h"
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "projects/Settings.h"
 
 namespace ps {

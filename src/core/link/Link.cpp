@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Station.h"
-#include "app/Texts.h"
+#include "run/Station.h"
+#include "run/Texts.h"
 #include "link/Clock.h"
 
 namespace ps {

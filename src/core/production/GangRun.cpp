@@ -15,7 +15,7 @@
 #include <cstring>
 #include <set>
 
-#include "app/ExitStatus.h"
+#include "run/ExitStatus.h"
 #include "link/PortMap.h"
 #include "projects/Settings.h"
 

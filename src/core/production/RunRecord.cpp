@@ -5,9 +5,9 @@
 
 #include <ctime>
 
-#include "app/ExitStatus.h"
-#include "app/Models.h"
-#include "app/Station.h"
+#include "run/ExitStatus.h"
+#include "run/ModelNames.h"
+#include "run/Station.h"
 #include "images/FileLookup.h"
 #include "production/Sha256.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "app/StepResult.h"
+#include "run/StepResult.h"
 #include "images/ImageFile.h"
 #include "images/ImageReport.h"
 #include "link/Link.h"

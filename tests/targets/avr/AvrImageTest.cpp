@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "app/StepResult.h"
+#include "run/StepResult.h"
 #include "images/ImageFile.h"
 #include "targets/avr/AvrFlow.h"
 #include "targets/avr/AvrImage.h"

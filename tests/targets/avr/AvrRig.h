@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "sim/AvrBoard.h"
 #include "sim/RecordingView.h"
 #include "sim/SimPortDevice.h"

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app/Hints.h"
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "images/DataFolder.h"
 #include "images/ImageFile.h"
 #include "link/Crc32.h"

@@ -3,7 +3,7 @@
 // with the DSP's split-flash loader, under the virtual clock.
 #include <gtest/gtest.h>
 
-#include "app/StepResult.h"
+#include "run/StepResult.h"
 #include "images/ImageFile.h"
 #include "images/ImageReport.h"
 #include "sim/SharcSplitBoard.h"

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/RunController.h"
-#include "app/Station.h"
-#include "app/StepResult.h"
+#include "run/StepEnding.h"
+#include "run/Station.h"
+#include "run/StepResult.h"
 #include "link/Link.h"
 #include "targets/avr/AvrImage.h"
 #include "targets/avr/FuseBits.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 
 namespace ps {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Link.h"
 
 namespace ps {

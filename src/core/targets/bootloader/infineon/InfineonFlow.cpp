@@ -5,8 +5,8 @@
 #include <array>
 #include <cmath>
 
-#include "app/Station.h"
-#include "app/Texts.h"
+#include "run/Station.h"
+#include "run/Texts.h"
 #include "images/DataFolder.h"
 #include "images/ImageAccount.h"
 #include "images/ImageFile.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Link.h"
 #include "targets/bootloader/intel/BankWindow.h"
 #include "targets/bootloader/intel/IntelImage.h"

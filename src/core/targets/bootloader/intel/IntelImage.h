@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/ImageAccount.h"
 
 namespace ps {

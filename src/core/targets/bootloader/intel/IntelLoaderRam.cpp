@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "app/Station.h"
-#include "app/StepEnding.h"
-#include "app/StepResult.h"
+#include "run/Station.h"
+#include "run/StepEnding.h"
+#include "run/StepResult.h"
 #include "link/Link.h"
 #include "targets/bootloader/intel/IntelFlows.h"
 #include "targets/bootloader/intel/IntelImage.h"

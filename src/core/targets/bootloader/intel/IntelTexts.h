@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 
 // Status texts of the Intel boot monitor and loader steps. Those they share with the inline
 // step sequence are the run controller's own; the refusals are ours: the settings and images

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "app/RunController.h"
-#include "app/Station.h"
+#include "run/StepEnding.h"
+#include "run/Station.h"
 #include "link/Link.h"
 #include "targets/bootloader/m91360/Image91360.h"
 #include "targets/bootloader/m91360/Texts91360.h"

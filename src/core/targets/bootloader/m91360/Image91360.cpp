@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "images/ImageFile.h"
 #include "images/TMOT.h"
 #include "link/Crc32.h"

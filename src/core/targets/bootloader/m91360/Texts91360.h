@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 
 // Status and message texts of the "91360 BOOT" and "91360 LOADER" steps, exactly as the
 // operator sees them; those they share with other steps are the run controller's own.

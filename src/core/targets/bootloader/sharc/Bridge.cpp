@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/Bridge.h"
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Link.h"
 #include "targets/bootloader/sharc/SharcTexts.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "targets/bootloader/sharc/RangeCrc.h"
 
-#include "app/Station.h"
+#include "run/Station.h"
 #include "link/Link.h"
 
 namespace ps {

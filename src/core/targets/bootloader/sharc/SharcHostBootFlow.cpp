@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/RunController.h"
-#include "app/Station.h"
-#include "app/StepResult.h"
+#include "run/StepEnding.h"
+#include "run/Station.h"
+#include "run/StepResult.h"
 #include "images/FileLookup.h"
 #include "images/ImageFile.h"
 #include "link/Link.h"

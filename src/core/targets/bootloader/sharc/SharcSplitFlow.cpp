@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/RunController.h"
-#include "app/Station.h"
-#include "app/StepResult.h"
+#include "run/StepEnding.h"
+#include "run/Station.h"
+#include "run/StepResult.h"
 #include "images/HexConvert.h"
 #include "images/ImageFile.h"
 #include "link/Crc32.h"

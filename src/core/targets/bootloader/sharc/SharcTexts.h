@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 
 // Status and message texts of the SHARC boards (AVR bridge, split 32-bit flash, host boot),
 // exactly as the operator sees them. Those shared with the rest of the station are the run

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/Station.h"
+#include "run/Station.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "app/StepResult.h"
+#include "run/StepResult.h"
 
 #include <cstdio>
 
-#include "app/Station.h"
-#include "app/Texts.h"
+#include "run/Station.h"
+#include "run/Texts.h"
 
 namespace ps {
 
