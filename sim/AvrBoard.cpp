@@ -204,15 +204,7 @@ void AvrBoard::Command(uint8_t cmd) {
 
 void AvrBoard::Finish() {
     const uint8_t cmd = cmd_;
-    // Two-stage commands: a page's data and a frame's payload follow their headers.
-    if (cmd == CmdWritePage && args_.size() == 3 && args_[2] > 0) {
-        needed_ = args_[2];
-        return;
-    }
-    if (cmd == CmdFrame && args_.size() == 2) {
-        needed_ = args_[1] > 0 ? args_[1] : 1;  // payload (length - 1) and the check byte
-        return;
-    }
+    if (AwaitsRest()) return;
     cmd_ = 0;
     // The loader does nothing useful until it has been unlocked.
     const bool locked = IsLoader() && !unlocked_;
@@ -233,13 +225,7 @@ void AvrBoard::Finish() {
             break;
         }
         case CmdVersion:
-            if (IsLoader() && options_.VersionRunOn > 0) {
-                Send(std::vector<uint8_t>(static_cast<size_t>(options_.VersionRunOn), '7'));
-            } else if (IsLoader()) {
-                std::string text = LoaderVersion();
-                text += '\0';
-                Send(std::vector<uint8_t>(text.begin(), text.end()));
-            }
+            SendVersion();
             break;
         case CmdUnlock:
             if (IsLoader() && std::string(args_.begin(), args_.end()) == UnlockRest) {
@@ -253,66 +239,24 @@ void AvrBoard::Finish() {
             Send(EraseAnswer, EraseMs);
             break;
         case CmdWriteFuses:
-            if (locked) break;
-            // The AT90S4433 carries its fuse byte first, the megas last.
-            if (!options_.FuseStuck) lowFuse_ = options_.Processor == 1 ? args_[0] : args_[2];
-            Send(Ack);
-            break;
         case CmdWriteHigh:
-            if (locked) break;
-            if (!options_.HighFuseStuck) highFuse_ = args_[0];
-            Send(Ack);
-            break;
         case CmdReadFuses:
-            if (!locked) Send(lowFuse_);
-            break;
         case CmdReadHigh:
-            if (!locked) Send(highFuse_);
-            break;
         case CmdReadLock:
-            if (!locked) Send(lock_);
-            break;
         case CmdWriteLock:
-            if (locked) break;
-            if (IsLoader()) {
-                lock_ = args_[0];
-            } else {
-                lock_ = options_.Processor <= 1 ? args_[0] : args_[2];
-            }
-            Send(Ack);
+            if (!locked) FuseOrLock(cmd);
             break;
         case CmdDeviceParams:
             if (locked) break;
             deviceParameters_ = {args_[0], args_[1]};
             Send(Ack);
             break;
-        case CmdWritePage: {
-            if (locked) break;
-            const uint32_t byteAddress = 2u * (args_[0] * 256u + args_[1]);
-            // A locked device takes no new program; flash only ever clears bits. The loader
-            // erases each page itself before it writes it.
-            if (!protected_) {
-                if (IsLoader()) {
-                    for (size_t i = 3; i < args_.size(); ++i) {
-                        flash_[(byteAddress + i - 3) % flash_.size()] = 0xFF;
-                    }
-                }
-                for (size_t i = 3; i < args_.size(); ++i) {
-                    const size_t cell = (byteAddress + i - 3) % flash_.size();
-                    if (static_cast<int>(cell) != options_.WeakCell) flash_[cell] &= args_[i];
-                }
-                ++pagesWritten_;
-            }
-            Send(Ack, PageWriteMs);
+        case CmdWritePage:
+            if (!locked) WritePage();
             break;
-        }
-        case CmdChecksum: {
-            if (locked) break;
-            const uint16_t sum = FlashChecksum(static_cast<uint16_t>(args_[0] * 256 + args_[1]),
-                                               static_cast<uint16_t>(args_[2] * 256 + args_[3]));
-            Send(std::vector<uint8_t>{static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)});
+        case CmdChecksum:
+            if (!locked) SendChecksum();
             break;
-        }
         case CmdWriteEeprom:
             if (locked) break;
             eeprom_[(args_[0] * 256u + args_[1]) % eeprom_.size()] = args_[2];
@@ -327,17 +271,103 @@ void AvrBoard::Finish() {
             if (IsLoader()) leftLoader_ = true;
             break;
         case CmdFrame:
-            // 'K', command, length, payload, check: only "run at address" is known here.
-            if (args_.size() >= 2 && args_[0] == FrameRunAt) {
-                uint32_t address = 0;
-                for (size_t i = 2; i + 1 < args_.size(); ++i) address = address * 256 + args_[i];
-                startedAt_ = address;
-            }
+            RunFrame();
             break;
         default:
             break;  // unknown bytes are ignored, as the programmer does
     }
     args_.clear();
+}
+
+bool AvrBoard::AwaitsRest() {
+    // Two-stage commands: a page's data and a frame's payload follow their headers.
+    if (cmd_ == CmdWritePage && args_.size() == 3 && args_[2] > 0) {
+        needed_ = args_[2];
+        return true;
+    }
+    if (cmd_ == CmdFrame && args_.size() == 2) {
+        needed_ = args_[1] > 0 ? args_[1] : 1;  // payload (length - 1) and the check byte
+        return true;
+    }
+    return false;
+}
+
+void AvrBoard::SendChecksum() {
+    const uint16_t sum = FlashChecksum(static_cast<uint16_t>(args_[0] * 256 + args_[1]),
+                                       static_cast<uint16_t>(args_[2] * 256 + args_[3]));
+    Send(std::vector<uint8_t>{static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)});
+}
+
+void AvrBoard::SendVersion() {
+    if (!IsLoader()) return;  // the programmer itself does not answer 'v'
+    if (options_.VersionRunOn > 0) {
+        Send(std::vector<uint8_t>(static_cast<size_t>(options_.VersionRunOn), '7'));
+        return;
+    }
+    std::string text = LoaderVersion();
+    text += '\0';
+    Send(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+void AvrBoard::FuseOrLock(uint8_t cmd) {
+    switch (cmd) {
+        case CmdWriteFuses:
+            // The AT90S4433 carries its fuse byte first, the megas last.
+            if (!options_.FuseStuck) lowFuse_ = options_.Processor == 1 ? args_[0] : args_[2];
+            Send(Ack);
+            break;
+        case CmdWriteHigh:
+            if (!options_.HighFuseStuck) highFuse_ = args_[0];
+            Send(Ack);
+            break;
+        case CmdReadFuses:
+            Send(lowFuse_);
+            break;
+        case CmdReadHigh:
+            Send(highFuse_);
+            break;
+        case CmdReadLock:
+            Send(lock_);
+            break;
+        case CmdWriteLock:
+            if (IsLoader()) {
+                lock_ = args_[0];
+            } else {
+                lock_ = options_.Processor <= 1 ? args_[0] : args_[2];
+            }
+            Send(Ack);
+            break;
+        default:
+            break;
+    }
+}
+
+void AvrBoard::WritePage() {
+    const uint32_t byteAddress = 2u * (args_[0] * 256u + args_[1]);
+    // A locked device takes no new program; flash only ever clears bits. The loader
+    // erases each page itself before it writes it.
+    if (!protected_) {
+        if (IsLoader()) {
+            for (size_t i = 3; i < args_.size(); ++i) {
+                flash_[(byteAddress + i - 3) % flash_.size()] = 0xFF;
+            }
+        }
+        for (size_t i = 3; i < args_.size(); ++i) {
+            const size_t cell = (byteAddress + i - 3) % flash_.size();
+            if (static_cast<int>(cell) != options_.WeakCell) flash_[cell] &= args_[i];
+        }
+        ++pagesWritten_;
+    }
+    Send(Ack, PageWriteMs);
+}
+
+void AvrBoard::RunFrame() {
+    // 'K', command, length, payload, check: only "run at address" is known here.
+    if (args_.size() >= 2 && args_[0] == FrameRunAt) {
+        uint32_t address = 0;
+        for (size_t i = 2; i + 1 < args_.size(); ++i) address = address * 256 + args_[i];
+        startedAt_ = address;
+    }
 }
 
 }  // namespace ps::sim

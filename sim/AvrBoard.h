@@ -78,6 +78,13 @@ public:
 private:
     void Command(uint8_t cmd);
     void Finish();  // the current command has all its bytes
+    bool AwaitsRest();  // a header is in and its data follows: collect that first
+    // The bigger commands, once all their bytes are in and the loader is unlocked.
+    void SendVersion();
+    void FuseOrLock(uint8_t cmd);  // the fuse and lock reads and writes
+    void WritePage();
+    void SendChecksum();
+    void RunFrame();
     bool IsLoader() const { return options_.Processor == 4; }
     std::array<uint8_t, 3> SignatureBytes() const;
     void Erase();

@@ -228,15 +228,7 @@ void InfineonBoard::Command(uint8_t b) {
 void InfineonBoard::Finish() {
     const uint8_t cmd = cmd_;
     const bool loader2 = stage_ == Stage::Loader2;
-    // Data follows the headers of a fill and of a page.
-    if (cmd == CmdFill && args_.size() == 6) {
-        needed_ = 2 * (args_[4] << 8 | args_[5]);
-        if (needed_ > 0) return;
-    }
-    if ((cmd == CmdProgramInternal || cmd == CmdProgramExternal) && loader2 && args_.size() == 2) {
-        needed_ = PageBytes;
-        return;
-    }
+    if (AwaitsData(loader2)) return;
     cmd_ = 0;
     switch (cmd) {
         case CmdSync:
@@ -252,81 +244,27 @@ void InfineonBoard::Finish() {
             stage_ =
                 fills_ > 0 && options_.QuietAt != Quiet::Loader2 ? Stage::Loader2 : Stage::Hung;
             break;
-        case CmdFill: {
+        case CmdFill:
             if (loader2 || options_.QuietAt == Quiet::Fill) break;
-            const uint32_t length = static_cast<uint32_t>(args_.size() - 6);
-            if (uint8_t* at = Memory(Be32(args_, 0), length))
-                std::copy(args_.begin() + 6, args_.end(), at);
-            ++fills_;
-            Answer(FillDone);
+            FillRam();
             break;
-        }
-        case CmdCheck: {
-            const uint32_t length = 2u * (args_[4] << 8 | args_[5]);
-            const uint8_t* at = Memory(Be32(args_, 0), length);
-            uint16_t sum = at ? WordSum(at, static_cast<int>(length)) : 0;
-            const BadCheck mine = loader2 ? BadCheck::Program : BadCheck::Fill;
-            if (options_.Bad == mine && !badCheckDone_) {
-                badCheckDone_ = true;
-                sum = static_cast<uint16_t>(sum ^ 0x0100);
-            }
-            Answer({static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum & 0xFF)});
+        case CmdCheck:
+            AnswerCheck(loader2);
             break;
-        }
-        case CmdSectorCrc: {
-            if (!loader2) break;
-            const uint32_t first = Be32(args_, 0), last = Be32(args_, 4);
-            const uint32_t length = last >= first ? last - first + 1 : 0;
-            const uint8_t* at = Memory(first, length);
-            const uint32_t crc = at ? SectorCrc(at, length) : 0;
-            Answer({static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
-                    static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)});
+        case CmdSectorCrc:
+            if (loader2) AnswerSectorCrc();
             break;
-        }
-        case CmdEraseInternal: {
-            if (!loader2) break;
-            const int s = args_[0];
-            if (faults.Negative || s < 1 || s > 6) {
-                Answer(Refused);
-                break;
-            }
-            const Sector& sector = InternalSectors[s - 1];
-            std::fill_n(internal_.begin() + sector.Offset, sector.Length, 0xFF);
-            internalErases_.push_back(s);
-            busyMs_ += SectorEraseMs;
-            Answer(Ack, SectorEraseMs);
+        case CmdEraseInternal:
+            if (loader2) EraseInternalSector();
             break;
-        }
-        case CmdEraseExternal: {
-            if (!loader2) break;
-            if (faults.Negative) {
-                Answer(Refused);
-                break;
-            }
-            const uint16_t mask = static_cast<uint16_t>(args_[0] << 8 | args_[1]);
-            EraseExternal(mask);
-            int count = 0;
-            for (int s = 0; s < 11; ++s) count += (mask >> s) & 1;
-            busyMs_ += int64_t{count} * SectorEraseMs;
-            Answer(Ack, count * SectorEraseMs);
+        case CmdEraseExternal:
+            if (loader2) EraseExternalSectors();
             break;
-        }
         case CmdProgramInternal:
-        case CmdProgramExternal: {
+        case CmdProgramExternal:
             if (!loader2 || options_.QuietAt == Quiet::Program) break;
-            const uint32_t page = args_[0] << 8 | args_[1];
-            std::vector<uint8_t>& flash = cmd == CmdProgramInternal ? internal_ : external_;
-            if ((page + 1) * PageBytes > flash.size()) {
-                Answer(Refused);
-                break;
-            }
-            // Flash cells only ever go from 1 to 0 when programmed.
-            for (int i = 0; i < PageBytes; ++i) flash[page * PageBytes + i] &= args_[2 + i];
-            ++pagesProgrammed_;
-            busyMs_ += PageProgramMs;
-            Answer(Ack, PageProgramMs);
+            ProgramPage(cmd == CmdProgramInternal ? internal_ : external_);
             break;
-        }
         case CmdGo:
             if (!loader2) break;
             ++starts_;
@@ -336,6 +274,87 @@ void InfineonBoard::Finish() {
             break;  // unknown bytes are ignored, as the loaders do
     }
     args_.clear();
+}
+
+bool InfineonBoard::AwaitsData(bool loader2) {
+    // Data follows the headers of a fill and of a page.
+    if (cmd_ == CmdFill && args_.size() == 6) {
+        needed_ = 2 * (args_[4] << 8 | args_[5]);
+        if (needed_ > 0) return true;
+    }
+    if ((cmd_ == CmdProgramInternal || cmd_ == CmdProgramExternal) && loader2 &&
+        args_.size() == 2) {
+        needed_ = PageBytes;
+        return true;
+    }
+    return false;
+}
+
+void InfineonBoard::FillRam() {
+    const uint32_t length = static_cast<uint32_t>(args_.size() - 6);
+    if (uint8_t* at = Memory(Be32(args_, 0), length)) std::copy(args_.begin() + 6, args_.end(), at);
+    ++fills_;
+    Answer(FillDone);
+}
+
+void InfineonBoard::AnswerCheck(bool loader2) {
+    const uint32_t length = 2u * (args_[4] << 8 | args_[5]);
+    const uint8_t* at = Memory(Be32(args_, 0), length);
+    uint16_t sum = at ? WordSum(at, static_cast<int>(length)) : 0;
+    const BadCheck mine = loader2 ? BadCheck::Program : BadCheck::Fill;
+    if (options_.Bad == mine && !badCheckDone_) {
+        badCheckDone_ = true;
+        sum = static_cast<uint16_t>(sum ^ 0x0100);
+    }
+    Answer({static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum & 0xFF)});
+}
+
+void InfineonBoard::AnswerSectorCrc() {
+    const uint32_t first = Be32(args_, 0), last = Be32(args_, 4);
+    const uint32_t length = last >= first ? last - first + 1 : 0;
+    const uint8_t* at = Memory(first, length);
+    const uint32_t crc = at ? SectorCrc(at, length) : 0;
+    Answer({static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+            static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)});
+}
+
+void InfineonBoard::EraseInternalSector() {
+    const int s = args_[0];
+    if (faults.Negative || s < 1 || s > 6) {
+        Answer(Refused);
+        return;
+    }
+    const Sector& sector = InternalSectors[s - 1];
+    std::fill_n(internal_.begin() + sector.Offset, sector.Length, 0xFF);
+    internalErases_.push_back(s);
+    busyMs_ += SectorEraseMs;
+    Answer(Ack, SectorEraseMs);
+}
+
+void InfineonBoard::EraseExternalSectors() {
+    if (faults.Negative) {
+        Answer(Refused);
+        return;
+    }
+    const uint16_t mask = static_cast<uint16_t>(args_[0] << 8 | args_[1]);
+    EraseExternal(mask);
+    int count = 0;
+    for (int s = 0; s < 11; ++s) count += (mask >> s) & 1;
+    busyMs_ += int64_t{count} * SectorEraseMs;
+    Answer(Ack, count * SectorEraseMs);
+}
+
+void InfineonBoard::ProgramPage(std::vector<uint8_t>& flash) {
+    const uint32_t page = args_[0] << 8 | args_[1];
+    if ((page + 1) * PageBytes > flash.size()) {
+        Answer(Refused);
+        return;
+    }
+    // Flash cells only ever go from 1 to 0 when programmed.
+    for (int i = 0; i < PageBytes; ++i) flash[page * PageBytes + i] &= args_[2 + i];
+    ++pagesProgrammed_;
+    busyMs_ += PageProgramMs;
+    Answer(Ack, PageProgramMs);
 }
 
 void InfineonBoard::EraseExternal(uint16_t mask) {

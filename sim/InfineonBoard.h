@@ -84,6 +84,14 @@ private:
     void Restart();
     void Command(uint8_t b);
     void Finish();
+    bool AwaitsData(bool loader2);  // a fill's or a page's header is in: collect its data
+    // The bigger commands, once all their bytes are in.
+    void FillRam();
+    void AnswerCheck(bool loader2);
+    void AnswerSectorCrc();
+    void EraseInternalSector();
+    void EraseExternalSectors();
+    void ProgramPage(std::vector<uint8_t>& flash);
     void Answer(const std::vector<uint8_t>& bytes, int delayMs = 0);
     void Answer(uint8_t b, int delayMs = 0) { Answer(std::vector<uint8_t>{b}, delayMs); }
     // The board's memory at a bus address for `length` bytes, or nullptr outside it.

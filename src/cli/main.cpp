@@ -77,6 +77,74 @@ std::FILE* OpenTrace(const std::string& path) {
     return file;
 }
 
+// --show-steps: the steps of the current project and what is wrong with their images.
+int ShowStepsOnly(const std::string& iniPath, const ps::CliOptions& opts) {
+    const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
+    const ps::ShowStepsReport report = ps::ShowSteps(project, opts.StepArgs);
+    std::fputs(report.Text.c_str(), stdout);
+    const auto images = ps::CheckProjectImages(project, opts.StepArgs);
+    for (const auto& finding : images.Findings)
+        std::printf("Image warning: %s\n", finding.Describe().c_str());
+    if (images.Total > static_cast<int64_t>(images.Findings.size()))
+        std::printf("Image warning: %lld more\n",
+                    static_cast<long long>(images.Total - images.Findings.size()));
+    return report.ExitStatus;
+}
+
+// --check-images and --strict-images, before the run: the findings on standard error;
+// false when --strict-images refuses the run.
+bool ImagesAllowRun(const std::string& iniPath, const ps::CliOptions& opts) {
+    if (!opts.CheckImages && !opts.StrictImages) return true;
+    const auto images = ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), opts.StepArgs);
+    for (const auto& finding : images.Findings)
+        std::fprintf(stderr, "%s\n", finding.Describe().c_str());
+    if (images.Total > static_cast<int64_t>(images.Findings.size()))
+        std::fprintf(stderr, "... %lld more\n",
+                     static_cast<long long>(images.Total - images.Findings.size()));
+    if (opts.StrictImages && images.Total > 0) {
+        std::fprintf(stderr,
+                     "progstation-cli: --strict-images: %lld finding(s); nothing was sent\n",
+                     static_cast<long long>(images.Total));
+        return false;
+    }
+    return true;
+}
+
+// --trace and --verbose: the wire trace to its file and/or standard error. False, said on
+// standard error, when the trace file cannot be written.
+bool SetUpTrace(const ps::CliOptions& opts, ps::RealClock& clock, ps::Station& st,
+                ps::TerminalView& view, std::FILE*& traceOut,
+                std::unique_ptr<ps::WireTrace>& trace) {
+    if (!opts.TraceFile.empty()) {
+        traceOut = OpenTrace(opts.TraceFile);
+        if (!traceOut) {
+            std::fprintf(stderr, "progstation-cli: cannot write the trace file %s (%s)\n",
+                         opts.TraceFile.c_str(), std::strerror(errno));
+            return false;
+        }
+        trace = std::make_unique<ps::WireTrace>(clock, traceOut);
+        st.Comm.SetTrace(trace.get());
+        view.SetTrace(trace.get(), traceOut, opts.TraceFile);
+    }
+    if (opts.Verbose) {
+        if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);
+        trace->AlsoTo(stderr);
+        st.Comm.SetTrace(trace.get());
+    }
+    return true;
+}
+
+// After the run, on standard error: why the port did not open, and the hints for the run.
+void PrintRunHints(const ps::Station& st) {
+    if (st.LastRunEnd == ps::Station::RunEnd::PortNotOpened && !st.LastPortError.empty()) {
+        std::fprintf(stderr, "%s\n", st.LastPortError.c_str());
+        const std::string hint = ps::PortOpenHint(st);
+        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+    }
+    for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
+        std::fprintf(stderr, "%s\n", hint.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,34 +159,9 @@ int main(int argc, char** argv) {
                    stdout);
         return ps::ExitSuccess;
     }
-    if (opts.ShowSteps) {
-        const ps::CurrentProject project = ps::SelectCurrentProject(iniPath);
-        const ps::ShowStepsReport report = ps::ShowSteps(project, opts.StepArgs);
-        std::fputs(report.Text.c_str(), stdout);
-        const auto images = ps::CheckProjectImages(project, opts.StepArgs);
-        for (const auto& finding : images.Findings)
-            std::printf("Image warning: %s\n", finding.Describe().c_str());
-        if (images.Total > static_cast<int64_t>(images.Findings.size()))
-            std::printf("Image warning: %lld more\n",
-                        static_cast<long long>(images.Total - images.Findings.size()));
-        return report.ExitStatus;
-    }
+    if (opts.ShowSteps) return ShowStepsOnly(iniPath, opts);
     if (!opts.Gang.empty()) return ps::RunGang(opts.Gang, opts.ChildArgs, iniPath);
-    if (opts.CheckImages || opts.StrictImages) {
-        const auto images =
-            ps::CheckProjectImages(ps::SelectCurrentProject(iniPath), opts.StepArgs);
-        for (const auto& finding : images.Findings)
-            std::fprintf(stderr, "%s\n", finding.Describe().c_str());
-        if (images.Total > static_cast<int64_t>(images.Findings.size()))
-            std::fprintf(stderr, "... %lld more\n",
-                         static_cast<long long>(images.Total - images.Findings.size()));
-        if (opts.StrictImages && images.Total > 0) {
-            std::fprintf(stderr,
-                         "progstation-cli: --strict-images: %lld finding(s); nothing was sent\n",
-                         static_cast<long long>(images.Total));
-            return ps::ExitImageFile;
-        }
-    }
+    if (!ImagesAllowRun(iniPath, opts)) return ps::ExitImageFile;
 
     ps::RealClock clock;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
@@ -143,22 +186,7 @@ int main(int argc, char** argv) {
 
     std::FILE* traceOut = nullptr;
     std::unique_ptr<ps::WireTrace> trace;
-    if (!opts.TraceFile.empty()) {
-        traceOut = OpenTrace(opts.TraceFile);
-        if (!traceOut) {
-            std::fprintf(stderr, "progstation-cli: cannot write the trace file %s (%s)\n",
-                         opts.TraceFile.c_str(), std::strerror(errno));
-            return ps::ExitUsage;
-        }
-        trace = std::make_unique<ps::WireTrace>(clock, traceOut);
-        st.Comm.SetTrace(trace.get());
-        view.SetTrace(trace.get(), traceOut, opts.TraceFile);
-    }
-    if (opts.Verbose) {
-        if (!trace) trace = std::make_unique<ps::WireTrace>(clock, nullptr);
-        trace->AlsoTo(stderr);
-        st.Comm.SetTrace(trace.get());
-    }
+    if (!SetUpTrace(opts, clock, st, view, traceOut, trace)) return ps::ExitUsage;
     ps::SetUpPorts(st, clock);
 
     bool first = true;
@@ -168,13 +196,7 @@ int main(int argc, char** argv) {
     ps::InstallStopSignals();
     ps::StartBtnClick(st);
     view.Finish();
-    if (st.LastRunEnd == ps::Station::RunEnd::PortNotOpened && !st.LastPortError.empty()) {
-        std::fprintf(stderr, "%s\n", st.LastPortError.c_str());
-        const std::string hint = ps::PortOpenHint(st);
-        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
-    }
-    for (const std::string& hint : ps::RunHints(st, ps::HintContextFor(st)))
-        std::fprintf(stderr, "%s\n", hint.c_str());
+    PrintRunHints(st);
     const int status = FinalStatus(ps::ExitStatusFor(st), recordLost);
     if (opts.Quiet) std::printf("exit status %d\n", status);
     if (traceOut) std::fclose(traceOut);

@@ -77,6 +77,21 @@ QWidget* TProjects::BuildListPanel() {
     Panel1->setObjectName("Panel1");
     auto* column = new QVBoxLayout(Panel1);
     column->setContentsMargins(0, 0, 0, 0);
+    // The widgets are made in the order the Tab key goes through them.
+    column->addLayout(BuildTreeRow(), 1);
+    auto* extraLabel = new QLabel(QString::fromLatin1(ExtraParametersCaption), Panel1);
+    ExtraEdit = new QLineEdit(Panel1);
+    ExtraEdit->setObjectName("ExtraEdit");
+    extraLabel->setBuddy(ExtraEdit);
+    column->addWidget(extraLabel);
+    column->addWidget(ExtraEdit);
+    column->addLayout(BuildOkCancelRow());
+    BuildPopupMenu();
+    ConnectListPanel();
+    return Panel1;
+}
+
+QLayout* TProjects::BuildTreeRow() {
     auto* top = new QHBoxLayout;
     TreeView1 = new QTreeWidget(Panel1);
     TreeView1->setObjectName("TreeView1");
@@ -100,15 +115,10 @@ QWidget* TProjects::BuildListPanel() {
     }
     buttons->addStretch(1);
     top->addLayout(buttons);
-    column->addLayout(top, 1);
+    return top;
+}
 
-    auto* extraLabel = new QLabel(QString::fromLatin1(ExtraParametersCaption), Panel1);
-    ExtraEdit = new QLineEdit(Panel1);
-    ExtraEdit->setObjectName("ExtraEdit");
-    extraLabel->setBuddy(ExtraEdit);
-    column->addWidget(extraLabel);
-    column->addWidget(ExtraEdit);
-
+QLayout* TProjects::BuildOkCancelRow() {
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
     OkBtn = Button(OkCaption, "OkBtn", Panel1);
@@ -116,8 +126,10 @@ QWidget* TProjects::BuildListPanel() {
     CancelBtn->setAutoDefault(false);
     bottom->addWidget(OkBtn);
     bottom->addWidget(CancelBtn);
-    column->addLayout(bottom);
+    return bottom;
+}
 
+void TProjects::BuildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
     auto action = [&](const char* caption, const char* name, const QKeySequence& keys) {
@@ -134,7 +146,9 @@ QWidget* TProjects::BuildListPanel() {
     CutAction = action(CutCaption, "CutAction", QKeySequence(Qt::CTRL | Qt::Key_X));
     PasteAction = action(PasteCaption, "PasteAction", QKeySequence(Qt::CTRL | Qt::Key_V));
     AddFolderAction = action(AddFolderCaption, "AddFolderAction", QKeySequence());
+}
 
+void TProjects::ConnectListPanel() {
     connect(TreeView1, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (rebuilding_) return;
         const QList<QTreeWidgetItem*> items = TreeView1->selectedItems();
@@ -159,7 +173,6 @@ QWidget* TProjects::BuildListPanel() {
     connect(CutAction, &QAction::triggered, this, &TProjects::CutClick);
     connect(PasteAction, &QAction::triggered, this, &TProjects::PasteClick);
     connect(AddFolderAction, &QAction::triggered, this, &TProjects::AddFolderClick);
-    return Panel1;
 }
 
 QWidget* TProjects::BuildEntryPanel() {

@@ -96,6 +96,10 @@ protected:
 
 private:
     QWidget* BuildListPanel();
+    QLayout* BuildTreeRow();  // the tree and the buttons beside it
+    QLayout* BuildOkCancelRow();
+    void BuildPopupMenu();
+    void ConnectListPanel();
     QWidget* BuildEntryPanel();
     void Fill();
     void Rebuild();

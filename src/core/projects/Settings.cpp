@@ -371,20 +371,30 @@ bool WriteSetting(const std::string& iniPath, const std::string& section, const 
 
 namespace {
 
-// The text of the settings file with the changes made, as writing them one by one would
-// make it, in one pass over the text.
-std::string ApplyChanges(const std::string& content, const std::vector<SettingChange>& changes) {
-    // Where each key is, as FindKey finds it: the first section of a name, the first key
-    // of a name in it, the section's last non-blank line.
-    struct SectionAt {
-        bool Exists = false;
-        size_t After = 0;  // the end of its last non-blank line (with its line end)
-        bool AfterHasEnd = true;
-        std::unordered_map<std::string, size_t> Keys;  // lower-case name -> where its line begins
-        std::vector<std::string> Added;                // new key lines, in order
-    };
-    std::unordered_map<std::string, SectionAt> sections;
-    const std::string_view text(content);
+// Where each key is, as FindKey finds it: the first section of a name, the first key
+// of a name in it, the section's last non-blank line.
+struct SectionAt {
+    bool Exists = false;
+    size_t After = 0;  // the end of its last non-blank line (with its line end)
+    bool AfterHasEnd = true;
+    std::unordered_map<std::string, size_t> Keys;  // lower-case name -> where its line begins
+    std::vector<std::string> Added;                // new key lines, in order
+};
+
+struct IniLayout {
+    std::unordered_map<std::string, SectionAt> Sections;  // by lower-case name
+    std::string LineEnd;  // the file's own line end, for the lines added to it
+};
+
+// Replaced lines by where they begin; new sections in order.
+struct PlannedChanges {
+    std::unordered_map<size_t, std::string> Replaced;
+    std::vector<std::string> NewSections;
+    size_t Extra = 0;  // about how much longer the text gets
+};
+
+IniLayout MapSections(std::string_view text) {
+    IniLayout layout;
     std::string_view firstEnd;
     size_t fileEnd = 0;  // the end of the line just read
     bool fileEndHasEnd = true;
@@ -397,7 +407,7 @@ std::string ApplyChanges(const std::string& content, const std::vector<SettingCh
         fileEndHasEnd = !line.End.empty();
         LineInfo info = Classify(line.Text);
         if (info.Kind == LineKind::Section) {
-            auto [it, first] = sections.try_emplace(Lowered(info.Name));
+            auto [it, first] = layout.Sections.try_emplace(Lowered(info.Name));
             current = first ? &it->second : nullptr;
             if (current != nullptr) {
                 current->Exists = true;
@@ -413,27 +423,33 @@ std::string ApplyChanges(const std::string& content, const std::vector<SettingCh
         }
         if (info.Kind == LineKind::Key) current->Keys.try_emplace(Lowered(info.Name), line.Begin);
     }
-    const std::string lineEnd = firstEnd.empty() ? NewFileLineEnd : std::string(firstEnd);
+    layout.LineEnd = firstEnd.empty() ? NewFileLineEnd : std::string(firstEnd);
+    return layout;
+}
 
-    // Replaced lines by where they begin; new keys by section; new sections in order.
-    std::unordered_map<size_t, std::string> replaced;
-    std::vector<std::string> newSections;
+// The line that sets a key. Blanks around a value, or quotes around it, would not read back
+// as written: such a value gets one pair of quotes, which reading takes off again.
+std::string KeyLine(const SettingChange& c) {
+    const std::string& v = c.Value;
+    const bool quote = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) || IsQuoted(v));
+    return c.Key + "=" + (quote ? "\"" + v + "\"" : v);
+}
+
+// Which lines the changes replace and which they add, to the sections of `layout`. A key set
+// twice keeps its last value.
+PlannedChanges PlanChanges(const std::vector<SettingChange>& changes, IniLayout& layout) {
+    PlannedChanges plan;
     std::unordered_map<std::string, std::unordered_map<std::string, size_t>> addedAt;
-    size_t extra = 0;
     for (const SettingChange& c : changes) {
-        // Blanks around a value, or quotes around it, would not read back as written: such
-        // a value gets one pair of quotes, which reading takes off again.
-        const std::string& v = c.Value;
-        const bool quote = !v.empty() && (IsBlank(v.front()) || IsBlank(v.back()) || IsQuoted(v));
-        std::string keyLine = c.Key + "=" + (quote ? "\"" + v + "\"" : v);
-        extra += keyLine.size() + c.Section.size() + 8;
+        std::string keyLine = KeyLine(c);
+        plan.Extra += keyLine.size() + c.Section.size() + 8;
         const std::string sectionName = Lowered(c.Section);
         const std::string keyName = Lowered(c.Key);
-        auto [sec, newSection] = sections.try_emplace(sectionName);
-        if (newSection) newSections.push_back(c.Section);
+        auto [sec, newSection] = layout.Sections.try_emplace(sectionName);
+        if (newSection) plan.NewSections.push_back(c.Section);
         SectionAt& at = sec->second;
         if (auto k = at.Keys.find(keyName); k != at.Keys.end()) {
-            replaced[k->second] = std::move(keyLine);
+            plan.Replaced[k->second] = std::move(keyLine);
             continue;
         }
         auto [added, isNew] = addedAt[sectionName].try_emplace(keyName, at.Added.size());
@@ -443,24 +459,30 @@ std::string ApplyChanges(const std::string& content, const std::vector<SettingCh
             at.Added[added->second] = std::move(keyLine);
         }
     }
+    return plan;
+}
 
+std::string WriteChanged(std::string_view text, const IniLayout& layout,
+                         const PlannedChanges& plan) {
     // Sections that get new keys, by the end of their last line.
     std::unordered_map<size_t, const SectionAt*> insertAt;
-    for (const auto& [name, at] : sections) {
+    for (const auto& [name, at] : layout.Sections) {
         if (at.Exists && !at.Added.empty()) insertAt[at.After] = &at;
     }
+    const std::string& lineEnd = layout.LineEnd;
     std::string out;
-    out.reserve(content.size() + extra);
-    pos = 0;
+    out.reserve(text.size() + plan.Extra);
     auto insertAfter = [&](size_t end) {
         auto it = insertAt.find(end);
         if (it == insertAt.end()) return;
         if (!it->second->AfterHasEnd) out += lineEnd;
         for (const std::string& keyLine : it->second->Added) out += keyLine + lineEnd;
     };
+    size_t pos = 0;
+    IniLine line;
     while (NextIniLine(text, pos, line)) {
-        auto r = replaced.find(line.Begin);
-        if (r != replaced.end()) {
+        auto r = plan.Replaced.find(line.Begin);
+        if (r != plan.Replaced.end()) {
             out += r->second;
         } else {
             out.append(line.Text);
@@ -468,17 +490,25 @@ std::string ApplyChanges(const std::string& content, const std::vector<SettingCh
         out.append(line.End);
         insertAfter(line.Begin + line.Text.size() + line.End.size());
     }
-    if (!newSections.empty()) {
+    if (!plan.NewSections.empty()) {
         // Whatever was added last in the file, the line before the new sections ends.
         if (!out.empty() && out.back() != '\n') out += lineEnd;
-        for (const std::string& name : newSections) {
+        for (const std::string& name : plan.NewSections) {
             out += "[" + name + "]" + lineEnd;
-            for (const std::string& keyLine : sections[Lowered(name)].Added) {
+            for (const std::string& keyLine : layout.Sections.at(Lowered(name)).Added) {
                 out += keyLine + lineEnd;
             }
         }
     }
     return out;
+}
+
+// The text of the settings file with the changes made, as writing them one by one would
+// make it, in one pass over the text.
+std::string ApplyChanges(const std::string& content, const std::vector<SettingChange>& changes) {
+    IniLayout layout = MapSections(content);
+    const PlannedChanges plan = PlanChanges(changes, layout);
+    return WriteChanged(content, layout, plan);
 }
 
 }  // namespace

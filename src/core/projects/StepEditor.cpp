@@ -630,43 +630,10 @@ StepView StepEditor::Refresh() {
     // it stays in the step until the operator changes it.
 
     for (int c = 0; c < CtlCount; ++c) {
-        const ControlDef& def = Controls[c];
         ControlView& cv = v.Controls[c];
         cv.Visible = shown.test(c);
         if (!cv.Visible) continue;
-        std::string value;
-        switch (def.Kind) {
-            case ControlKind::Flag:
-                cv.Checked = HasFlag(def.Key);
-                break;
-            case ControlKind::Paired:
-                cv.Checked = RawValue(def.Key, cv.Text);
-                break;
-            case ControlKind::Field:
-                RawValue(def.Key, cv.Text);
-                break;
-            case ControlKind::Choice:
-                if (c == CtlComPort) {
-                    const Range r = StepRange();
-                    for (int i = r.Begin; i < r.End && cv.Index < 0; ++i) {
-                        if (int port = PortFlag(NormaliseStepLine(lines_[i])); port > 0) {
-                            cv.Index = (port > PortChoices ? PortChoices : port) - 1;
-                        }
-                    }
-                } else if (Value(def.Key, value)) {
-                    const int count = static_cast<int>(def.Items.size());
-                    if (def.WritesIndex) {
-                        cv.Index = WholeIndex(value, count);
-                    } else {
-                        for (int i = 0; i < count && cv.Index < 0; ++i) {
-                            if (value == def.Items[i]) cv.Index = i;
-                        }
-                    }
-                }
-                break;
-            case ControlKind::Group:
-                break;
-        }
+        ShowControl(c, cv);
     }
     // The flash always starts at 0 on the AVR; model 11's address space is fixed.
     if (v.Model == ModelAtmel || v.Model == Model91360Boot) {
@@ -675,18 +642,61 @@ StepView StepEditor::Refresh() {
     if (v.Model == Model91360Boot) v.Controls[CtlLenAddr].Enabled = false;
 
     v.Processor = processor;
-    if (processor >= 0) {
-        const ProcessorDef& def = Processors[processor];
-        for (int i = 0; i < FuseItemCount; ++i) v.FuseEnabled[i] = (def.FuseItems >> i) & 1;
-        for (int i = 0; i < LockItemCount; ++i) v.LockEnabled[i] = (def.LockItems >> i) & 1;
-        v.FuseChecked = FuseTicks(processor);
-        v.LockChecked = LockTicks(processor);
-        v.FuseComment = FuseComment(processor, v.FuseEnabled, v.FuseChecked);
-        v.LockComment = LockComment(v.LockEnabled, v.LockChecked);
-    }
+    if (processor >= 0) ShowFusesAndLocks(processor, v);
     v.FuseListEnabled = v.Controls[CtlFusesSet].Checked;
     v.LockListEnabled = v.Controls[CtlLockSet].Checked;
     return v;
+}
+
+void StepEditor::ShowControl(int c, ControlView& cv) const {
+    const ControlDef& def = Controls[c];
+    switch (def.Kind) {
+        case ControlKind::Flag:
+            cv.Checked = HasFlag(def.Key);
+            break;
+        case ControlKind::Paired:
+            cv.Checked = RawValue(def.Key, cv.Text);
+            break;
+        case ControlKind::Field:
+            RawValue(def.Key, cv.Text);
+            break;
+        case ControlKind::Choice:
+            cv.Index = ChoiceIndex(c);
+            break;
+        case ControlKind::Group:
+            break;
+    }
+}
+
+int StepEditor::ChoiceIndex(int c) const {
+    const ControlDef& def = Controls[c];
+    if (c == CtlComPort) {
+        const Range r = StepRange();
+        for (int i = r.Begin; i < r.End; ++i) {
+            if (int port = PortFlag(NormaliseStepLine(lines_[i])); port > 0) {
+                return (port > PortChoices ? PortChoices : port) - 1;
+            }
+        }
+        return -1;
+    }
+    std::string value;
+    if (!Value(def.Key, value)) return -1;
+    const int count = static_cast<int>(def.Items.size());
+    if (def.WritesIndex) return WholeIndex(value, count);
+    for (int i = 0; i < count; ++i) {
+        if (value == def.Items[i]) return i;
+    }
+    return -1;
+}
+
+void StepEditor::ShowFusesAndLocks(int processor, StepView& v) const {
+    const ProcessorDef& def = Processors[processor];
+    for (int i = 0; i < FuseItemCount; ++i) v.FuseEnabled[i] = (def.FuseItems >> i) & 1;
+    for (int i = 0; i < LockItemCount; ++i) v.LockEnabled[i] = (def.LockItems >> i) & 1;
+    v.FuseChecked = FuseTicks(processor);
+    v.LockChecked = LockTicks(processor);
+    v.FuseComment = FuseComment(processor, v.FuseEnabled, v.FuseChecked);
+    v.LockComment = LockComment(v.LockEnabled, v.LockChecked);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -201,6 +201,10 @@ private:
         int Insert = 0;  // where new lines go: after the separator and the comments below it
     };
     Range StepRange() const;
+    // Refresh's parts: one shown control, the item a choice shows, the fuse and lock lists.
+    void ShowControl(int c, ControlView& cv) const;
+    int ChoiceIndex(int c) const;  // -1 none
+    void ShowFusesAndLocks(int processor, StepView& v) const;
     int FindValue(const std::string& key) const;  // first line of the step beginning with it
     bool HasFlag(const std::string& key) const;
     // The value after the key, normalised as the station reads it; false when absent.
