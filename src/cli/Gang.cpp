@@ -21,7 +21,6 @@ namespace ps {
 
 namespace {
 
-constexpr int MaxGangPort = 10;
 constexpr int RedrawMs = 100;  // live lines are redrawn at most ten times a second
 
 std::atomic<int> gangSignals{0};
@@ -131,24 +130,6 @@ std::string Seconds(int64_t ms) {
 }
 
 }  // namespace
-
-bool ParseGangList(const std::string& text, std::vector<int>& ports) {
-    ports.clear();
-    std::set<int> seen;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
-        if (item.empty() || item.size() > 2 ||
-            item.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        const int n = std::stoi(item);
-        if (n < 1 || n > MaxGangPort || !seen.insert(n).second) return false;
-        ports.push_back(n);
-        start = comma + 1;
-    }
-    return !ports.empty();
-}
 
 int RunGang(const std::vector<int>& ports, const std::vector<std::string>& childArgs,
             const std::string& iniPath) {

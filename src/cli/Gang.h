@@ -4,6 +4,9 @@
 
 namespace ps {
 
+// The highest COM number a gang run takes.
+constexpr int MaxGangPort = 10;
+
 // Gang programming: the current project on several ports at once, each board in a run of
 // its own (a child process of this program with "--port N"), so a fault, a hang or a crash
 // on one board never disturbs another. On a terminal one live line per port; otherwise

@@ -1,0 +1,26 @@
+#include <algorithm>
+#include <set>
+
+#include "cli/Gang.h"
+
+namespace ps {
+
+bool ParseGangList(const std::string& text, std::vector<int>& ports) {
+    ports.clear();
+    std::set<int> seen;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        if (item.empty() || item.size() > 2 ||
+            item.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        const int n = std::stoi(item);
+        if (n < 1 || n > MaxGangPort || !seen.insert(n).second) return false;
+        ports.push_back(n);
+        start = comma + 1;
+    }
+    return !ports.empty();
+}
+
+}  // namespace ps
