@@ -1,0 +1,9 @@
+#include "projects/UserFolder.h"
+
+namespace ps {
+
+std::string SystemUserSettingsFolder() {
+    return "";
+}
+
+}  // namespace ps
