@@ -8,6 +8,10 @@ set(PS_FUZZ OFF CACHE BOOL "" FORCE)
 set(PS_SANITIZE OFF CACHE BOOL "" FORCE)
 
 # POSIX-only files, each with a Win32 counterpart or without use on Windows.
+# The UTF-8 code page for the ANSI calls (std::fstream paths among them).
+enable_language(RC)
+set(PS_PLATFORM_RESOURCES ${CMAKE_SOURCE_DIR}/src/platform/win32/utf8.rc)
+
 set(PS_PLATFORM_EXCLUDE "/Posix[^/]*\\.cpp$|sim/Pty[^/]*\\.cpp$|src/cli/Gang\\.cpp$")
 
 # Windows 10 and later: the UTF-8 code page of the manifest, the wide file calls.

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -167,6 +168,47 @@ int ps_fstat(int fd, struct ps_stat* st) {
     return StatHandle(h, st);
 }
 
+namespace {
+
+// Folders opened with O_DIRECTORY, and the lock file each one's flock holds. Windows cannot
+// lock a folder: its lock is a hidden file in it that exists only while it is held (it is
+// deleted when its last holder lets go), so the folder keeps no trace of the writers.
+std::mutex folderMutex;
+std::map<int, std::wstring> folderPaths;
+std::map<int, HANDLE> folderLocks;
+
+int OpenFolder(const std::wstring& name) {
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(GetLastError());
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(folderMutex);
+    folderPaths[fd] = name;
+    return fd;
+}
+
+bool IsFolder(int fd, std::wstring& path) {
+    std::lock_guard<std::mutex> lock(folderMutex);
+    auto it = folderPaths.find(fd);
+    if (it == folderPaths.end()) return false;
+    path = it->second;
+    return true;
+}
+
+}  // namespace
+
 extern "C" int open(const char* path, int flags, ...) {
     int mode = 0666;
     if (flags & O_CREAT) {
@@ -180,16 +222,7 @@ extern "C" int open(const char* path, int flags, ...) {
         return -1;
     }
     std::wstring name = Wide(path);
-    if (flags & O_DIRECTORY) {
-        const DWORD attributes = GetFileAttributesW(name.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(GetLastError());
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            errno = ENOTDIR;
-            return -1;
-        }
-        name += FolderLockName;
-        flags = O_RDWR | O_CREAT;
-    }
+    if (flags & O_DIRECTORY) return OpenFolder(name);
     DWORD access = 0;
     switch (flags & (O_RDONLY | O_WRONLY | O_RDWR)) {
         case O_WRONLY:
@@ -275,10 +308,40 @@ extern "C" char* mkdtemp(char* pattern) {
                                                                                               : nullptr;
 }
 
-// rename that replaces an existing file, as POSIX's does. MoveFileExW does it where nobody
-// holds the target open without FILE_SHARE_DELETE; ReplaceFileW also where someone does.
+namespace {
+
+// FileRenameInfoEx (Windows 10 1709), which these headers show only for later targets.
+constexpr auto FileRenameInfoExClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// The rename of POSIX, where Windows 10 has it: the target may be open (with
+// FILE_SHARE_DELETE, as this file layer opens everything); readers keep the old content.
+bool RenamePosixStyle(const std::wstring& source, const std::wstring& target) {
+    HANDLE h = CreateFileW(source.c_str(), DELETE | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+    std::string buffer(bytes, '\0');
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, target.c_str(), info->FileNameLength);
+    const BOOL ok = SetFileInformationByHandle(h, FileRenameInfoExClass, info, static_cast<DWORD>(bytes));
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    SetLastError(error);
+    return ok != FALSE;
+}
+
+}  // namespace
+
+// rename that replaces an existing file, as POSIX's does: with POSIX semantics where the
+// system has them; else MoveFileExW, which does it where nobody holds the target open;
+// else ReplaceFileW, which also works where someone does.
 extern "C" int rename(const char* from, const char* to) {
     const std::wstring source = Wide(from), target = Wide(to);
+    if (RenamePosixStyle(source, target)) return 0;
     if (MoveFileExW(source.c_str(), target.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0;
@@ -290,8 +353,72 @@ extern "C" int rename(const char* from, const char* to) {
     return Fail(error);
 }
 
+namespace {
+
+int LockHandle(HANDLE h, int operation);
+
+int LockFolder(int fd, const std::wstring& folder, int operation) {
+    std::lock_guard<std::mutex> lock(folderMutex);
+    auto held = folderLocks.find(fd);
+    if (operation & LOCK_UN) {
+        if (held != folderLocks.end()) {
+            CloseHandle(held->second);
+            folderLocks.erase(held);
+        }
+        return 0;
+    }
+    if (held != folderLocks.end()) return 0;
+    const std::wstring name = folder + FolderLockName;
+    for (;;) {
+        HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                               nullptr);
+        // Being deleted by its last holder: held a moment longer.
+        const bool taken = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
+        if (h == INVALID_HANDLE_VALUE && !taken) return Fail(GetLastError());
+        if (h != INVALID_HANDLE_VALUE) {
+            if (LockHandle(h, operation) == 0) {
+                folderLocks[fd] = h;
+                return 0;
+            }
+            const int err = errno;
+            CloseHandle(h);
+            if (err != EWOULDBLOCK) {
+                errno = err;
+                return -1;
+            }
+        }
+        if (operation & LOCK_NB) {
+            errno = EWOULDBLOCK;
+            return -1;
+        }
+        Sleep(1);
+    }
+}
+
+}  // namespace
+
+extern "C" int close(int fd) {
+    {
+        std::lock_guard<std::mutex> lock(folderMutex);
+        if (auto held = folderLocks.find(fd); held != folderLocks.end()) {
+            CloseHandle(held->second);
+            folderLocks.erase(held);
+        }
+        folderPaths.erase(fd);
+    }
+    return _close(fd);
+}
+
 extern "C" int flock(int fd, int operation) {
-    HANDLE h = HandleOf(fd);
+    if (std::wstring folder; IsFolder(fd, folder)) return LockFolder(fd, folder, operation);
+    return LockHandle(HandleOf(fd), operation);
+}
+
+namespace {
+
+int LockHandle(HANDLE h, int operation) {
     if (h == INVALID_HANDLE_VALUE) {
         errno = EBADF;
         return -1;
@@ -315,7 +442,10 @@ extern "C" int flock(int fd, int operation) {
     return Fail(error);
 }
 
+}  // namespace
+
 extern "C" int fsync(int fd) {
+    if (std::wstring folder; IsFolder(fd, folder)) return 0;  // a folder has nothing to flush
     HANDLE h = HandleOf(fd);
     if (h == INVALID_HANDLE_VALUE) {
         errno = EBADF;
