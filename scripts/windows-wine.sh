@@ -52,6 +52,8 @@ case "${1:-}" in
     "$wine" reg add "$ports_key" /v COM1 /d "$2" /f >/dev/null 2>&1
     "$server" -k 2>/dev/null || true
     "$server" -w 2>/dev/null || true
+    # The next server reads the new map; started here, so its own output goes nowhere.
+    "$server" -p 60 >/dev/null 2>&1 || true
     exit 0 ;;
 esac
 exec "$wine" "$@"
