@@ -25,6 +25,9 @@ wine=$root/scripts/windows-wine.sh
 # One server for the whole run (later starts take well under 1 s); one may run already.
 "$wine" --server -p 60 || true
 trap '"$wine" --server -k 2>/dev/null || true' EXIT
+# The first start after a new server sets the prefix up and takes long; ctest's reading of
+# the test list has a time limit, so Wine starts once before.
+"$wine" "$root/$win/progstation-cli.exe" --version >/dev/null 2>&1 || true
 
 echo "== Windows tests under Wine"
 # Tests whose premise Windows does not share: two names that differ only in case are one
