@@ -6,9 +6,14 @@
 # normal build and checked. The terminal station also runs on real serial drivers in a QEMU
 # guest (tests/guest/; as root it installs QEMU, otherwise it is skipped).
 #   --quick   only the normal build
+#   --windows also the Windows terminal station under Wine (scripts/windows-test.sh) after
+#             the normal build; PS_WINDOWS_TEST=1 does the same
 set -euo pipefail
 cd "$(dirname "$0")/.."
-quick=0; [ "${1:-}" = "--quick" ] && quick=1
+quick=0 windows=${PS_WINDOWS_TEST:-0}
+for arg in "$@"; do
+  case "$arg" in --quick) quick=1 ;; --windows) windows=1 ;; esac
+done
 scripts/install-deps.sh test
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -17,6 +22,11 @@ echo "== normal build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
+
+if [ "$windows" = 1 ]; then
+  echo "== Windows terminal station under Wine"
+  scripts/windows-test.sh
+fi
 [ $quick -eq 1 ] && exit 0
 
 echo "== real serial drivers: the terminal station in a QEMU guest (docs/testing.md)"

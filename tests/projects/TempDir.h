@@ -17,7 +17,7 @@ namespace ps::test {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ps-projects-XXXXXX");
+        std::string pattern = (std::filesystem::temp_directory_path() / "ps-projects-XXXXXX").string();
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (mkdtemp(name.data()) != nullptr) path_ = name.data();

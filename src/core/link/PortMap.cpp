@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/PosixPortDevice.h"
+#include "link/SystemPort.h"
 
 namespace ps {
 
@@ -67,7 +68,7 @@ PortTarget ResolvePortTarget(int portNum, const PortMapConfig& config) {
         std::string ini = config.IniLookup ? Trim(config.IniLookup(key)) : "";
         if (!ini.empty()) return {ini, PortSource::Ini};
     }
-    target.Value = "/dev/ttyS" + std::to_string(portNum - 1);
+    target.Value = SystemPortPath(portNum);
     return target;
 }
 
@@ -80,10 +81,7 @@ PortResolver MakePortResolver(PortMapConfig config) {
             if (!config.SimFactory) return nullptr;
             return config.SimFactory(target.Value.substr(prefix.size()));
         }
-        struct stat st {};
-        if (::stat(target.Value.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
-            return nullptr;
-        return std::make_unique<PosixPortDevice>(target.Value);
+        return MakeSystemPortDevice(target.Value);
     };
 }
 

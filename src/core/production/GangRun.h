@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "production/GangList.h"
+
 namespace ps {
 
 // Gang programming, the part both front ends share: the current project on several ports
@@ -14,11 +16,6 @@ namespace ps {
 // "--gang-port N"), so a fault, a hang or a crash on one board never disturbs another.
 // The terminal gang (cli/Gang.cpp) and the gang window drive these runs; they differ only
 // in how they show them and how the operator's START, STOP and CONTINUE reach them.
-
-constexpr int MaxGangPort = 10;
-
-// "1,2,3" -> {1, 2, 3}; false for anything but distinct COM numbers 1..MaxGangPort.
-bool ParseGangList(const std::string& text, std::vector<int>& ports);
 
 // A port's verdict from waitpid: its exit status, 128 + the signal that killed it, and a
 // failure when it could not be waited for (`waited` false); never 0 unless it exited 0.

@@ -17,6 +17,7 @@
 #include <unordered_set>
 
 #include "projects/AtomicFile.h"
+#include "projects/UserFolder.h"
 
 namespace ps {
 namespace {
@@ -273,6 +274,8 @@ namespace {
 
 // $XDG_CONFIG_HOME/progstation/PROGRAMMER.INI, by default under ~/.config.
 std::string UserSettingsFile() {
+    if (const std::string own = SystemUserSettingsFolder(); !own.empty())
+        return JoinPath(own, SettingsFileName);
     std::string configHome;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.

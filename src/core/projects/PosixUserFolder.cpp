@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+#include "projects/UserFolder.h"
+
+namespace ps {
+
+std::string SystemUserSettingsFolder() {
+    return "";
+}
+
+}  // namespace ps
