@@ -12,6 +12,11 @@ constexpr char GangUnavailable[] =
     "progstation-cli: --gang is not available in the Windows build yet; run one "
     "progstation-cli per port\n";
 
+// No gang starts a run here, so no run has a gang to lose.
+bool GangVanished() {
+    return false;
+}
+
 int RunGang(const std::vector<int>&, const std::vector<std::string>&, const std::string&) {
     std::fputs(GangUnavailable, stderr);
     return ExitUsage;

@@ -639,7 +639,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 int sigaction(int sig, const struct sigaction* action, struct sigaction* old) {
     if (sig != SIGINT && sig != SIGTERM) {
-        if (action) std::signal(sig, action->sa_handler);
+        // The C runtime ends the program on a signal number it does not know (SIGHUP).
+        if (action && sig != SIGHUP && sig != SIGPIPE && sig != SIGKILL)
+            std::signal(sig, action->sa_handler);
         return 0;
     }
     if (old) *old = {};

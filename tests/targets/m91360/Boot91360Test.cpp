@@ -8,8 +8,6 @@
 #include <thread>
 
 #include "images/ImageFile.h"
-#include "link/PosixPortDevice.h"
-#include "sim/PtyHost.h"
 #include "sim/Boot91360Board.h"
 #include "targets/bootloader/m91360/Texts91360.h"
 #include "targets/m91360/Rig91360.h"
@@ -120,39 +118,6 @@ TEST(Boot91360, SurplusWakeUpAnswersOfASlowAdapterAreDropped) {
 
 // The start address awaits no answer, and the next step reopens the port right after it: a
 // board on a pseudo-terminal must get it every time.
-TEST(Boot91360, EveryStepsStartAddressReachesABoardOnAPseudoTerminal) {
-    Memory image;
-    Fill(image, 0x3E400, 200);
-    constexpr int Runs = 10;
-    for (int run = 0; run < Runs; ++run) {
-        auto made = std::make_unique<Board>(Board::Options{});
-        Board& rom = *made;
-        ps::sim::PtyHost host(std::move(made), nullptr);
-        std::string error;
-        ASSERT_TRUE(host.Open(error)) << error;
-        std::atomic<bool> stop{false};
-        std::thread far([&] { host.Run(stop); });
-        const std::string path = host.SlavePath();
-        pstest::StationHarness h([path](int port) -> std::unique_ptr<ps::PortDevice> {
-            return port == 1 ? std::make_unique<ps::PosixPortDevice>(path) : nullptr;
-        });
-        h.dir.Write("image.mhx", SRecords(image));
-        std::vector<std::string> step = Window;
-        step.insert(step.begin(), "/PFB=image.mhx");
-        step.push_back("/BAUDRATE=115200");
-        // The second step only reopens the port: the loaded program has the line by then.
-        std::vector<std::string> lines = step;
-        lines.insert(lines.end(), {"*** NEXT ***", "/AUTOCONTINUE"});
-        h.StepFile(lines);
-        const int exit = h.Run();
-        stop = true;
-        far.join();
-        EXPECT_EQ(ps::ExitSuccess, exit) << h.view.Dump();
-        EXPECT_EQ(1, rom.Starts()) << "run " << run;
-        EXPECT_EQ(0x3E400u, rom.StartedAt());
-    }
-}
-
 // An image without S2 records would start whatever the RAM holds and report success: it is
 // refused before the board is touched.
 TEST(Boot91360, AnImageWithoutDataIsRefusedBeforeTheBoardIsTouched) {

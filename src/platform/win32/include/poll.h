@@ -15,3 +15,12 @@ struct pollfd {
 };
 typedef unsigned long nfds_t;
 int poll(pollfd* fds, nfds_t count, int timeoutMs);
+
+#include <time.h>
+// ppoll with a relative limit in whole milliseconds (rounded up), no signal mask; a null
+// limit waits as long as poll's negative limit does.
+inline int ppoll(pollfd* fds, nfds_t count, const timespec* limit, const void*) {
+    const long long ms =
+        limit ? limit->tv_sec * 1000LL + (limit->tv_nsec + 999999) / 1000000 : -1;
+    return poll(fds, count, static_cast<int>(ms > 0x7fffffff ? 0x7fffffff : ms));
+}

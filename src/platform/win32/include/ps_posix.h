@@ -63,6 +63,9 @@
 #ifndef SIGPIPE
 #define SIGPIPE 13  // never raised on Windows; ignoring it is a no-op
 #endif
+#ifndef SIGHUP
+#define SIGHUP 1  // no hang-up signal on Windows: console close comes as a console event
+#endif
 #ifndef SIGKILL
 #define SIGKILL 9
 #endif
@@ -107,6 +110,12 @@ bool ps_IsReservedDeviceName(const char* path);
 extern "C" {
 int flock(int fd, int operation);
 int fsync(int fd);
+// The terminal station's signal pipe: Windows has no signals to write it, and its poll
+// cannot wait on a pipe without polling, so the idle station pumps in slices there.
+inline int pipe2(int*, int) {
+    errno = ENOSYS;
+    return -1;
+}
 int fchmod(int fd, int mode);
 int fchown(int fd, unsigned uid, unsigned gid);
 int fcntl(int fd, int cmd, ...);
