@@ -66,7 +66,7 @@ endif()
 
 # Tests that drive pseudo-terminals, child processes or termios have no Windows form; the
 # Win32 device and file layer have tests of their own (Win32*Test.cpp).
-set(PS_TEST_EXCLUDE "tests/link/(PosixPortDevice|UsbAdapter|SerialPort|PortMap|PortList)Test|tests/sim/PtyHostTest|tests/targets/m91360/Boot91360PtyTest|tests/e2e/(Cli|CliHints|HostileInput|CommandLine)Test|tests/link/WaitTimingTest|tests/sim/MemoryDumpTest|tests/targets/ImageAccountTest|tests/projects/(Settings|HostileFiles|AtomicFile)Test|tests/production/|tests/app/RunControllerTest")
+set(PS_TEST_EXCLUDE "tests/link/(PosixPortDevice|UsbAdapter|SerialPort|PortMap|PortList)Test|tests/sim/PtyHostTest|tests/targets/m91360/Boot91360PtyTest|tests/e2e/(Cli|CliHints|HostileInput|CommandLine)Test|tests/link/WaitTimingTest|tests/sim/MemoryDumpTest|tests/targets/ImageAccountTest|tests/projects/(Settings|SettingsPlaces|HostileFiles|AtomicFile)Test|tests/e2e/ImageCorpusTest|tests/production/|tests/app/RunControllerTest")
 
 # The test list is read from the .exe when ctest runs, not when it is built: building never
 # starts Wine, and every Wine start goes through scripts/windows-wine.sh (its console safety).
