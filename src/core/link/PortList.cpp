@@ -25,7 +25,8 @@ std::string FormatPortList(std::vector<SerialPortInfo> ports,
         }
         if (!p.Serial.empty()) out += "    serial: " + p.Serial + "\n";
         for (const auto& link : p.Links) out += "    link: " + link + "\n";
-        out += "    access: " + PortAccessText(p) + "\n";
+        if (const std::string access = PortAccessText(p); !access.empty())
+            out += "    access: " + access + "\n";
     }
     if (ports.empty()) out += "no serial devices found\n";
     // COM ports that lead nowhere in the listing: simulated boards, pseudo-terminals.

@@ -17,7 +17,6 @@ struct SerialPortInfo {
     std::vector<std::string> Links;     // /dev/serial/by-id/... and by-path/... names
     bool IsConsole = false;             // the kernel's console: shown, never opened
     bool Accessible = false;            // the current user may open it for reading and writing
-    unsigned long OpenError = 0;        // Windows: why a trial open failed (a Win32 error)
     std::vector<int> MappedCom;         // the COM numbers of the current settings that lead here
 };
 
@@ -46,11 +45,18 @@ bool HasNoUart(const std::string& device, const PortListRoots& roots = {});
 
 // The system's part of the listing (PosixPortList.cpp, Win32PortList.cpp):
 // whether two names lead to one device, whether a COM target names a device at all, and
-// the "access:" line of a listed port in the system's own terms (a group on Linux,
-// another program's hold on Windows).
+// the "access:" line of a listed port in the system's own terms (a group on Linux; none on
+// Windows, where only an open could tell).
 bool SamePortDevice(const std::string& a, const std::string& b);
 bool PortDeviceExists(const std::string& path);
 std::string PortAccessText(const SerialPortInfo& port);
+
+// For the hints, in the system's terms: why the device a COM number leads to cannot serve
+// ("" when nothing is known against it), the rule for a COM number nothing maps, and an
+// example of a device to map one to.
+std::string PortDeviceProblem(const std::string& path, const PortListRoots& roots = {});
+extern const char* const DefaultPortRule;  // "COMn is /dev/ttyS<n-1>"
+extern const char* const PortMapExample;   // "/dev/ttyUSB0"
 
 inline constexpr const char* PortAccessReadWrite = "read and write";
 

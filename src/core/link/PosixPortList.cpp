@@ -142,6 +142,18 @@ bool PortDeviceExists(const std::string& path) {
     return fs::exists(path, ec);
 }
 
+const char* const DefaultPortRule = "COMn is /dev/ttyS<n-1>";
+const char* const PortMapExample = "/dev/ttyUSB0";
+
+std::string PortDeviceProblem(const std::string& path, const PortListRoots& roots) {
+    struct stat s {};
+    if (::stat(path.c_str(), &s) != 0) return path + " does not exist";
+    if (HasNoUart(path, roots)) return path + NoUartText;
+    if (::access(path.c_str(), R_OK | W_OK) != 0)
+        return "this user may not open " + path + " (add it to the group dialout, then log in again)";
+    return "";
+}
+
 std::string PortAccessText(const SerialPortInfo& p) {
     if (p.Accessible) return PortAccessReadWrite;
     std::string group = "dialout";

@@ -91,7 +91,7 @@ const ComDeviceInfo* DeviceOf(const std::vector<ComDeviceInfo>& devices, const s
     return nullptr;
 }
 
-SerialPortInfo Describe(const std::string& port, const ComDeviceInfo* d, PortListCalls& calls) {
+SerialPortInfo Describe(const std::string& port, const ComDeviceInfo* d) {
     SerialPortInfo info;
     info.Name = port;
     info.Path = Win32DevicePath(DevicePrefix + port);
@@ -114,8 +114,6 @@ SerialPortInfo Describe(const std::string& port, const ComDeviceInfo* d, PortLis
                            : name.empty()          ? d->Manufacturer
                                                    : d->Manufacturer + " " + name;
     }
-    info.OpenError = calls.TryOpen(info.Path);
-    info.Accessible = info.OpenError == 0;
     return info;
 }
 
@@ -203,14 +201,6 @@ std::vector<ComDeviceInfo> PortListCalls::ComDevices() {
     return devices;
 }
 
-DWORD PortListCalls::TryOpen(const std::string& path) {
-    HANDLE h = CreateFileW(WideOf(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError();
-    CloseHandle(h);
-    return 0;
-}
-
 bool PortListCalls::ReadDword(const std::string& subKey, const std::string& name, DWORD& value) {
     DWORD bytes = sizeof value;
     return RegGetValueW(HKEY_LOCAL_MACHINE, WideOf(subKey).c_str(), WideOf(name).c_str(),
@@ -237,7 +227,7 @@ std::vector<SerialPortInfo> ListWin32SerialPorts(PortListCalls& calls) {
     if (names.empty()) return ports;
     const std::vector<ComDeviceInfo> devices = calls.ComDevices();
     for (const std::string& name : names)
-        if (!name.empty()) ports.push_back(Describe(name, DeviceOf(devices, name), calls));
+        if (!name.empty()) ports.push_back(Describe(name, DeviceOf(devices, name)));
     return ports;
 }
 
@@ -266,18 +256,25 @@ bool SamePortDevice(const std::string& a, const std::string& b) {
     return Upper(Win32DevicePath(a)) == Upper(Win32DevicePath(b));
 }
 
+const char* const DefaultPortRule = "COMn is \\\\.\\COMn";
+const char* const PortMapExample = "COM7";
+
+std::string PortDeviceProblem(const std::string& path, const PortListRoots&) {
+    return PortDeviceExists(path) ? "" : path + " does not exist";
+}
+
 bool PortDeviceExists(const std::string& path) {
     const std::string device = Win32DevicePath(path);
     if (device.rfind(DevicePrefix, 0) == 0) return !Win32DeviceMissing(device);
     return GetFileAttributesW(WideOf(device).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Windows has no group to join for a port: what keeps the station out is another program
-// holding it (a COM port opens for one program only).
-std::string PortAccessText(const SerialPortInfo& p) {
-    if (p.Accessible) return PortAccessReadWrite;
-    if (ErrnoOfCommError(p.OpenError) == EBUSY) return "in use by another program";
-    return "cannot be opened (Windows error " + std::to_string(p.OpenError) + ")";
+// Windows has no group to join for a port, and tells whether one is free only to an open.
+// A listing opens nothing: an open raises DTR and RTS on most drivers (a board on the line
+// may reset or enter its boot mode), and on a Bluetooth port it tries to connect, which
+// can take many seconds.
+std::string PortAccessText(const SerialPortInfo&) {
+    return "";
 }
 
 // Windows registers only the ports it found hardware for.

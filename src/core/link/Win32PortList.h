@@ -31,8 +31,6 @@ public:
     // every serial port the system has now, whatever its driver.
     virtual std::vector<std::string> SerialCommPorts();
     virtual std::vector<ComDeviceInfo> ComDevices();
-    // Opens the port as the station does and closes it at once: 0, or the Win32 error.
-    virtual DWORD TryOpen(const std::string& path);
     // A REG_DWORD value under HKLM\subKey; false when the key or the value is missing.
     virtual bool ReadDword(const std::string& subKey, const std::string& name, DWORD& value);
 
