@@ -98,7 +98,7 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
     std::string from;
     switch (target.Source) {
         case PortSource::Default:
-            from = "the default (COMn is /dev/ttyS<n-1>)";
+            from = "the default (" + std::string(DefaultPortRule) + ")";
             break;
         case PortSource::Ini:
             from = "[Ports] " + com + "= in " + ctx.IniPath;
@@ -113,15 +113,8 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
                                          "lists the boards"));
         return;
     }
-    struct stat s {};
-    if (::stat(target.Value.c_str(), &s) != 0) {
-        out.push_back(Hint + target.Value + " does not exist");
-    } else if (HasNoUart(target.Value, ctx.Roots)) {
-        out.push_back(Hint + target.Value + NoUartText);
-    } else if (::access(target.Value.c_str(), R_OK | W_OK) != 0) {
-        out.push_back(Hint + std::string("this user may not open ") + target.Value +
-                      " (add it to the group dialout, then log in again)");
-    }
+    if (const std::string why = PortDeviceProblem(target.Value, ctx.Roots); !why.empty())
+        out.push_back(Hint + why);
     const auto ports = ListSerialPorts(ctx.Roots);
     std::string list;
     for (const auto& p : ports) {
@@ -131,7 +124,7 @@ void PortHints(const Station& st, const HintContext& ctx, std::vector<std::strin
     out.push_back(Hint +
                   (list.empty() ? std::string("no serial devices found on this machine")
                                 : "serial devices here: " + list) +
-                  "; map " + com + " with [Ports] " + com + "=/dev/ttyUSB0 in PROGRAMMER.INI or " +
+                  "; map " + com + " with [Ports] " + com + "=" + PortMapExample + " in PROGRAMMER.INI or " +
                   PortEnvPrefix + std::to_string(port) + "=..., or to a simulated board with " +
                   com + "=sim:NAME");
 }

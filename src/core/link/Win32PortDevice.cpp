@@ -12,14 +12,6 @@ namespace ps {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring w(static_cast<size_t>(n - 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
-    return w;
-}
-
 BOOL Finish(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& done) {
     if (!started && GetLastError() != ERROR_IO_PENDING) {
         CloseHandle(ov.hEvent);
@@ -33,6 +25,22 @@ BOOL Finish(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& done) {
 }
 
 }  // namespace
+
+std::wstring WideOf(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring w(static_cast<size_t>(n - 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
+    return w;
+}
+
+std::string Utf8Of(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string s(static_cast<size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, s.data(), n, nullptr, nullptr);
+    return s;
+}
 
 HANDLE CommCalls::Open(const std::wstring& path) {
     return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -149,17 +157,20 @@ std::string SystemPortPath(int portNum) {
     return "\\\\.\\COM" + std::to_string(portNum);
 }
 
-std::unique_ptr<PortDevice> MakeSystemPortDevice(const std::string& path) {
+// QueryDosDevice knows every COM port there is now.
+bool Win32DeviceMissing(const std::string& path) {
     const std::string device = Win32DevicePath(path);
     const std::string prefix = "\\\\.\\";
-    // A COM port that is not there is "no such port"; QueryDosDevice knows every one.
-    if (device.compare(0, prefix.size(), prefix) == 0) {
-        wchar_t target[1024];
-        if (QueryDosDeviceW(Wide(device.substr(prefix.size())).c_str(), target, 1024) == 0 &&
-            GetLastError() == ERROR_FILE_NOT_FOUND)
-            return nullptr;
-    }
-    return std::make_unique<Win32PortDevice>(device);
+    if (device.compare(0, prefix.size(), prefix) != 0) return false;
+    wchar_t target[1024];
+    return QueryDosDeviceW(WideOf(device.substr(prefix.size())).c_str(), target, 1024) == 0 &&
+           GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+std::unique_ptr<PortDevice> MakeSystemPortDevice(const std::string& path) {
+    // A COM port that is not there is "no such port", not an open failure.
+    if (Win32DeviceMissing(path)) return nullptr;
+    return std::make_unique<Win32PortDevice>(Win32DevicePath(path));
 }
 
 // Windows has no kernel console on a serial port.
@@ -167,8 +178,11 @@ bool IsSystemConsole(const std::string&) {
     return false;
 }
 
-Win32PortDevice::Win32PortDevice(std::string path, std::shared_ptr<CommCalls> calls)
-    : path_(std::move(path)), calls_(calls ? std::move(calls) : CommCalls::Real()) {}
+Win32PortDevice::Win32PortDevice(std::string path, std::shared_ptr<CommCalls> calls,
+                                 std::shared_ptr<PortListCalls> ports)
+    : path_(std::move(path)),
+      calls_(calls ? std::move(calls) : CommCalls::Real()),
+      ports_(ports ? std::move(ports) : PortListCalls::Real()) {}
 
 Win32PortDevice::~Win32PortDevice() {
     Close();
@@ -182,7 +196,7 @@ int Win32PortDevice::Lost(DWORD error) {
 
 int Win32PortDevice::Open() {
     if (IsOpen()) return -EBUSY;
-    HANDLE h = calls_->Open(Wide(path_));
+    HANDLE h = calls_->Open(WideOf(path_));
     if (h == INVALID_HANDLE_VALUE) {
         lastOpenErrno_ = ErrnoOfCommError(calls_->LastError());
         return -lastOpenErrno_;
@@ -206,6 +220,9 @@ int Win32PortDevice::Open() {
         return r;
     }
     lastOpenErrno_ = 0;
+    // Windows has no request for low latency on a port: the FTDI driver's own setting is
+    // what holds the answers back, and only the operator can lower it.
+    notice_ = Win32LatencyNotice(*ports_, path_);
     return 0;
 }
 

@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/PortDevice.h"
+#include "link/Win32PortList.h"
 
 namespace ps {
 
@@ -47,7 +49,9 @@ public:
 // adapter pulled out) makes every later call fail with -EIO.
 class Win32PortDevice : public PortDevice {
 public:
-    explicit Win32PortDevice(std::string path, std::shared_ptr<CommCalls> calls = CommCalls::Real());
+    // `ports` finds the adapter's settings for the notice of a slow latency timer.
+    explicit Win32PortDevice(std::string path, std::shared_ptr<CommCalls> calls = CommCalls::Real(),
+                             std::shared_ptr<PortListCalls> ports = PortListCalls::Real());
     ~Win32PortDevice() override;
     Win32PortDevice(const Win32PortDevice&) = delete;
     Win32PortDevice& operator=(const Win32PortDevice&) = delete;
@@ -67,6 +71,7 @@ public:
     int LastOpenErrno() const override { return lastOpenErrno_; }
     void SetWriteTimeoutMs(int ms) override;
     int DrainOutput(int timeoutMs) override;
+    std::string TakeNotice() override { return std::exchange(notice_, {}); }
 
 private:
     int ApplyTimeouts();
@@ -75,6 +80,8 @@ private:
 
     std::string path_;
     std::shared_ptr<CommCalls> calls_;
+    std::shared_ptr<PortListCalls> ports_;
+    std::string notice_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     int lastOpenErrno_ = 0;
     int writeTimeoutMs_ = 1000;
@@ -88,5 +95,13 @@ int ErrnoOfCommError(DWORD error);
 
 // "COM7" (any case) -> "\\.\COM7", the form every COM number takes; anything else as given.
 std::string Win32DevicePath(const std::string& name);
+
+// A COM port (any form Win32DevicePath takes) that the system does not have now; false
+// for other paths.
+bool Win32DeviceMissing(const std::string& path);
+
+// UTF-8 <-> the wide strings of the Win32 calls.
+std::wstring WideOf(const std::string& utf8);
+std::string Utf8Of(const std::wstring& wide);
 
 }  // namespace ps
