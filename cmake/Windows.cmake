@@ -26,7 +26,7 @@ file(GLOB PS_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/wi
 add_library(progstation_win32 STATIC ${PS_WIN32_SOURCES})
 target_include_directories(progstation_win32 BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/src/platform/win32/include)
 target_compile_options(progstation_win32 PUBLIC "SHELL:-include ${CMAKE_SOURCE_DIR}/src/platform/win32/include/ps_posix.h")
-target_link_libraries(progstation_win32 PUBLIC setupapi advapi32)
+target_link_libraries(progstation_win32 PUBLIC setupapi advapi32 winmm)
 
 # nlohmann-json is headers only: the host's copy serves, without the rest of /usr/include.
 find_package(nlohmann_json 3 QUIET)

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
+#include <pthread_time.h>
 #include <unistd.h>
 #include <wchar.h>
 
@@ -149,6 +150,13 @@ std::wstring ps_Wide(const char* utf8);
 // The event a gang sets to STOP its run with this process id: sigaction(SIGINT) watches it
 // when it exists, and calls the handler for each time it is set, as for a Ctrl-C.
 std::wstring ps_StopEventName(unsigned long processId);
+
+// clock_nanosleep for the monotonic clock too: the POSIX threads library's takes only
+// CLOCK_REALTIME and fails at once for any other, which would make every wait of the
+// station a busy loop. Sleeps in whole milliseconds, never less than asked.
+int ps_clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
+                       struct timespec* remain);
+#define clock_nanosleep ps_clock_nanosleep
 
 int ps_kill(int pid, int sig);
 #define kill ps_kill
