@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs with apt-get the Debian 12 packages a purpose needs, and does nothing when they
-# are already there.  Usage: install-deps.sh run|test|windows
+# are already there.  Usage: install-deps.sh run|test|windows [--check]
+# (--check: only says, by its exit status, whether they are all there)
 # (windows: the MinGW-w64 cross compiler and Wine for the Windows terminal station, on top
 # of the test packages)
 set -euo pipefail
@@ -18,6 +19,10 @@ missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+if [ "${2:-}" = "--check" ]; then
+  [ ${#missing[@]} -eq 0 ]
+  exit
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -4,16 +4,19 @@
 # offscreen platform), a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # short run of every fuzz target on its seed corpus; the Debian package is built from the
 # normal build and checked. The terminal station also runs on real serial drivers in a QEMU
-# guest (tests/guest/; as root it installs QEMU, otherwise it is skipped).
-#   --quick   only the normal build
-#   --windows also the Windows terminal station under Wine (scripts/windows-test.sh) after
-#             the normal build; PS_WINDOWS_TEST=1 does the same
+# guest (tests/guest/; as root it installs QEMU, otherwise it is skipped), and the Windows
+# terminal station is cross-built and tested under Wine against the normal build
+# (scripts/windows-test.sh; as root it installs MinGW-w64 and Wine, otherwise it is
+# skipped).
+#   --quick       only the normal build (--windows adds the Wine step to it)
+#   --no-windows  without the Wine step; PS_WINDOWS_TEST=0 does the same
 set -euo pipefail
 cd "$(dirname "$0")/.."
-quick=0 windows=${PS_WINDOWS_TEST:-0}
+quick=0 windows=${PS_WINDOWS_TEST:-}
 for arg in "$@"; do
-  case "$arg" in --quick) quick=1 ;; --windows) windows=1 ;; esac
+  case "$arg" in --quick) quick=1 ;; --windows) windows=1 ;; --no-windows) windows=0 ;; esac
 done
+[ -n "$windows" ] || windows=$((1 - quick))
 scripts/install-deps.sh test
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -25,7 +28,7 @@ ctest --test-dir build -j "$jobs" --output-on-failure
 
 if [ "$windows" = 1 ]; then
   echo "== Windows terminal station under Wine"
-  scripts/windows-test.sh
+  PS_JOBS=$jobs scripts/windows-test.sh --ref build
 fi
 [ $quick -eq 1 ] && exit 0
 

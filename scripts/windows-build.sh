@@ -18,7 +18,7 @@ cmake --build "$dir" -j "${PS_JOBS:-2}"
 # Only system DLLs: the .exe runs from the unpacked folder on any Windows 10 or later.
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
   bad=$(x86_64-w64-mingw32-objdump -p "$dir/progstation-cli.exe" | sed -n 's/^\s*DLL Name: //p' |
-        grep -viE '^(kernel32|msvcrt|advapi32|setupapi|user32|ws2_32|ucrtbase|api-ms-win-.*)\.dll$' || true)
+        grep -viE '^(kernel32|msvcrt|advapi32|setupapi|winmm|user32|ws2_32|ucrtbase|api-ms-win-.*)\.dll$' || true)
   [ -z "$bad" ] || { echo "progstation-cli.exe imports non-system DLLs: $bad" >&2; exit 1; }
 fi
 (cd "$dir" && cpack -G ZIP >/dev/null)

@@ -5,21 +5,42 @@
 # and over boardsim on a pseudo-terminal mapped to COM1, comparing each status output and
 # wire trace with the Linux build's. Every Wine start goes through scripts/windows-wine.sh,
 # so Wine never sees a real /dev/ttyS* (the system console here).
-#   scripts/windows-test.sh [--no-pty]
+#   scripts/windows-test.sh [--no-pty] [--ref BUILD_DIR]
+# --ref names a Linux build whose progstation-cli and boardsim serve as the reference
+# (scripts/test.sh passes its normal build); without it one is built in build-win-ref.
+# Wine needs a private mount namespace, so without root (or where the packages cannot be
+# installed) the step says it is skipped and ends with 0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-pty=1; [ "${1:-}" = "--no-pty" ] && pty=0
+pty=1 ref=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-pty) pty=0 ;;
+    --ref) ref=$2; shift ;;
+    *) echo "usage: $0 [--no-pty] [--ref BUILD_DIR]" >&2; exit 64 ;;
+  esac
+  shift
+done
+skip() { echo "windows-test.sh: skipped: $*"; exit 0; }
+if ! unshare -m --propagation private true 2>/dev/null; then
+  skip "no private mount namespace here (needs root), and Wine must never see /dev/ttyS*"
+fi
+if [ "$(id -u)" -ne 0 ] && ! scripts/install-deps.sh windows --check 2>/dev/null; then
+  skip "the MinGW-w64 compiler or Wine is missing and only root installs them"
+fi
 win=build-win
-ref=build-win-ref   # the Linux station the Windows one is compared with
 scripts/windows-build.sh "$win"
 
-echo "== Linux reference build"
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$ref" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPS_GUI=OFF -DPS_TESTS=OFF \
-      -DPS_BENCH=OFF "${launcher[@]}" >/dev/null
-cmake --build "$ref" -j "${PS_JOBS:-2}" --target progstation-cli boardsim >/dev/null
+if [ -z "$ref" ]; then
+  echo "== Linux reference build"
+  ref=build-win-ref   # the Linux station the Windows one is compared with
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B "$ref" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPS_GUI=OFF -DPS_TESTS=OFF \
+        -DPS_BENCH=OFF "${launcher[@]}" >/dev/null
+  cmake --build "$ref" -j "${PS_JOBS:-2}" --target progstation-cli boardsim >/dev/null
+fi
 
 export WINEPREFIX=$root/$win/wine
 wine=$root/scripts/windows-wine.sh
@@ -35,11 +56,14 @@ echo "== Windows tests under Wine"
 # file there; Wine makes no symbolic links; nul.mhx is the NUL device, refused by name.
 linux_only='FindFileIgnoringCase\.|ImageText\.OpensANameGivenInOtherCase|DataFolder\.TheProgramsFolderWinsAndCaseIsIgnored'
 linux_only+='|StepEditorTest\.BrowseNamesImagesBelowTheStepFileRelatively|TMOTLoad\.BinaryGarbageIsABadFileNotACrash'
-ctest --test-dir "$win" -j "${PS_JOBS:-2}" --output-on-failure --timeout 300 -E "$linux_only"
+fail=0
+# A Wine process now and then ends at its start, at once and without a word (seen about
+# once in 400 starts, right after a new server); a test that fails twice is a failure.
+ctest --test-dir "$win" -j "${PS_JOBS:-2}" --output-on-failure --timeout 300 -E "$linux_only" \
+      --repeat until-pass:2 || fail=1
 
 work=$root/$win/compare
 rm -rf "$work"; mkdir -p "$work"
-fail=0
 
 # A trace as the comparison sees it: without the times, the device's name in OPEN (a pty
 # on Linux, \\.\COM1 on Windows) left out, every event but the received bytes in order,
@@ -72,9 +96,9 @@ run() {
   events "$out.trace" >"$out.events" 2>/dev/null || true
 }
 
-# Compares the two stations' output and trace (the trace's times left out).
-verdict() {
-  local name=$1 tag=$2 base=$work/$1.$2 v=""
+# Compares the two stations' output and trace (the trace's times left out); "" when same.
+differences() {
+  local base=$work/$1.$2 v=""
   cmp -s "$base.linux.out" "$base.windows.out" || v="status output differs; "
   # Every event the same and in order; of the received bytes one stream starts the other
   # (a flow that does not wait for its last acknowledgements closes with some in flight).
@@ -83,8 +107,25 @@ verdict() {
   cmp -s <(sed '$d' "$base.linux.events") <(sed '$d' "$base.windows.events") &&
     [[ "$rxl" == "$rxw"* || "$rxw" == "$rxl"* ]] || v="${v}wire trace differs; "
   [ -s "$base.linux.events" ] || v="${v}no trace; "
-  printf '  %-20s %-4s %s(%s)\n' "$name" "$tag" "${v:-same output and trace }" \
-         "$(tail -1 "$base.linux.out")"
+  echo "$v"
+}
+
+# Prints the verdict of example $1 over $2 (sim|pty); `again` runs the Windows side once
+# more, for a difference seen first (a Wine start that failed shows then as passing twice
+# in a row, a real difference as failing twice).
+verdict() {
+  local name=$1 tag=$2 v note=""
+  v=$(differences "$name" "$tag")
+  if [ -n "$v" ]; then
+    mkdir -p "$work/first"
+    cp "$work/$name.$tag.windows".* "$work/first/" 2>/dev/null || true
+    again "$name"
+    note=" (on a second try; the first: ${v%; })"
+    v=$(differences "$name" "$tag")
+  fi
+  [ -z "$v" ] || note=""
+  printf '  %-20s %-4s %s(%s)%s\n' "$name" "$tag" "${v:-same output and trace }" \
+         "$(tail -1 "$work/$name.$tag.linux.out")" "$note"
   [ -z "$v" ] || fail=1
 }
 
@@ -93,8 +134,37 @@ for dir in examples/*/; do
   name=$(basename "$dir")
   run linux "$name" "" sim
   run windows "$name" "" sim
+  again() { run windows "$1" "" sim; }
   verdict "$name" sim
 done
+
+echo "== a gang under Wine: examples/atmel on COM1 and COM2, COM3 silent"
+# The runs' lines interleave as they come, so what is compared is the gang's table (without
+# the times) and its exit status.
+gang() {
+  local side=$1 out=$work/gang.$1 rc=0
+  cd examples/atmel
+  local env=(PROGSTATION_DATA_DIR="$PWD" PROGSTATION_COM2=sim:avr PROGSTATION_COM3=sim:avr,silent)
+  if [ "$side" = linux ]; then
+    env "${env[@]}" timeout 120 "$root/$ref/progstation-cli" --ini PROGRAMMER.INI \
+      --gang 1,2,3 --silence-limit 2 </dev/null >"$out.out" 2>&1 || rc=$?
+  else
+    env "${env[@]}" timeout 180 "$wine" "$root/$win/progstation-cli.exe" --ini PROGRAMMER.INI \
+      --gang 1,2,3 --silence-limit 2 </dev/null >"$out.out" 2>&1 || rc=$?
+  fi
+  cd "$root"
+  sed -n '/^port /,$p' "$out.out" | awk '{ $(NF-2) = ""; $(NF-1) = ""; print }' >"$out.table"
+  echo "exit $rc" >>"$out.table"
+}
+gang linux
+gang windows
+if cmp -s "$work/gang.linux.table" "$work/gang.windows.table" &&
+   grep -q '^COM3 ' "$work/gang.linux.table"; then
+  echo "  gang 1,2,3            same table and status ($(tail -1 "$work/gang.linux.table"))"
+else
+  echo "  gang 1,2,3            the tables differ:"; diff "$work/gang.linux.table" "$work/gang.windows.table" || true
+  fail=1
+fi
 
 # boardsim on a fresh pseudo-terminal for one run; its port in $port.
 start_board() {
@@ -109,6 +179,18 @@ stop_board() {
 
 if [ $pty -eq 1 ]; then
   echo "== examples under Wine, boardsim on a pseudo-terminal as COM1"
+  # COM1 leads to a link that each board's pty takes in turn: Wine reads its port map when
+  # its server starts, and follows the link when the station opens the port, so one server
+  # serves every example.
+  link=$work/com1
+  ln -sfn /dev/null "$link"
+  "$wine" --com1 "$link"
+  windows_over_pty() {
+    start_board "$work/$1.pty.windows.board" "$board"
+    ln -sfn "$port" "$link"
+    run windows "$1" COM1 pty
+    stop_board
+  }
   for dir in examples/*/; do
     name=$(basename "$dir")
     board=$(sed -n 's/^COM1=sim:\([^[:space:];]*\).*/\1/p' "$dir/PROGRAMMER.INI" | head -1)
@@ -116,12 +198,11 @@ if [ $pty -eq 1 ]; then
     start_board "$work/$name.pty.linux.board" "$board"
     run linux "$name" "$port" pty
     stop_board
-    start_board "$work/$name.pty.windows.board" "$board"
-    "$wine" --com1 "$port"
-    run windows "$name" COM1 pty
-    stop_board
+    windows_over_pty "$name"
+    again() { windows_over_pty "$1"; }
     verdict "$name" pty
   done
+  ln -sfn /dev/null "$link"
   "$wine" --com1 /dev/null
 fi
 exit $fail

@@ -22,6 +22,9 @@ public:
     DWORD RunsBaud = 0;        // the rate the driver really runs when it differs from asked
     DWORD InQueue = 0, OutQueue = 0;
     DWORD ReceivedAfterWait = 0;  // bytes that arrive while WaitReceived waits
+    DWORD WaitError = 0;          // WaitReceived fails with it when set
+    DWORD QueueError = 0;         // ClearCommError fails with it when set
+    DWORD QueueErrorAfterWait = 0;  // ... from the end of a WaitReceived on (a port pulled out)
     DCB State{};
     COMMTIMEOUTS Timeouts{};
     std::vector<std::string> Lines;  // "DTR 1", "RTS 0" in order
@@ -49,6 +52,7 @@ public:
     }
     BOOL SetMask(HANDLE, DWORD) override { return TRUE; }
     BOOL ClearError(HANDLE, DWORD& errors, COMSTAT& status) override {
+        if (QueueError) return Fail(QueueError);
         errors = 0;
         status = {};
         status.cbInQue = InQueue;
@@ -73,6 +77,8 @@ public:
     BOOL WaitReceived(HANDLE, DWORD ms) override {
         Waits.push_back(ms);
         InQueue += ReceivedAfterWait;
+        if (QueueErrorAfterWait) QueueError = QueueErrorAfterWait;
+        if (WaitError) return Fail(WaitError);
         return TRUE;
     }
     DWORD LastError() override { return Error; }
@@ -189,18 +195,25 @@ TEST(Win32PortWait, TheQueueCountDecidesAndNoWaitIsLongerThanASlice) {
         DWORD before, arriving;
         int timeoutMs, result;
         size_t waits;
+        DWORD waitError = 0, queueErrorAfterWait = 0;
     } cases[] = {
         {3, 0, 10, 1, 0},   // bytes already waiting: no wait at all
         {0, 0, 10, 0, 1},   // an event without bytes (read already) is no input
         {0, 2, 10, 1, 1},   // bytes arrive during the wait
         {0, 0, 500, 0, 1},  // a long wait is cut to one slice
         {0, 0, 0, 0, 0},    // zero only looks
+        // A failed event wait is no lost port: the queue count decides.
+        {0, 0, 10, 0, 1, ERROR_INVALID_PARAMETER},
+        {0, 2, 10, 1, 1, ERROR_INVALID_PARAMETER},
+        {0, 0, 10, -EIO, 1, ERROR_GEN_FAILURE, ERROR_GEN_FAILURE},
     };
     for (const Case& c : cases) {
         Rig rig;
         ASSERT_EQ(rig.device.Open(), 0);
         rig.comm->InQueue = c.before;
         rig.comm->ReceivedAfterWait = c.arriving;
+        rig.comm->WaitError = c.waitError;
+        rig.comm->QueueErrorAfterWait = c.queueErrorAfterWait;
         EXPECT_EQ(rig.device.WaitReadable(c.timeoutMs), c.result) << c.timeoutMs;
         ASSERT_EQ(rig.comm->Waits.size(), c.waits);
         for (DWORD ms : rig.comm->Waits) EXPECT_LE(ms, 10u);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The file layer of the Windows build: what POSIX code expects of open, rename, stat and
-// flock, on a system where an open file normally cannot be renamed or replaced.
+// The POSIX layer of the Windows build: what POSIX code expects of open, rename, stat and
+// flock, on a system where an open file normally cannot be renamed or replaced, and of the
+// station's sleeps.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <sys/file.h>
 
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "TempDir.h"
+#include "link/Clock.h"
 #include "projects/AtomicFile.h"
 
 namespace ps::test {
@@ -92,6 +95,25 @@ TEST(Win32Files, TheTimeZoneIsAnOffset) {
     ASSERT_EQ(std::strftime(text, sizeof text, "%z", &local), 5u);
     EXPECT_TRUE(text[0] == '+' || text[0] == '-') << text;
     for (int i = 1; i < 5; ++i) EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << text;
+}
+
+// Every wait of the station sleeps on the monotonic clock to an absolute end: a sleep that
+// returned at once would make each wait a busy loop.
+TEST(Win32Files, SleepsOnTheMonotonicClockLastTheirTime) {
+    RealClock clock;
+    const auto userTime100ns = [] {
+        FILETIME created, exited, kernel, user;
+        GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+        return (static_cast<int64_t>(user.dwHighDateTime) << 32) | user.dwLowDateTime;
+    };
+    for (int64_t us : {1000, 20000, 100000}) {
+        const int64_t start = clock.NowUs();
+        const int64_t cpu = userTime100ns();
+        clock.SleepUntilUs(start + us);
+        EXPECT_GE(clock.NowUs(), start + us) << us;
+        // Its own CPU time, which a busy machine does not add to: a sleep, not a loop.
+        if (us == 100000) EXPECT_LT((userTime100ns() - cpu) / 10, us / 2) << us;
+    }
 }
 
 }  // namespace

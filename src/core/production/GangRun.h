@@ -17,8 +17,9 @@ namespace ps {
 // The terminal gang (cli/Gang.cpp) and the gang window drive these runs; they differ only
 // in how they show them and how the operator's START, STOP and CONTINUE reach them.
 
-// A port's verdict from waitpid: its exit status, 128 + the signal that killed it, and a
-// failure when it could not be waited for (`waited` false); never 0 unless it exited 0.
+// A port's verdict from how its process ended (waitpid's status; on Windows the exit code):
+// its exit status, 128 + the signal that killed it, and a failure when it could not be
+// waited for (`waited` false) or crashed; never 0 unless it exited 0.
 int GangExitStatus(bool waited, int waitStatus);
 
 // Each port of a gang traces to a file of its own: the port's name before the extension
@@ -124,7 +125,13 @@ public:
     void Reap();
 
 private:
+    // What both forms of Start do first, and how a run that cannot start ends.
+    void Reset();
+    bool FailStart(int error);
+
     pid_t pid_ = -1;
+    void* process_ = nullptr;    // Windows: the run's process handle
+    void* stopEvent_ = nullptr;  // Windows: the event that is its STOP
     int out_ = -1;
     int in_ = -1;
     int stops_ = 0;

@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -13,17 +15,30 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 int ps_mkdir(const char* path, int mode);
 
 namespace {
 
-std::wstring Wide(const char* utf8) {
+}  // namespace
+
+std::wstring ps_Wide(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     if (n <= 0) return {};
     std::wstring w(static_cast<size_t>(n - 1), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), n);
     return w;
+}
+
+std::wstring ps_StopEventName(unsigned long processId) {
+    return L"Local\\progstation-stop-" + std::to_wstring(processId);
+}
+
+namespace {
+
+std::wstring Wide(const char* utf8) {
+    return ps_Wide(utf8);
 }
 
 std::string Utf8(const wchar_t* wide, int length = -1) {
@@ -549,6 +564,20 @@ int ps_gethostname(char* name, size_t size) {
     return 0;
 }
 
+int ps_clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
+                       struct timespec*) {
+    auto ns = [](const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; };
+    timespec now{};
+    if (clock_gettime(clock, &now) != 0) return errno;
+    const long long end = (flags & TIMER_ABSTIME) ? ns(*request) : ns(now) + ns(*request);
+    for (;;) {
+        const long long left = end - ns(now);
+        if (left <= 0) return 0;
+        Sleep(static_cast<DWORD>((left + 999999) / 1000000));
+        if (clock_gettime(clock, &now) != 0) return errno;
+    }
+}
+
 int ps_kill(int pid, int) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr) return Fail(GetLastError());
@@ -581,7 +610,9 @@ size_t ps_strftime(char* out, size_t size, const char* format, const std::tm* ti
 }
 
 int poll(pollfd* fds, nfds_t count, int timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
+    // A negative limit waits until something is ready, as POSIX's does.
+    const ULONGLONG deadline =
+        timeoutMs < 0 ? ~0ULL : GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
     for (;;) {
         int ready = 0;
         for (nfds_t i = 0; i < count; ++i) {
@@ -637,6 +668,22 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
+namespace {
+
+// A run of a gang: its STOP comes as an event the gang made for this process before it
+// let it start (a run has no console, so no Ctrl-C reaches it). Each time the event is
+// set is one STOP, as each Ctrl-C is.
+void WatchStopEvent() {
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, ps_StopEventName(GetCurrentProcessId()).c_str());
+    if (event == nullptr) return;
+    std::thread([event] {
+        while (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0)
+            if (void (*handler)(int) = consoleStop.load()) handler(SIGINT);
+    }).detach();
+}
+
+}  // namespace
+
 int sigaction(int sig, const struct sigaction* action, struct sigaction* old) {
     if (sig != SIGINT && sig != SIGTERM) {
         // The C runtime ends the program on a signal number it does not know (SIGHUP).
@@ -650,7 +697,10 @@ int sigaction(int sig, const struct sigaction* action, struct sigaction* old) {
     static std::once_flag installed;
     if (custom) {
         consoleStop.store(action->sa_handler);
-        std::call_once(installed, [] { SetConsoleCtrlHandler(OnConsoleControl, TRUE); });
+        std::call_once(installed, [] {
+            SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+            WatchStopEvent();
+        });
     } else if (sig == SIGINT) {
         consoleStop.store(nullptr);
     }
@@ -666,6 +716,15 @@ struct ConsoleSetup {
         _setmode(_fileno(stdout), _O_BINARY);
         _setmode(_fileno(stderr), _O_BINARY);
         SetConsoleOutputCP(CP_UTF8);
+        // The gang's live lines move the cursor and runs mark errors red: a console of
+        // Windows 10 or later reads those sequences once asked to.
+        // Sleeps and timed waits in 1 ms steps, not the system's default 15.6 ms: a flow's
+        // pauses of a few milliseconds would otherwise last three times as long.
+        timeBeginPeriod(1);
+        HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode = 0;
+        if (GetConsoleMode(out, &mode))
+            SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
 } consoleSetup;
 

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <csignal>
 #include <cerrno>
+#include <string>
 #endif
 #include <direct.h>
 #include <errno.h>
@@ -29,6 +30,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
+#include <pthread_time.h>
 #include <unistd.h>
 #include <wchar.h>
 
@@ -142,6 +144,20 @@ int ps_mkdir(const char* path, int mode);
 int ps_gethostname(char* name, size_t size);
 #define gethostname ps_gethostname
 
+// UTF-8 to the wide strings of the Win32 calls.
+std::wstring ps_Wide(const char* utf8);
+
+// The event a gang sets to STOP its run with this process id: sigaction(SIGINT) watches it
+// when it exists, and calls the handler for each time it is set, as for a Ctrl-C.
+std::wstring ps_StopEventName(unsigned long processId);
+
+// clock_nanosleep for the monotonic clock too: the POSIX threads library's takes only
+// CLOCK_REALTIME and fails at once for any other, which would make every wait of the
+// station a busy loop. Sleeps in whole milliseconds, never less than asked.
+int ps_clock_nanosleep(clockid_t clock, int flags, const struct timespec* request,
+                       struct timespec* remain);
+#define clock_nanosleep ps_clock_nanosleep
+
 int ps_kill(int pid, int sig);
 #define kill ps_kill
 
@@ -155,7 +171,8 @@ using ::ps_strftime;
 
 // sigaction for SIGINT and SIGTERM on a console control handler: Ctrl-C, Ctrl-Break, and
 // the console window closing or the user logging off each call the SIGINT handler (in a
-// thread of the system's, as a signal would interrupt). Other signals go to signal().
+// thread of the system's, as a signal would interrupt), and so does the gang's STOP event
+// (ps_StopEventName). Other signals go to signal().
 struct ps_sigset {
     int unused;
 };
