@@ -145,11 +145,21 @@ TEST(Win32Gang, ARunThatCannotStartOrIsKilledIsNeverASuccess) {
     pstest::TempDir dir;
     dir.Write("upgrade.cfg", pstest::StepLines({"/SINHRO", "/AUTOCONTINUE"}));
     Environment env(std::map<std::string, std::string>{{"PROGSTATION_COM1", "sim:generic,silent"}});
+    // A pipe this process holds open for inheritance, as a script's pipe to the gang is.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE scriptRead = nullptr, scriptWrite = nullptr;
+    ASSERT_TRUE(CreatePipe(&scriptRead, &scriptWrite, &inherit, 0));
     PortRun run;
     run.Port = 1;
     ASSERT_TRUE(run.Start(Cli, {"--ini", "PROGRAMMER.INI"}, lifeline, dir.Path()));
     std::string seen;
     ASSERT_TRUE(ReadUntil(run, RunFilePrefix, seen)) << seen;
+    // The run holds no copy of it: with this process's end closed, the pipe has ended.
+    CloseHandle(scriptWrite);
+    DWORD waiting = 0;
+    EXPECT_FALSE(PeekNamedPipe(scriptRead, nullptr, 0, nullptr, &waiting, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BROKEN_PIPE), GetLastError());
+    CloseHandle(scriptRead);
     run.Stop();
     run.Stop();
     ReadToEnd(run, seen);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "production/GangProcess.h"
 #include "production/GangRun.h"
@@ -176,12 +177,25 @@ bool PortRun::Start(const std::string& program, const std::vector<std::string>& 
     const std::wstring widePath = ps_Wide(path.c_str());
     const std::wstring wideDir = ps_Wide(workDir.c_str());
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = pipes.InRead;
-    startup.hStdOutput = pipes.OutWrite;
-    startup.hStdError = pipes.OutWrite;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = pipes.InRead;
+    startup.StartupInfo.hStdOutput = pipes.OutWrite;
+    startup.StartupInfo.hStdError = pipes.OutWrite;
+    // Only its own pipe ends and the lifeline pass to the run, whatever else this process
+    // holds open for inheritance (its own standard handles, another run's ends): a pipe a
+    // script reads must end when its writers do, not when some run lets go of a copy.
+    HANDLE inherited[] = {pipes.InRead, pipes.OutWrite, GangProcessHandle()};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> attributes(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    const bool listed = size > 0 && InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+                        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  inherited, sizeof inherited, nullptr, nullptr);
+    if (listed) startup.lpAttributeList = list;
+    else startup.StartupInfo.cb = sizeof startup.StartupInfo;
     PROCESS_INFORMATION info{};
     // The lifeline's handle number in the run's environment, for the run to find.
     const std::wstring variable = ps_Wide(GangLifelineVariable);
@@ -191,9 +205,10 @@ bool PortRun::Start(const std::string& program, const std::vector<std::string>& 
     // Suspended until its STOP event exists, so a STOP can never come before it.
     const BOOL started = CreateProcessW(
         named ? nullptr : widePath.c_str(), wideLine.data(), nullptr, nullptr, TRUE,
-        CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr,
-        workDir.empty() ? nullptr : wideDir.c_str(), &startup, &info);
+        CREATE_SUSPENDED | DETACHED_PROCESS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+        workDir.empty() ? nullptr : wideDir.c_str(), &startup.StartupInfo, &info);
     const DWORD error = GetLastError();
+    if (listed) DeleteProcThreadAttributeList(list);
     SetEnvironmentVariableW(variable.c_str(), nullptr);
     if (!started) return FailStart(ErrnoOfStart(error));
     stopEvent_ = CreateEventW(nullptr, FALSE, FALSE, ps_StopEventName(info.dwProcessId).c_str());
