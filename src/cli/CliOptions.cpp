@@ -55,7 +55,7 @@ int ReadCliOptions(int argc, char** argv, CliOptions& out) {
     std::string error;
     if (!options::ParseCommandLine(options::Cli, args, line, error)) return UsageError(error);
     if (line.Has("--help")) {
-        std::fputs(options::HelpText(options::Cli).c_str(), stdout);
+        std::fputs(options::HelpText(options::Cli, options::SystemHelpPhrases()).c_str(), stdout);
         return ExitSuccess;
     }
     if (line.Has("--version")) {

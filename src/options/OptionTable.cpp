@@ -195,6 +195,17 @@ std::string ManEscape(const std::string& text) {
 }  // namespace
 
 std::string HelpText(Program program) {
+    return HelpText(program, {});
+}
+
+std::string HelpText(Program program, const HelpPhrases& phrases) {
+    auto local = [&phrases](std::string text) {
+        for (const auto& [phrase, replacement] : phrases)
+            for (size_t at = text.find(phrase); at != std::string::npos;
+                 at = text.find(phrase, at + replacement.size()))
+                text.replace(at, phrase.size(), replacement);
+        return text;
+    };
     constexpr size_t Column = 22, Width = 79;
     std::string out = program == Gui ? GuiUsage : CliUsage;
     for (const auto& [group, rows] : Groups(program)) {
@@ -207,10 +218,10 @@ std::string HelpText(Program program) {
                 first.clear();
             }
             first.resize(Column, ' ');
-            out += Wrap(o->Help, first, Column, Width);
+            out += Wrap(local(o->Help), first, Column, Width);
         }
     }
-    return out + (program == Gui ? GuiEpilogue : CliEpilogue);
+    return out + local(program == Gui ? GuiEpilogue : CliEpilogue);
 }
 
 std::string ManOptions(Program program) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ps::options {
@@ -35,6 +36,13 @@ const char* ProgramName(Program program);
 // The text of --help: usage, the options with their help wrapped at 79 columns, and what
 // the program says after them.
 std::string HelpText(Program program);
+// The same in a system's own words: each (phrase, replacement) pair applied to every
+// option's help and to the closing text before they are wrapped. The table speaks of
+// Linux; the Windows build names its own places and keys this way.
+using HelpPhrases = std::vector<std::pair<std::string, std::string>>;
+std::string HelpText(Program program, const HelpPhrases& phrases);
+// This system's phrases (PosixHelpPhrases.cpp, Win32HelpPhrases.cpp).
+HelpPhrases SystemHelpPhrases();
 // The OPTIONS section of a man page in the Markdown pandoc turns into roff.
 std::string ManOptions(Program program);
 // A man page: `page` (its Markdown source) with the line "@OPTIONS@" replaced by
