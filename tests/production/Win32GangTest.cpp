@@ -45,6 +45,43 @@ private:
     std::map<std::string, std::string> vars_;
 };
 
+std::vector<DWORD> ChildrenOf(DWORD parent) {
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return children;
+}
+
+// A run that hangs fails its row within seconds, not at ctest's time limit: once the limit
+// passes, every child of this test is ended, which ends their output and their runs.
+class Watchdog {
+public:
+    Watchdog() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        thread_ = std::thread([this] {
+            if (WaitForSingleObject(done_, LimitMs) != WAIT_TIMEOUT) return;
+            for (DWORD id : ChildrenOf(GetCurrentProcessId()))
+                if (HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+                    TerminateProcess(h, 99);
+                    CloseHandle(h);
+                }
+        });
+    }
+    ~Watchdog() {
+        SetEvent(done_);
+        thread_.join();
+        CloseHandle(done_);
+    }
+    static constexpr DWORD LimitMs = 20000;
+
+private:
+    HANDLE done_;
+    std::thread thread_;
+};
+
 // Reads a run until a line starting with `text` (its `count`th) or the end of its output.
 bool ReadUntil(PortRun& run, const std::string& text, std::string& seen, int count = 1) {
     int found = 0;
@@ -100,6 +137,7 @@ TEST(Win32Gang, ARunsVerdictComesFromHowItEnded) {
         if (!c.Pause) lines.push_back("/AUTOCONTINUE");
         dir.Write("upgrade.cfg", pstest::StepLines(lines));
         Environment env(std::map<std::string, std::string>{{"PROGSTATION_COM3", c.Board}});
+        Watchdog watchdog;
         PortRun run;
         run.Port = 3;
         // A trace name with a blank in it: the run's command line must keep it one argument.
@@ -149,6 +187,7 @@ TEST(Win32Gang, ARunThatCannotStartOrIsKilledIsNeverASuccess) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE scriptRead = nullptr, scriptWrite = nullptr;
     ASSERT_TRUE(CreatePipe(&scriptRead, &scriptWrite, &inherit, 0));
+    Watchdog watchdog;
     PortRun run;
     run.Port = 1;
     ASSERT_TRUE(run.Start(Cli, {"--ini", "PROGRAMMER.INI"}, lifeline, dir.Path()));
@@ -215,9 +254,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return out_;
     }
-    // Waits (at most a minute) for `text` to appear `count` times.
+    // Waits (at most 20 s) for `text` to appear `count` times.
     bool WaitFor(const std::string& text, int count) {
-        for (int i = 0; i < 6000; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             const std::string out = Output();
             int n = 0;
             for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
@@ -227,7 +266,7 @@ public:
         return false;
     }
     int Wait() {
-        if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0) return -1;
+        if (WaitForSingleObject(process_, 20000) != WAIT_OBJECT_0) return -1;
         DWORD code = 0;
         GetExitCodeProcess(process_, &code);
         if (reader_.joinable()) reader_.join();
@@ -241,17 +280,6 @@ private:
     std::mutex mutex_;
     std::string out_;
 };
-
-std::vector<DWORD> ChildrenOf(DWORD parent) {
-    std::vector<DWORD> children;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
-    CloseHandle(snapshot);
-    return children;
-}
 
 // The whole gang: its table and status, and its runs when it is killed outright.
 TEST(Win32Gang, TheGangsTableAndARunOutlivingItsGang) {
@@ -283,12 +311,15 @@ TEST(Win32Gang, TheGangsTableAndARunOutlivingItsGang) {
         ASSERT_TRUE(gang.WaitFor(": FILE: ", 2)) << gang.Output();
         std::vector<HANDLE> runs;
         for (DWORD id : ChildrenOf(gang.Id()))
-            if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))
+            if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id))
                 runs.push_back(h);
         ASSERT_EQ(2u, runs.size());
         TerminateProcess(gang.Handle(), 128 + SIGKILL);
         for (HANDLE h : runs) {
-            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, 60000)) << "a run went on";
+            if (WaitForSingleObject(h, 20000) != WAIT_OBJECT_0) {
+                ADD_FAILURE() << "a run went on without its gang";
+                TerminateProcess(h, 99);
+            }
             DWORD code = 0;
             GetExitCodeProcess(h, &code);
             EXPECT_EQ(static_cast<DWORD>(ExitBreak), code);
