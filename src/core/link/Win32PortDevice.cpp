@@ -26,22 +26,6 @@ BOOL Finish(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& done) {
 
 }  // namespace
 
-std::wstring WideOf(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring w(static_cast<size_t>(n - 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
-    return w;
-}
-
-std::string Utf8Of(const std::wstring& wide) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string s(static_cast<size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, s.data(), n, nullptr, nullptr);
-    return s;
-}
-
 HANDLE CommCalls::Open(const std::wstring& path) {
     return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED, nullptr);
@@ -163,7 +147,7 @@ bool Win32DeviceMissing(const std::string& path) {
     const std::string prefix = "\\\\.\\";
     if (device.compare(0, prefix.size(), prefix) != 0) return false;
     wchar_t target[1024];
-    return QueryDosDeviceW(WideOf(device.substr(prefix.size())).c_str(), target, 1024) == 0 &&
+    return QueryDosDeviceW(ps_Wide(device.substr(prefix.size()).c_str()).c_str(), target, 1024) == 0 &&
            GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
@@ -196,7 +180,7 @@ int Win32PortDevice::Lost(DWORD error) {
 
 int Win32PortDevice::Open() {
     if (IsOpen()) return -EBUSY;
-    HANDLE h = calls_->Open(WideOf(path_));
+    HANDLE h = calls_->Open(ps_Wide(path_.c_str()));
     if (h == INVALID_HANDLE_VALUE) {
         lastOpenErrno_ = ErrnoOfCommError(calls_->LastError());
         return -lastOpenErrno_;

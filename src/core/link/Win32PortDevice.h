@@ -100,8 +100,4 @@ std::string Win32DevicePath(const std::string& name);
 // for other paths.
 bool Win32DeviceMissing(const std::string& path);
 
-// UTF-8 <-> the wide strings of the Win32 calls.
-std::wstring WideOf(const std::string& utf8);
-std::string Utf8Of(const std::wstring& wide);
-
 }  // namespace ps

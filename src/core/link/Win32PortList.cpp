@@ -121,13 +121,13 @@ SerialPortInfo Describe(const std::string& port, const ComDeviceInfo* d) {
 std::string RegText(const wchar_t* buffer, DWORD bytes) {
     std::wstring w(buffer, bytes / sizeof(wchar_t));
     while (!w.empty() && w.back() == L'\0') w.pop_back();
-    return Utf8Of(w);
+    return ps_Utf8(w.c_str());
 }
 
 std::string DeviceId(DEVINST node) {
     wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
     if (CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return "";
-    return Utf8Of(id);
+    return ps_Utf8(id);
 }
 
 std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property) {
@@ -137,7 +137,7 @@ std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property) {
                                            reinterpret_cast<BYTE*>(buffer), sizeof buffer - 2,
                                            nullptr))
         return "";
-    return Utf8Of(buffer);  // a list's first entry ends at its first NUL
+    return ps_Utf8(buffer);  // a list's first entry ends at its first NUL
 }
 
 void CollectDevices(HDEVINFO set, std::vector<ComDeviceInfo>& out) {
@@ -203,7 +203,7 @@ std::vector<ComDeviceInfo> PortListCalls::ComDevices() {
 
 bool PortListCalls::ReadDword(const std::string& subKey, const std::string& name, DWORD& value) {
     DWORD bytes = sizeof value;
-    return RegGetValueW(HKEY_LOCAL_MACHINE, WideOf(subKey).c_str(), WideOf(name).c_str(),
+    return RegGetValueW(HKEY_LOCAL_MACHINE, ps_Wide(subKey.c_str()).c_str(), ps_Wide(name.c_str()).c_str(),
                         RRF_RT_REG_DWORD, nullptr, &value, &bytes) == ERROR_SUCCESS;
 }
 
@@ -266,7 +266,7 @@ std::string PortDeviceProblem(const std::string& path, const PortListRoots&) {
 bool PortDeviceExists(const std::string& path) {
     const std::string device = Win32DevicePath(path);
     if (device.rfind(DevicePrefix, 0) == 0) return !Win32DeviceMissing(device);
-    return GetFileAttributesW(WideOf(device).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(ps_Wide(device.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Windows has no group to join for a port, and tells whether one is free only to an open.

@@ -19,10 +19,6 @@
 
 int ps_mkdir(const char* path, int mode);
 
-namespace {
-
-}  // namespace
-
 std::wstring ps_Wide(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     if (n <= 0) return {};
@@ -35,13 +31,7 @@ std::wstring ps_StopEventName(unsigned long processId) {
     return L"Local\\progstation-stop-" + std::to_wstring(processId);
 }
 
-namespace {
-
-std::wstring Wide(const char* utf8) {
-    return ps_Wide(utf8);
-}
-
-std::string Utf8(const wchar_t* wide, int length = -1) {
+std::string ps_Utf8(const wchar_t* wide, int length) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string s(static_cast<size_t>(n), '\0');
@@ -49,6 +39,8 @@ std::string Utf8(const wchar_t* wide, int length = -1) {
     if (length < 0) s.pop_back();  // the terminating NUL
     return s;
 }
+
+namespace {
 
 int ErrnoOf(DWORD error) {
     switch (error) {
@@ -166,7 +158,7 @@ int ps_stat(const char* path, struct ps_stat* st) {
         st->st_mode = _S_IFCHR | 0666;
         return 0;
     }
-    HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE h = CreateFileW(ps_Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
@@ -237,7 +229,7 @@ extern "C" int open(const char* path, int flags, ...) {
         errno = EINVAL;
         return -1;
     }
-    std::wstring name = Wide(path);
+    std::wstring name = ps_Wide(path);
     if (flags & O_DIRECTORY) return OpenFolder(name);
     DWORD access = 0;
     switch (flags & (O_RDONLY | O_WRONLY | O_RDWR)) {
@@ -356,7 +348,7 @@ bool RenamePosixStyle(const std::wstring& source, const std::wstring& target) {
 // system has them; else MoveFileExW, which does it where nobody holds the target open;
 // else ReplaceFileW, which also works where someone does.
 extern "C" int rename(const char* from, const char* to) {
-    const std::wstring source = Wide(from), target = Wide(to);
+    const std::wstring source = ps_Wide(from), target = ps_Wide(to);
     if (RenamePosixStyle(source, target)) return 0;
     if (MoveFileExW(source.c_str(), target.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -519,7 +511,7 @@ extern "C" ssize_t readlink(const char* path, char* buffer, size_t size) {
     std::wstring module(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
     if (n == 0 || n >= module.size()) return Fail(GetLastError());
-    std::string p = Utf8(module.c_str(), static_cast<int>(n));
+    std::string p = ps_Utf8(module.c_str(), static_cast<int>(n));
     for (char& c : p)
         if (c == '\\') c = '/';
     const size_t copied = p.size() < size ? p.size() : size;
@@ -531,12 +523,12 @@ extern "C" char* realpath(const char* path, char* resolved) {
     struct ps_stat st {};
     if (ps_stat(path, &st) != 0) return nullptr;
     wchar_t full[32768];
-    const DWORD n = GetFullPathNameW(Wide(path).c_str(), 32768, full, nullptr);
+    const DWORD n = GetFullPathNameW(ps_Wide(path).c_str(), 32768, full, nullptr);
     if (n == 0 || n >= 32768) {
         Fail(GetLastError());
         return nullptr;
     }
-    const std::string p = Utf8(full);
+    const std::string p = ps_Utf8(full);
     if (p.size() >= 4096) {
         errno = ENAMETOOLONG;
         return nullptr;
@@ -547,7 +539,7 @@ extern "C" char* realpath(const char* path, char* resolved) {
 }
 
 int ps_mkdir(const char* path, int) {
-    if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return 0;
+    if (CreateDirectoryW(ps_Wide(path).c_str(), nullptr)) return 0;
     return Fail(GetLastError());
 }
 
@@ -555,7 +547,7 @@ int ps_gethostname(char* name, size_t size) {
     wchar_t host[256];
     DWORD n = 256;
     if (!GetComputerNameExW(ComputerNameDnsHostname, host, &n)) return Fail(GetLastError());
-    const std::string s = Utf8(host, static_cast<int>(n));
+    const std::string s = ps_Utf8(host, static_cast<int>(n));
     if (s.size() >= size) {
         errno = ENAMETOOLONG;
         return -1;

@@ -144,8 +144,9 @@ int ps_mkdir(const char* path, int mode);
 int ps_gethostname(char* name, size_t size);
 #define gethostname ps_gethostname
 
-// UTF-8 to the wide strings of the Win32 calls.
+// UTF-8 to the wide strings of the Win32 calls and back (`length` -1: up to the NUL).
 std::wstring ps_Wide(const char* utf8);
+std::string ps_Utf8(const wchar_t* wide, int length = -1);
 
 // The event a gang sets to STOP its run with this process id: sigaction(SIGINT) watches it
 // when it exists, and calls the handler for each time it is set, as for a Ctrl-C.
